@@ -1,0 +1,1 @@
+#include "catalogue/Target_Data.h"

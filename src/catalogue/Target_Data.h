@@ -1,0 +1,61 @@
+#pragma once
+// The target catalogue and its comma-separated file.
+
+#include "text/Messages.h"
+#include "text/Number_Format.h"
+
+#include <array>
+#include <string>
+#include <string_view>
+
+struct TTargetData {
+  std::string Name;
+  double RA = 0.0;  // hours
+  double Dec = 0.0; // degrees
+  std::string RName;
+  double RRA = 0.0;  // hours
+  double RDec = 0.0; // degrees
+  char RFilter = '\0';
+  double Rmag = 0.0;
+  double Threshold = 0.0;
+  std::string ChartName;
+};
+
+constexpr int Max_Targets = 200;
+
+struct TTarget_Catalogue {
+  std::array<TTargetData, Max_Targets> Targets; // entry 1 is Targets[0]
+  int NTargets = 0;
+};
+
+// Outcome of a load for the catalogue panel. Panel_Changed is false when the panel keeps
+// its text (missing file).
+struct TLoad_Outcome {
+  bool Panel_Changed = false;
+  std::string Panel_Text;
+};
+
+// The field reader over one line: returns the text up to the next comma (consumed) or the
+// end of the line; at the end it returns empty fields. Spos is 1-based as in the loader.
+class TField_Reader {
+public:
+  explicit TField_Reader(std::string_view Line) : Stringin(Line) {}
+  std::string Next_Field();
+
+private:
+  std::string_view Stringin;
+  size_t Spos = 1;
+};
+
+// Sexagesimal conversions (fields as text, separator for the seconds).
+double Sexagesimal_RA(std::string_view Hours, std::string_view Minutes, std::string_view Seconds,
+                      char Separator);
+double Sexagesimal_Dec(std::string_view Degrees, std::string_view Minutes, std::string_view Seconds,
+                       char Separator);
+
+// Loads the target file at DataFileName into Catalogue. A missing file shows
+// DataFileName + " not found" through Messages and changes nothing. A field that does not
+// convert throws TKorvane_Error with the documented text; the complete entries before the
+// faulty line stay loaded and counted.
+TLoad_Outcome Load_Targets(const std::string& DataFileName, TTarget_Catalogue& Catalogue,
+                           const TNumber_Format& Format, TMessages& Messages);

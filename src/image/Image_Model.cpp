@@ -1,0 +1,1 @@
+#include "image/Image_Model.h"

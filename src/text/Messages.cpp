@@ -1,0 +1,3 @@
+#include "text/Messages.h"
+
+TMessages::~TMessages() = default;

@@ -1,0 +1,1 @@
+#include "wcs/Unit_WCS.h"

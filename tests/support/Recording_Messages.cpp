@@ -1,0 +1,1 @@
+#include "support/Recording_Messages.h"
