@@ -1,0 +1,68 @@
+# Every target sets up what it needs: packages, configuration, build.
+# make demo   measure the bundled example field with korvane-measure
+# make test   build everything and run every test (sanitizers and fuzzing included)
+# make run    build and start the program
+# make bench  build the benchmarks (Release) and run them
+
+JOBS      ?= 2
+BUILD     ?= build
+ASAN      ?= build-asan
+FUZZ      ?= build-fuzz
+BENCH     ?= build-bench
+FUZZ_TIME ?= 20
+
+.PHONY: all deps configure build test test-sanitize test-fuzz run demo bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/CMakeCache.txt: | deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+configure: $(BUILD)/CMakeCache.txt
+
+build: deps configure
+	cmake --build $(BUILD) -j$(JOBS)
+
+# Core and its tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize: deps
+	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DKORVANE_SANITIZE=ON -DKORVANE_BUILD_GUI=OFF
+	cmake --build $(ASAN) -j$(JOBS)
+	cd $(ASAN) && ctest --output-on-failure -j$(JOBS)
+
+# Each libFuzzer target runs for FUZZ_TIME seconds on a scratch copy of its seed corpus.
+test-fuzz: deps
+	cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+	  -DKORVANE_FUZZ=ON -DKORVANE_BUILD_GUI=OFF -DKORVANE_BUILD_TESTS=OFF
+	cmake --build $(FUZZ) -j$(JOBS)
+	@set -e; for f in $(FUZZ)/fuzz/Fuzz_*; do \
+	  name=$$(basename $$f); corpus=fuzz/corpus/$${name#Fuzz_}; scratch=$(FUZZ)/corpus-run/$$name; \
+	  rm -rf $$scratch; mkdir -p $$scratch; cp -r $$corpus/. $$scratch/ 2>/dev/null || true; \
+	  echo "fuzz: $$name for $(FUZZ_TIME) s"; \
+	  $$f -max_total_time=$(FUZZ_TIME) -timeout=10 -rss_limit_mb=2048 -print_final_stats=0 \
+	    -artifact_prefix=$(FUZZ)/ $$scratch 2>$(FUZZ)/$$name.log || { tail -40 $(FUZZ)/$$name.log; exit 1; }; \
+	  grep -E '^(#[0-9]+ +DONE|Done [0-9]+ runs)' $(FUZZ)/$$name.log | tail -1; \
+	done
+
+# The main build's ctest runs last, so its summary line ends the output.
+test: build test-sanitize test-fuzz
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+run: build
+	$(BUILD)/korvane
+
+demo: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS) --target korvane-measure >/dev/null
+	$(BUILD)/korvane-measure --settings examples/korvane.ini --targets examples/targets.csv examples/*.fit
+
+bench: deps
+	cmake -S . -B $(BENCH) -DCMAKE_BUILD_TYPE=Release -DKORVANE_BUILD_BENCH=ON -DKORVANE_BUILD_TESTS=ON \
+	  -DKORVANE_BUILD_GUI=OFF
+	cmake --build $(BENCH) -j$(JOBS)
+	@set -e; for b in $(BENCH)/bench/Bench_*; do echo "== $$b"; $$b; done
+
+clean:
+	rm -rf $(BUILD) $(ASAN) $(FUZZ) $(BENCH)
