@@ -40,7 +40,7 @@ TSettings Initial_Settings();
 TSettings Default_Settings(const std::string& Home);
 
 // Path of the settings file: $XDG_CONFIG_HOME/korvane.ini, or Home/.config/korvane.ini when
-// XDG_CONFIG_HOME is unset or empty. Xdg_Config_Home and Home are passed in (the process
+// XDG_CONFIG_HOME is unset, empty or relative. Xdg_Config_Home and Home are passed in (the process
 // environment is read by the caller).
 std::string Settings_File_Path(const std::string& Xdg_Config_Home, const std::string& Home);
 
@@ -59,5 +59,7 @@ std::string Settings_Text(const TSettings& S);
 bool Write_Settings_File(const std::string& Path, const TSettings& S);
 
 // Reads the settings file at Path into S (which must hold the initial state). Returns
-// false when there is no such file (S unchanged). Throws TKorvane_Error as Read_Settings.
+// false when there is no such file (S unchanged). Throws TKorvane_Error as Read_Settings,
+// and with a message naming the file when it cannot be opened or read. At most the first
+// MiB of the file is read; a file whose values do not fit in it counts as damaged.
 bool Read_Settings_File(const std::string& Path, TSettings& S);

@@ -1,1 +1,240 @@
 #include "catalogue/Target_Data.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <optional>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A target line is some hundred characters. A longer line than this is not a target file,
+// and reading it whole would let a damaged file take any amount of memory.
+constexpr size_t Max_Line_Length = 64 * 1024;
+
+std::string Too_Long_Text(long long Line_Number, const std::string& File_Name) {
+  return "Line " + std::to_string(Line_Number) + " of the target file" +
+         (File_Name.empty() ? std::string() : " " + File_Name) + " is longer than " +
+         std::to_string(Max_Line_Length) + " characters";
+}
+
+// Lines of the target file, each without its line end (LF, or CR LF).
+class TLine_Source {
+public:
+  virtual ~TLine_Source() = default;
+  virtual bool At_End() = 0;
+  virtual std::string Read_Line() = 0;
+};
+
+class TText_Lines : public TLine_Source {
+public:
+  explicit TText_Lines(std::string_view Content) : Text(Content) {}
+  bool At_End() override { return Pos >= Text.size(); }
+  std::string Read_Line() override {
+    ++Line_Number;
+    const size_t Begin = Pos;
+    size_t End = Text.find('\n', Pos);
+    if (End == std::string_view::npos) {
+      End = Text.size();
+      Pos = End;
+    } else {
+      Pos = End + 1;
+    }
+    if (End > Begin && Text[End - 1] == '\r')
+      --End;
+    if (End - Begin > Max_Line_Length)
+      throw TKorvane_Error(Too_Long_Text(Line_Number, std::string()));
+    return std::string(Text.substr(Begin, End - Begin));
+  }
+
+private:
+  std::string_view Text;
+  size_t Pos = 0;
+  long long Line_Number = 0;
+};
+
+std::string Error_Text(int Error) { return std::generic_category().message(Error); }
+
+class TFile_Lines : public TLine_Source {
+public:
+  TFile_Lines(int File, const std::string& Name) : Fd(File), File_Name(Name), Buffer(64 * 1024) {}
+  ~TFile_Lines() override { ::close(Fd); }
+  TFile_Lines(const TFile_Lines&) = delete;
+  TFile_Lines& operator=(const TFile_Lines&) = delete;
+
+  bool At_End() override { return Begin == End && !Refill(); }
+
+  std::string Read_Line() override {
+    ++Line_Number;
+    std::string Line;
+    for (;;) {
+      if (Begin == End && !Refill())
+        break;
+      size_t Stop = Begin;
+      while (Stop < End && Buffer[Stop] != '\n')
+        ++Stop;
+      Line.append(Buffer.data() + Begin, Stop - Begin);
+      // One more character is allowed for the CR of the line end.
+      if (Line.size() > Max_Line_Length + 1)
+        throw TKorvane_Error(Too_Long_Text(Line_Number, File_Name));
+      if (Stop < End) {
+        Begin = Stop + 1;
+        break;
+      }
+      Begin = End;
+    }
+    if (!Line.empty() && Line.back() == '\r')
+      Line.pop_back();
+    if (Line.size() > Max_Line_Length)
+      throw TKorvane_Error(Too_Long_Text(Line_Number, File_Name));
+    return Line;
+  }
+
+private:
+  bool Refill() {
+    for (;;) {
+      const ssize_t N = ::read(Fd, Buffer.data(), Buffer.size());
+      if (N < 0) {
+        if (errno == EINTR)
+          continue;
+        throw TKorvane_Error("Cannot read the target file " + File_Name + ": " + Error_Text(errno));
+      }
+      Begin = 0;
+      End = static_cast<size_t>(N);
+      return N > 0;
+    }
+  }
+
+  int Fd;
+  const std::string& File_Name;
+  std::vector<char> Buffer;
+  size_t Begin = 0, End = 0;
+  long long Line_Number = 0;
+};
+
+int To_Int(std::string_view Text) { return static_cast<int>(Str_To_Int(Text, INT32_MIN, INT32_MAX)); }
+
+// Reads the entries of an opened target file. Complete entries are stored from slot 1 up
+// and counted at once, so that a failing line leaves the entries before it loaded and counted.
+TLoad_Outcome Load_Lines(TLine_Source& Lines, TTarget_Catalogue& Catalogue, const TNumber_Format& Format) {
+  const char Separator = Format.Decimal_Separator;
+  for (int Header = 0; Header < 3; ++Header)
+    if (!Lines.At_End())
+      Lines.Read_Line();
+  Catalogue.NTargets = 0;
+  while (!Lines.At_End() && Catalogue.NTargets < Max_Targets) {
+    const std::string Stringin = Lines.Read_Line();
+    if (Stringin.empty())
+      continue;
+    TField_Reader Fields(Stringin);
+    TTargetData Entry;
+    Entry.Name = Fields.Next_Field();
+    // A line without a name would never be searched; it takes no slot, so that the
+    // counted entries stay contiguous.
+    if (Entry.Name.empty())
+      continue;
+    {
+      const std::string H = Fields.Next_Field(), M = Fields.Next_Field(), Sec = Fields.Next_Field();
+      Entry.RA = Sexagesimal_RA(H, M, Sec, Separator);
+    }
+    {
+      const std::string D = Fields.Next_Field(), M = Fields.Next_Field(), Sec = Fields.Next_Field();
+      Entry.Dec = Sexagesimal_Dec(D, M, Sec, Separator);
+    }
+    Entry.RName = Fields.Next_Field();
+    if (!Entry.RName.empty()) {
+      {
+        const std::string H = Fields.Next_Field(), M = Fields.Next_Field(), Sec = Fields.Next_Field();
+        Entry.RRA = Sexagesimal_RA(H, M, Sec, Separator);
+      }
+      {
+        const std::string D = Fields.Next_Field(), M = Fields.Next_Field(), Sec = Fields.Next_Field();
+        Entry.RDec = Sexagesimal_Dec(D, M, Sec, Separator);
+      }
+      const std::string Filter = Fields.Next_Field();
+      if (Filter.empty())
+        throw TKorvane_Error("The target " + Entry.Name + " names the reference star " + Entry.RName +
+                             " but gives no filter for it");
+      Entry.RFilter = Filter[0];
+      Entry.Rmag = Str_To_Float(Fields.Next_Field(), Separator);
+      // An unreadable threshold is not an error: the entry then has none (0).
+      Entry.Threshold = Try_Str_To_Float(Fields.Next_Field(), Separator).value_or(0.0);
+      Entry.ChartName = Fields.Next_Field();
+    }
+    Catalogue.Targets[static_cast<size_t>(Catalogue.NTargets)] = std::move(Entry);
+    ++Catalogue.NTargets;
+  }
+  TLoad_Outcome Outcome;
+  Outcome.Panel_Changed = true;
+  Outcome.Panel_Text = Lines.At_End() ? std::to_string(Catalogue.NTargets) + " Targets Loaded"
+                                      : "Too many (" + std::to_string(Catalogue.NTargets) + ") Targets";
+  return Outcome;
+}
+
+} // namespace
+
+std::string TField_Reader::Next_Field() {
+  std::string Field;
+  while (Spos != Stringin.size() + 1) {
+    const char c = Stringin[Spos - 1];
+    ++Spos;
+    if (c == ',')
+      break;
+    Field += c;
+  }
+  return Field;
+}
+
+double Sexagesimal_RA(std::string_view Hours, std::string_view Minutes, std::string_view Seconds,
+                      char Separator) {
+  // The seconds are converted first: a line of blanks fails on its empty seconds field.
+  const long double S = Str_To_Float(Seconds, Separator);
+  const long double H = To_Int(Hours);
+  const long double M = To_Int(Minutes);
+  return static_cast<double>(H + M / 60 + S / 3600);
+}
+
+double Sexagesimal_Dec(std::string_view Degrees, std::string_view Minutes, std::string_view Seconds,
+                       char Separator) {
+  const long double S = Str_To_Float(Seconds, Separator);
+  const long double D = To_Int(Degrees);
+  const long double M = To_Int(Minutes);
+  // The sign is taken from the text, so that -0 or -00 degrees is south: only a "-" as the
+  // very first character counts.
+  if (!Degrees.empty() && Degrees[0] == '-')
+    return static_cast<double>(D - M / 60 - S / 3600);
+  return static_cast<double>(D + M / 60 + S / 3600);
+}
+
+TLoad_Outcome Load_Targets(const std::string& DataFileName, TTarget_Catalogue& Catalogue,
+                           const TNumber_Format& Format, TMessages& Messages) {
+  // Non-blocking open, so that a pipe standing at the path cannot stall the load.
+  const int Fd = ::open(DataFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (Fd < 0) {
+    const int Error = errno;
+    if (Error == ENOENT || Error == ENOTDIR) {
+      Messages.Show(DataFileName + " not found");
+      return TLoad_Outcome{};
+    }
+    throw TKorvane_Error("Cannot open the target file " + DataFileName + ": " + Error_Text(Error));
+  }
+  struct stat Info {};
+  if (::fstat(Fd, &Info) != 0 || !S_ISREG(Info.st_mode)) {
+    const bool Folder = S_ISDIR(Info.st_mode);
+    ::close(Fd);
+    throw TKorvane_Error("Cannot read the target file " + DataFileName + ": " +
+                         (Folder ? "it is a folder" : "it is not a regular file"));
+  }
+  TFile_Lines Lines(Fd, DataFileName);
+  return Load_Lines(Lines, Catalogue, Format);
+}
+
+TLoad_Outcome Load_Targets_From_Text(std::string_view Content, TTarget_Catalogue& Catalogue,
+                                     const TNumber_Format& Format) {
+  TText_Lines Lines(Content);
+  return Load_Lines(Lines, Catalogue, Format);
+}

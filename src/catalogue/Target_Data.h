@@ -57,5 +57,12 @@ double Sexagesimal_Dec(std::string_view Degrees, std::string_view Minutes, std::
 // DataFileName + " not found" through Messages and changes nothing. A field that does not
 // convert throws TKorvane_Error with the documented text; the complete entries before the
 // faulty line stay loaded and counted.
+// A line without a name is skipped and takes no slot. A file that cannot be opened or read,
+// an empty filter field for a named reference star and a line longer than 64 KiB throw
+// TKorvane_Error too.
 TLoad_Outcome Load_Targets(const std::string& DataFileName, TTarget_Catalogue& Catalogue,
                            const TNumber_Format& Format, TMessages& Messages);
+
+// The same load from the whole content of a target file held in memory.
+TLoad_Outcome Load_Targets_From_Text(std::string_view Content, TTarget_Catalogue& Catalogue,
+                                     const TNumber_Format& Format);

@@ -1,0 +1,505 @@
+#include "app/Settings.h"
+#include "text/Messages.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class Settings_File : public ::testing::Test {
+protected:
+  void SetUp() override {
+    std::string Template = (fs::temp_directory_path() / "korvane-settings-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(Template.data()), nullptr);
+    Dir = Template;
+  }
+  void TearDown() override {
+    ::chmod(Dir.c_str(), 0700);
+    fs::remove_all(Dir);
+  }
+  static void Put(const std::string& Path, const std::string& Bytes) {
+    std::ofstream Out(Path, std::ios::binary);
+    Out << Bytes;
+  }
+  static std::string Get(const std::string& Path) {
+    std::ifstream In(Path, std::ios::binary);
+    std::stringstream Buffer;
+    Buffer << In.rdbuf();
+    return Buffer.str();
+  }
+  std::vector<std::string> Folder_Entries() const {
+    std::vector<std::string> Names;
+    for (const auto& Entry : fs::directory_iterator(Dir))
+      Names.push_back(Entry.path().filename().string());
+    return Names;
+  }
+  std::string Dir;
+};
+
+void Expect_Same(const TSettings& A, const TSettings& B) {
+  EXPECT_EQ(A.Window.Top, B.Window.Top);
+  EXPECT_EQ(A.Window.Left, B.Window.Left);
+  EXPECT_EQ(A.Window.Width, B.Window.Width);
+  EXPECT_EQ(A.Window.Height, B.Window.Height);
+  EXPECT_EQ(A.Scale_Index, B.Scale_Index);
+  EXPECT_EQ(A.Radius, B.Radius);
+  EXPECT_EQ(A.Annulus, B.Annulus);
+  EXPECT_EQ(A.Gap, B.Gap);
+  EXPECT_EQ(A.DataFileName, B.DataFileName);
+  EXPECT_EQ(A.Readout_Noise, B.Readout_Noise);
+  EXPECT_EQ(A.Dark_Current, B.Dark_Current);
+  EXPECT_EQ(A.Gain, B.Gain);
+  EXPECT_EQ(A.degC, B.degC);
+  EXPECT_EQ(A.Max_Error, B.Max_Error);
+  EXPECT_EQ(A.ReportFileDir, B.ReportFileDir);
+  EXPECT_EQ(A.AAVSO_ObsCode, B.AAVSO_ObsCode);
+  EXPECT_EQ(A.Notes, B.Notes);
+  EXPECT_EQ(A.Snap_to_Centre, B.Snap_to_Centre);
+  EXPECT_EQ(A.Show_Annulus, B.Show_Annulus);
+}
+
+// The 20 lines of a settings file, joined with CR LF.
+std::string File_Of(const std::vector<std::string>& Lines, const char* End = "\r\n") {
+  std::string Text;
+  for (const auto& Line : Lines)
+    Text += Line + End;
+  return Text;
+}
+
+const std::vector<std::string> Good_Lines = {
+    "[Korvane]", "-20", "-1300", "800", "600", "9", "15", "4", "5", "/home/ann/targets.csv",
+    " 1.25000000000000E+0001", " 2.00000000000000E-0002", " 1.50000000000000E+0000",
+    "-2.00000000000000E+0001", " 5.00000000000000E-0002", "/home/ann/reports", "XYZ",
+    "CCD V", "True", "False"};
+
+TSettings Good_Settings() {
+  TSettings S = Initial_Settings();
+  S.Window = {-20, -1300, 800, 600};
+  S.Scale_Index = 9;
+  S.Radius = 15;
+  S.Annulus = 4;
+  S.Gap = 5;
+  S.DataFileName = "/home/ann/targets.csv";
+  S.Readout_Noise = 12.5;
+  S.Dark_Current = 0.02;
+  S.Gain = 1.5;
+  S.degC = -20;
+  S.Max_Error = 0.05;
+  S.ReportFileDir = "/home/ann/reports";
+  S.AAVSO_ObsCode = "XYZ";
+  S.Notes = "CCD V";
+  S.Snap_to_Centre = true;
+  S.Show_Annulus = false;
+  return S;
+}
+
+} // namespace
+
+TEST(Settings, Defaults_And_File_Path) {
+  const TSettings D = Default_Settings("/home/ann");
+  EXPECT_EQ(D.Window.Left, 100);
+  EXPECT_EQ(D.Window.Top, 100);
+  EXPECT_EQ(D.Window.Width, 100);
+  EXPECT_EQ(D.Window.Height, 100);
+  EXPECT_EQ(D.Scale_Index, 7);
+  EXPECT_EQ(D.Radius, 12u);
+  EXPECT_EQ(D.Annulus, 3u);
+  EXPECT_EQ(D.Gap, 3u);
+  EXPECT_EQ(D.DataFileName, "/home/ann/data.csv");
+  EXPECT_EQ(D.Max_Error, 1.0);
+  EXPECT_EQ(D.ReportFileDir, "/tmp");
+  EXPECT_EQ(D.Notes, "na");
+  EXPECT_EQ(D.AAVSO_ObsCode, "");
+  EXPECT_EQ(D.Gain, 0.0);
+  EXPECT_FALSE(D.Snap_to_Centre || D.Show_Annulus);
+
+  struct Case {
+    const char *Xdg, *Home, *Expected;
+  };
+  const Case Cases[] = {
+      {"/cfg", "/home/ann", "/cfg/korvane.ini"},
+      {"", "/home/ann", "/home/ann/.config/korvane.ini"},
+      {"relative/cfg", "/home/ann", "/home/ann/.config/korvane.ini"},
+  };
+  for (const Case& C : Cases)
+    EXPECT_EQ(Settings_File_Path(C.Xdg, C.Home), C.Expected) << C.Xdg;
+}
+
+TEST(Settings, Text_Is_Twenty_Lines_In_The_Fixed_Forms) {
+  EXPECT_EQ(Settings_Text(Good_Settings()), File_Of(Good_Lines));
+  // Unsigned aperture sizes are written from their unsigned value.
+  TSettings S = Good_Settings();
+  S.Radius = 4294967295u;
+  S.Snap_to_Centre = false;
+  S.Show_Annulus = true;
+  std::vector<std::string> Lines = Good_Lines;
+  Lines[6] = "4294967295";
+  Lines[18] = "False";
+  Lines[19] = "True";
+  EXPECT_EQ(Settings_Text(S), File_Of(Lines));
+}
+
+TEST_F(Settings_File, Written_File_Reads_Back_Every_Value) {
+  std::vector<TSettings> Cases;
+  Cases.push_back(Good_Settings());
+  Cases.push_back(Default_Settings("/home/bob"));
+  {
+    TSettings S = Good_Settings();
+    S.Window = {-2147483647 - 1, 2147483647, 0, -1};
+    S.Scale_Index = 0;
+    S.Radius = 4294967295u;
+    S.Annulus = 0;
+    S.Gap = 2147483648u;
+    S.DataFileName = "  /with blanks/ä.csv  ";
+    S.Readout_Noise = 0.123456789012345;
+    S.Dark_Current = -2.5;
+    S.Gain = 1.23456789012345e-300;
+    S.degC = -9.87654321098765e+200;
+    S.Max_Error = 0;
+    S.ReportFileDir = "";
+    S.AAVSO_ObsCode = " A ";
+    S.Notes = "\tnotes, with comma";
+    S.Snap_to_Centre = false;
+    S.Show_Annulus = true;
+    Cases.push_back(S);
+  }
+  const std::string Path = Dir + "/korvane.ini";
+  for (const TSettings& Written : Cases) {
+    ASSERT_TRUE(Write_Settings_File(Path, Written));
+    TSettings Read = Initial_Settings();
+    ASSERT_TRUE(Read_Settings_File(Path, Read));
+    Expect_Same(Read, Written);
+  }
+  // A value that needs 17 digits comes back to 15 significant digits.
+  TSettings S = Good_Settings();
+  S.Gain = 0.1 + 0.2;
+  ASSERT_TRUE(Write_Settings_File(Path, S));
+  TSettings Read = Initial_Settings();
+  ASSERT_TRUE(Read_Settings_File(Path, Read));
+  EXPECT_NEAR(Read.Gain, 0.3, 1e-15);
+  EXPECT_EQ(Folder_Entries(), std::vector<std::string>{"korvane.ini"}); // no temporary left
+}
+
+TEST_F(Settings_File, Write_Produces_Exact_Bytes_And_Replaces_The_Old_File) {
+  const std::string Path = Dir + "/korvane.ini";
+  Put(Path, "old content that is longer than the new one would be, surely, many times over\r\n"
+            + std::string(4000, 'x'));
+  ASSERT_TRUE(Write_Settings_File(Path, Good_Settings()));
+  EXPECT_EQ(Get(Path), File_Of(Good_Lines));
+}
+
+TEST_F(Settings_File, Failed_Write_Leaves_The_Old_File_Intact) {
+  const std::string Path = Dir + "/korvane.ini";
+  const std::string Old = File_Of(Good_Lines);
+  const TSettings S = Default_Settings("/home/ann");
+  Put(Path, Old);
+
+  // A missing configuration folder (fresh account) is created, not a reason to lose the file.
+  EXPECT_TRUE(Write_Settings_File(Dir + "/missing/config/korvane.ini", S));
+  EXPECT_EQ(Get(Dir + "/missing/config/korvane.ini"), Settings_Text(S));
+  std::filesystem::remove_all(Dir + "/missing");
+  // A path whose folder cannot exist (a file stands in its way) fails cleanly.
+  EXPECT_FALSE(Write_Settings_File(Path + "/korvane.ini", S));
+
+  // The disk fills up while writing: a file size limit below the file's size.
+  struct rlimit Saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &Saved), 0);
+  const auto Old_Handler = ::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit Small = Saved;
+  Small.rlim_cur = 100;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &Small), 0);
+  const bool Written = Write_Settings_File(Path, S);
+  ::setrlimit(RLIMIT_FSIZE, &Saved);
+  ::signal(SIGXFSZ, Old_Handler);
+  EXPECT_FALSE(Written);
+  EXPECT_EQ(Get(Path), Old);
+  EXPECT_EQ(Folder_Entries(), std::vector<std::string>{"korvane.ini"});
+
+  // The rename fails: a folder that is not empty stands at the path.
+  const std::string Folder_Path = Dir + "/folder.ini";
+  fs::create_directory(Folder_Path);
+  Put(Folder_Path + "/inside", "x");
+  EXPECT_FALSE(Write_Settings_File(Folder_Path, S));
+  EXPECT_TRUE(fs::is_directory(Folder_Path));
+  EXPECT_EQ(Get(Folder_Path + "/inside"), "x");
+  EXPECT_EQ(Folder_Entries().size(), 2u);
+}
+
+TEST_F(Settings_File, Write_Into_A_Read_Only_Folder_Fails) {
+  const std::string Path = Dir + "/korvane.ini";
+  const std::string Old = File_Of(Good_Lines);
+  Put(Path, Old);
+  ASSERT_EQ(::chmod(Dir.c_str(), 0500), 0);
+  if (::access(Dir.c_str(), W_OK) == 0)
+    GTEST_SKIP() << "running as root: a folder without write permission is still writable";
+  EXPECT_FALSE(Write_Settings_File(Path, Default_Settings("/home/ann")));
+  ::chmod(Dir.c_str(), 0700);
+  EXPECT_EQ(Get(Path), Old);
+  EXPECT_EQ(Folder_Entries(), std::vector<std::string>{"korvane.ini"});
+}
+
+TEST(Settings, Reading_Follows_The_Line_Rules) {
+  struct Case {
+    const char* What;
+    std::string Content;
+    TSettings Expected;
+  };
+  std::vector<Case> Cases;
+  Cases.push_back({"good file", File_Of(Good_Lines), Good_Settings()});
+  Cases.push_back({"lone LF line ends", File_Of(Good_Lines, "\n"), Good_Settings()});
+  {
+    auto Lines = Good_Lines;
+    Lines[0] = "anything at all 12";
+    Cases.push_back({"line 1 is not read", File_Of(Lines), Good_Settings()});
+  }
+  {
+    auto Lines = Good_Lines;
+    Lines[6] = "12 word";
+    Lines[1] = "\t  -20  ";
+    TSettings S = Good_Settings();
+    S.Radius = 12;
+    Cases.push_back({"a number and then a word", File_Of(Lines), S});
+  }
+  {
+    auto Lines = Good_Lines;
+    Lines[9] = "  /a b/c.csv  ";
+    Lines[17] = " notes ";
+    TSettings S = Good_Settings();
+    S.DataFileName = "  /a b/c.csv  ";
+    S.Notes = " notes ";
+    Cases.push_back({"text lines keep their blanks", File_Of(Lines), S});
+  }
+  {
+    // An empty line inserted before a number is passed over; the values do not move
+    // because the number lines are read as numbers up to the text line.
+    auto Lines = Good_Lines;
+    Lines.insert(Lines.begin() + 3, "");
+    Cases.push_back({"an extra blank line before a number", File_Of(Lines), Good_Settings()});
+  }
+  {
+    auto Lines = Good_Lines;
+    Lines[5] = "15";
+    TSettings S = Good_Settings();
+    S.Scale_Index = 7;
+    Cases.push_back({"Scale_Index 15", File_Of(Lines), S});
+    Lines[5] = "-1";
+    Cases.push_back({"Scale_Index -1", File_Of(Lines), S});
+    Lines[5] = "14";
+    S.Scale_Index = 14;
+    Cases.push_back({"Scale_Index 14", File_Of(Lines), S});
+  }
+  {
+    auto Lines = Good_Lines;
+    Lines[6] = "-1";
+    Lines[7] = "4294967298";
+    TSettings S = Good_Settings();
+    S.Radius = 4294967295u;
+    S.Annulus = 2;
+    Cases.push_back({"aperture sizes keep the low 32 bits", File_Of(Lines), S});
+  }
+  {
+    auto Lines = Good_Lines;
+    Lines[10] = "2.5e3";
+    Lines[11] = "-.5";
+    TSettings S = Good_Settings();
+    S.Readout_Noise = 2500;
+    S.Dark_Current = -0.5;
+    Cases.push_back({"reals in other forms", File_Of(Lines), S});
+  }
+  {
+    // End of the file: numbers read as 0 (not left alone), texts empty, Booleans false.
+    TSettings S = Initial_Settings();
+    S.Window = {0, 0, 0, 0};
+    Cases.push_back({"only line 1", "[Korvane]\r\n", S});
+    Cases.push_back({"empty file", "", S});
+    std::vector<std::string> Lines(Good_Lines.begin(), Good_Lines.begin() + 12);
+    Lines.back() = " 3.25000000000000E+0000"; // no line end after the last line
+    TSettings T = Good_Settings();
+    T.Dark_Current = 3.25;
+    T.Gain = T.degC = T.Max_Error = 0;
+    T.ReportFileDir = T.AAVSO_ObsCode = T.Notes = "";
+    T.Snap_to_Centre = T.Show_Annulus = false;
+    std::string Text = File_Of(Lines);
+    Text.resize(Text.size() - 2);
+    Cases.push_back({"file ends after line 12", Text, T});
+  }
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.What);
+    TSettings S = Initial_Settings();
+    ASSERT_NO_THROW(Read_Settings(C.Content, S));
+    Expect_Same(S, C.Expected);
+  }
+}
+
+TEST(Settings, Booleans_Are_True_Only_For_A_Capital_T) {
+  struct Case {
+    const char* Line;
+    bool Expected;
+  };
+  const Case Cases[] = {{"True", true}, {"T", true},  {"Tx", true},  {"true", false},
+                        {"yes", false}, {"1", false}, {"", false},   {" True", false},
+                        {"False", false}};
+  for (const Case& C : Cases) {
+    auto Lines = Good_Lines;
+    Lines[18] = C.Line;
+    Lines[19] = C.Line;
+    TSettings S = Initial_Settings();
+    Read_Settings(File_Of(Lines), S);
+    EXPECT_EQ(S.Snap_to_Centre, C.Expected) << '"' << C.Line << '"';
+    EXPECT_EQ(S.Show_Annulus, C.Expected) << '"' << C.Line << '"';
+    EXPECT_EQ(S.Notes, "CCD V");
+  }
+}
+
+TEST(Settings, A_Bad_Number_Ends_The_Reading_And_Keeps_What_Was_Read) {
+  struct Case {
+    const char* What;
+    size_t Line_Index; // 0-based line that is changed
+    const char* Text;
+    int Values_Read;   // lines 2.. taken before the fault (count of settings fields in order)
+  };
+  // The fields in file order; the first Values_Read of them come from the file.
+  const Case Cases[] = {
+      {"a word on line 7", 6, "word", 5},
+      {"a word on line 2", 1, "x12", 0},
+      {"a real with a comma", 12, "1,5", 11},
+      {"a top beyond 32 bits", 1, "2147483648", 0},
+      {"a real beyond the double range", 14, "1e999", 13},
+      {"a number with a trailing sign", 3, "12-", 2},
+  };
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.What);
+    auto Lines = Good_Lines;
+    Lines[C.Line_Index] = C.Text;
+    TSettings S = Initial_Settings();
+    try {
+      Read_Settings(File_Of(Lines), S);
+      ADD_FAILURE() << "no error";
+    } catch (const TKorvane_Error& E) {
+      EXPECT_STREQ(E.what(), "Invalid numeric input");
+    }
+    const TSettings Good = Good_Settings();
+    const TSettings Init = Initial_Settings();
+    auto Pick = [&](int Field) -> const TSettings& { return Field < C.Values_Read ? Good : Init; };
+    EXPECT_EQ(S.Window.Top, Pick(0).Window.Top);
+    EXPECT_EQ(S.Window.Left, Pick(1).Window.Left);
+    EXPECT_EQ(S.Window.Width, Pick(2).Window.Width);
+    EXPECT_EQ(S.Window.Height, Pick(3).Window.Height);
+    EXPECT_EQ(S.Scale_Index, Pick(4).Scale_Index);
+    EXPECT_EQ(S.Radius, Pick(5).Radius);
+    EXPECT_EQ(S.Annulus, Pick(6).Annulus);
+    EXPECT_EQ(S.Gap, Pick(7).Gap);
+    EXPECT_EQ(S.DataFileName, Pick(8).DataFileName);
+    EXPECT_EQ(S.Readout_Noise, Pick(9).Readout_Noise);
+    EXPECT_EQ(S.Dark_Current, Pick(10).Dark_Current);
+    EXPECT_EQ(S.Gain, Pick(11).Gain);
+    EXPECT_EQ(S.degC, Pick(12).degC);
+    EXPECT_EQ(S.Max_Error, Pick(13).Max_Error);
+    EXPECT_EQ(S.ReportFileDir, Init.ReportFileDir);
+    EXPECT_EQ(S.Notes, Init.Notes);
+    EXPECT_EQ(S.Show_Annulus, Init.Show_Annulus);
+  }
+}
+
+TEST(Settings, A_Blank_Line_Where_A_Number_Stands_Shifts_The_Later_Lines) {
+  auto Lines = Good_Lines;
+  Lines[6] = ""; // Radius missing: Radius takes the Annulus line, Annulus the Gap line
+  Lines[9] = "42"; // and Gap the DataFileName line,
+  Lines[15] = "7";  // and Max_Error the ReportFileDir line
+  TSettings S = Initial_Settings();
+  ASSERT_NO_THROW(Read_Settings(File_Of(Lines), S));
+  EXPECT_EQ(S.Scale_Index, 9);
+  EXPECT_EQ(S.Radius, 4u);
+  EXPECT_EQ(S.Annulus, 5u);
+  EXPECT_EQ(S.Gap, 42u);
+  EXPECT_EQ(S.DataFileName, " 1.25000000000000E+0001");
+  EXPECT_EQ(S.Readout_Noise, 0.02);
+  EXPECT_EQ(S.Dark_Current, 1.5);
+  EXPECT_EQ(S.Gain, -20.0);
+  EXPECT_EQ(S.degC, 0.05);
+  EXPECT_EQ(S.Max_Error, 7.0);
+  EXPECT_EQ(S.ReportFileDir, "XYZ");
+  EXPECT_EQ(S.AAVSO_ObsCode, "CCD V");
+  EXPECT_EQ(S.Notes, "True");
+  EXPECT_FALSE(S.Snap_to_Centre); // "False"
+  EXPECT_FALSE(S.Show_Annulus);   // end of file
+
+  // With a path on the DataFileName line the shifted Gap read fails.
+  Lines[9] = "/home/ann/targets.csv";
+  TSettings T = Initial_Settings();
+  EXPECT_THROW(Read_Settings(File_Of(Lines), T), TKorvane_Error);
+  EXPECT_EQ(T.Annulus, 5u);
+  EXPECT_EQ(T.Gap, 0u);
+}
+
+TEST_F(Settings_File, Line_Feeds_In_Texts_Do_Not_Break_The_File) {
+  TSettings S = Good_Settings();
+  S.Notes = "two\nlines";
+  S.DataFileName = "/a\r\n/b.csv";
+  const std::string Path = Dir + "/korvane.ini";
+  ASSERT_TRUE(Write_Settings_File(Path, S));
+  TSettings Read = Initial_Settings();
+  ASSERT_NO_THROW(Read_Settings_File(Path, Read));
+  EXPECT_EQ(Read.Notes, "two lines");
+  EXPECT_EQ(Read.DataFileName, "/a\r /b.csv");
+  EXPECT_EQ(Read.Readout_Noise, 12.5);
+  EXPECT_TRUE(Read.Snap_to_Centre);
+}
+
+TEST_F(Settings_File, Missing_Folder_And_Huge_Files) {
+  TSettings S = Initial_Settings();
+  EXPECT_FALSE(Read_Settings_File(Dir + "/none.ini", S));
+  EXPECT_FALSE(Read_Settings_File(Dir + "/none/korvane.ini", S));
+  Expect_Same(S, Initial_Settings());
+
+  // A folder standing where the file should be.
+  try {
+    Read_Settings_File(Dir, S);
+    ADD_FAILURE() << "no error for a folder";
+  } catch (const TKorvane_Error& E) {
+    EXPECT_NE(std::string(E.what()).find(Dir), std::string::npos) << E.what();
+  }
+
+  // Good values followed by a mass of junk: only the start is read.
+  const std::string Path = Dir + "/korvane.ini";
+  Put(Path, File_Of(Good_Lines) + std::string(3 << 20, 'j'));
+  TSettings Big = Initial_Settings();
+  ASSERT_NO_THROW(Read_Settings_File(Path, Big));
+  Expect_Same(Big, Good_Settings());
+
+  // A first line of several MiB: the values are beyond what is read.
+  Put(Path, std::string(3 << 20, 'j') + "\r\n" + File_Of(Good_Lines));
+  TSettings Huge = Initial_Settings();
+  EXPECT_THROW(Read_Settings_File(Path, Huge), TKorvane_Error);
+  Expect_Same(Huge, Initial_Settings());
+
+}
+
+TEST_F(Settings_File, An_Unreadable_File_Is_An_Error_Naming_It) {
+  const std::string Path = Dir + "/korvane.ini";
+  Put(Path, File_Of(Good_Lines));
+  ASSERT_EQ(::chmod(Path.c_str(), 0), 0);
+  if (::access(Path.c_str(), R_OK) == 0)
+    GTEST_SKIP() << "running as root: a file without read permission is still readable";
+  TSettings S = Initial_Settings();
+  try {
+    Read_Settings_File(Path, S);
+    ADD_FAILURE() << "no error";
+  } catch (const TKorvane_Error& E) {
+    EXPECT_NE(std::string(E.what()).find(Path), std::string::npos) << E.what();
+  }
+}
