@@ -48,6 +48,6 @@ private:
   static double floor_mod(double a, double b);
 };
 
-// Fills W.dc with the inverse of W.cd. Throws TKorvane_Error("singular CD matrix ...") when
-// the determinant is 0.
+// Fills W.dc with the inverse of W.cd. Throws TKorvane_Error("singular CD matrix ...") and
+// leaves W.dc alone when the determinant is 0 or the matrix or its inverse is not finite.
 void Invert_CD_Matrix(TWCSRecord& W);
