@@ -1,0 +1,35 @@
+#include "app/Unit_Help.h"
+
+#include <QFont>
+#include <QPlainTextEdit>
+#include <QStringList>
+#include <QVBoxLayout>
+
+TForm_Help* Form_Help = nullptr;
+
+TForm_Help::TForm_Help(QWidget* Parent) : QDialog(Parent) {
+  setObjectName(QStringLiteral("Form_Help"));
+  setWindowTitle(QStringLiteral("Korvane Help"));
+
+  Memo1 = new QPlainTextEdit(this);
+  Memo1->setObjectName(QStringLiteral("Memo1"));
+  Memo1->setReadOnly(true);
+  Memo1->setFont(QFont(QStringLiteral("Tahoma")));
+  Memo1->setPlainText(QStringList{
+      QStringLiteral("Korvane"),
+      QString(),
+      QStringLiteral("On Linux the automation service is registered for the current user with "
+                     "'korvane /regserverperuser'."),
+      QStringLiteral("From Windows 7 onwards proceed as follows:"),
+      QStringLiteral("Start a command prompt as administrator, change to the directory containing "
+                     "this program"),
+      QStringLiteral("and type:"),
+      QStringLiteral("'korvane /regserver' (as root, to register it for all users)"),
+      QStringLiteral("It's silent whether it succedes or not."),
+  }.join(QLatin1Char('\n')));
+
+  auto* Layout = new QVBoxLayout(this);
+  Layout->setContentsMargins(0, 0, 0, 0);
+  Layout->addWidget(Memo1);
+  resize(602, 195);
+}

@@ -1,0 +1,376 @@
+#include "app/Unit_Main.h"
+
+#include "app/Korvane_Application.h"
+#include "app/Unit_Help.h"
+#include "settings/Unit_Settings.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMoveEvent>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+
+#include <algorithm>
+#include <exception>
+
+TMain_Form* Main_Form = nullptr;
+
+namespace {
+
+constexpr int Bottom_Bar_Height = 19;
+constexpr int Panel_Targets_Width = 168;
+constexpr int Grid_Row_Height = 22;
+
+const QString No_Objects_Loaded = QStringLiteral("No objects Loaded");
+
+std::string Environment(const char* Name) {
+  return qEnvironmentVariable(Name).toStdString();
+}
+
+std::string Home_Folder() {
+  const std::string Home = Environment("HOME");
+  return Home.empty() ? QDir::homePath().toStdString() : Home;
+}
+
+std::string Settings_Path() {
+  return Settings_File_Path(Environment("XDG_CONFIG_HOME"), Home_Folder());
+}
+
+QLabel* New_Panel(const char* Name, QWidget* Parent, int Left, int Top, int Width, int Height) {
+  auto* Panel = new QLabel(Parent);
+  Panel->setObjectName(QLatin1String(Name));
+  Panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  Panel->setAlignment(Qt::AlignCenter);
+  Panel->setAutoFillBackground(true);
+  Panel->setGeometry(Left, Top, Width, Height);
+  return Panel;
+}
+
+QPushButton* New_Button(const char* Name, const QString& Caption, QWidget* Parent, int Left,
+                        int Width) {
+  auto* Button = new QPushButton(Caption, Parent);
+  Button->setObjectName(QLatin1String(Name));
+  Button->setGeometry(Left, 0, Width, 26);
+  return Button;
+}
+
+QAction* New_Action(const char* Name, const QString& Caption, QObject* Parent) {
+  auto* Action = new QAction(Caption, Parent);
+  Action->setObjectName(QLatin1String(Name));
+  return Action;
+}
+
+// The image area, leaving its lowest strip to the bottom bar.
+class TMdi_Area : public QMdiArea {
+public:
+  TMdi_Area(int Bottom_Margin, QWidget* Parent) : QMdiArea(Parent) {
+    setFrameStyle(QFrame::NoFrame);
+    setViewportMargins(0, 0, 0, Bottom_Margin);
+  }
+};
+
+} // namespace
+
+TNumber_Format System_Number_Format() {
+  TNumber_Format Format;
+  const QString Point = QLocale::system().decimalPoint();
+  if (Point.size() == 1 && Point.at(0).unicode() < 0x80)
+    Format.Decimal_Separator = static_cast<char>(Point.at(0).unicode());
+  return Format;
+}
+
+TMain_Form::TMain_Form(TMessages& Messages_, QWidget* Parent)
+    : QMainWindow(Parent), Number_Format(System_Number_Format()), Messages(Messages_) {
+  setObjectName(QStringLiteral("Main_Form"));
+  setWindowTitle(QStringLiteral("Korvane"));
+  Create_Controls();
+  Create_Menu();
+  FormCreate();
+}
+
+TMain_Form::~TMain_Form() { FormDestroy(); }
+
+void TMain_Form::Create_Controls() {
+  Mdi_Area = new TMdi_Area(Bottom_Bar_Height, this);
+  Mdi_Area->setObjectName(QStringLiteral("Mdi_Area"));
+  setCentralWidget(Mdi_Area);
+
+  // Top row: fixed positions over the image area.
+  ComboBox_Scale = new QComboBox(Mdi_Area);
+  ComboBox_Scale->setObjectName(QStringLiteral("ComboBox_Scale"));
+  ComboBox_Scale->addItems({"1:8", "1:7", "1:6", "1:5", "1:4", "1:3", "1:2", "1:1", "2:1", "3:1",
+                            "4:1", "5:1", "6:1", "7:1", "8:1"});
+  ComboBox_Scale->setMaxVisibleItems(15);
+  ComboBox_Scale->setGeometry(0, 0, 70, 24);
+  Button_Plus = New_Button("Button_Plus", QStringLiteral("+"), Mdi_Area, 69, 41);
+  Button_Minus = New_Button("Button_Minus", QStringLiteral("-"), Mdi_Area, 108, 41);
+  Button_Visualisation =
+      New_Button("Button_Visualisation", QStringLiteral("RESET VIS"), Mdi_Area, 148, 80);
+  Button_AAVSO = New_Button("Button_AAVSO", QStringLiteral("AAVSO"), Mdi_Area, 226, 80);
+  Panel_Image_Filter = New_Panel("Panel_Image_Filter", Mdi_Area, 393, 5, 80, 20);
+  Panel_Plate_Solved = New_Panel("Panel_Plate_Solved", Mdi_Area, 473, 5, 139, 20);
+  Panel_Chart = New_Panel("Panel_Chart", Mdi_Area, 610, 5, 119, 20);
+  Panel_Magnitude = New_Panel("Panel_Magnitude", Mdi_Area, 729, 5, 98, 20);
+  Panel_Reference = New_Panel("Panel_Reference", Mdi_Area, 827, 5, 89, 20);
+  Panel_STDEV = New_Panel("Panel_STDEV", Mdi_Area, 916, 5, 99, 20);
+  Panel_Outburst = New_Panel("Panel_Outburst", Mdi_Area, 1014, 5, 110, 20);
+
+  // Header view: shown over the image area by Show Header, hidden by a click.
+  StringGrid_FITs = new QTableWidget(0, 3, Mdi_Area);
+  StringGrid_FITs->setObjectName(QStringLiteral("StringGrid_FITs"));
+  StringGrid_FITs->setHorizontalHeaderLabels({"KEY", "VALUE", "COMMENT"});
+  StringGrid_FITs->setColumnWidth(0, 64);
+  StringGrid_FITs->setColumnWidth(1, 179);
+  StringGrid_FITs->setColumnWidth(2, 302);
+  StringGrid_FITs->horizontalHeader()->setFixedHeight(Grid_Row_Height);
+  StringGrid_FITs->verticalHeader()->hide();
+  StringGrid_FITs->verticalHeader()->setMinimumSectionSize(1);
+  StringGrid_FITs->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  StringGrid_FITs->verticalHeader()->setDefaultSectionSize(Grid_Row_Height);
+  StringGrid_FITs->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  StringGrid_FITs->setToolTip(QStringLiteral("Click to CLose"));
+  StringGrid_FITs->setGeometry(10, 30, 710, 5 * Grid_Row_Height);
+  StringGrid_FITs->viewport()->installEventFilter(this);
+  StringGrid_FITs->horizontalHeader()->viewport()->installEventFilter(this);
+
+  // Bottom bar: nine panels at fixed places, Panel_Targets at the right edge.
+  Panel_Bottom = new QWidget(Mdi_Area);
+  Panel_Bottom->setObjectName(QStringLiteral("Panel_Bottom"));
+  Panel_Bottom->setAutoFillBackground(true);
+  const int H = Bottom_Bar_Height;
+  Panel_BP = New_Panel("Panel_BP", Panel_Bottom, 0, 0, 80, H);
+  Panel_WP = New_Panel("Panel_WP", Panel_Bottom, 79, 0, 80, H);
+  Panel_Location = New_Panel("Panel_Location", Panel_Bottom, 158, 0, 80, H);
+  Panel_Pixel = New_Panel("Panel_Pixel", Panel_Bottom, 236, 0, 80, H);
+  Panel_Position = New_Panel("Panel_Position", Panel_Bottom, 315, 0, 238, H);
+  Panel_Errors = New_Panel("Panel_Errors", Panel_Bottom, 551, 0, 228, H);
+  Panel_Report_Written = New_Panel("Panel_Report_Written", Panel_Bottom, 779, 0, 111, H);
+  Panel_Ref_Background = New_Panel("Panel_Ref_Background", Panel_Bottom, 890, 0, 104, H);
+  Panel_Star_Background = New_Panel("Panel_Star_Background", Panel_Bottom, 994, 0, 105, H);
+  Panel_Targets = New_Panel("Panel_Targets", Panel_Bottom, 0, 0, Panel_Targets_Width, H);
+  Mdi_Area->installEventFilter(this);
+  Place_Bottom_Bar();
+
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->setSingleShot(true);
+
+  OpenDialog1 = new QFileDialog(this);
+  OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+}
+
+void TMain_Form::Create_Menu() {
+  QMenuBar* MainMenu1 = menuBar();
+  MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+
+  File1 = MainMenu1->addMenu(QStringLiteral("File"));
+  File1->setObjectName(QStringLiteral("File1"));
+  Open1 = New_Action("Open1", QStringLiteral("Open Image"), this);
+  Close2 = New_Action("Close2", QStringLiteral("Close Image"), this);
+  LoadData1 = New_Action("LoadData1", QStringLiteral("Load Data"), this);
+  CloseAll1 = New_Action("CloseAll1", QStringLiteral("Close All"), this);
+  File1->addActions({Open1, Close2, LoadData1, CloseAll1});
+
+  FITs1 = MainMenu1->addMenu(QStringLiteral("FITs"));
+  FITs1->setObjectName(QStringLiteral("FITs1"));
+  ShowHeader1 = New_Action("ShowHeader1", QStringLiteral("Show Header"), this);
+  Close1 = New_Action("Close1", QStringLiteral("Close"), this);
+  FITs1->addActions({ShowHeader1, Close1});
+
+  Settings1 = New_Action("Settings1", QStringLiteral("Settings"), this);
+  Help1 = New_Action("Help1", QStringLiteral("Help"), this);
+  MainMenu1->addAction(Settings1);
+  MainMenu1->addAction(Help1);
+
+  connect(LoadData1, &QAction::triggered, this, &TMain_Form::LoadData1Click);
+  connect(Close1, &QAction::triggered, this, &TMain_Form::Close1Click);
+  connect(Settings1, &QAction::triggered, this, &TMain_Form::Settings1Click);
+  connect(Help1, &QAction::triggered, this, &TMain_Form::Help1Click);
+}
+
+void TMain_Form::FormCreate() {
+  Timer1->stop();
+
+  const std::string Home = Home_Folder();
+  IniFName = Settings_File_Path(Environment("XDG_CONFIG_HOME"), Home);
+  Settings = Initial_Settings();
+  try {
+    if (!Read_Settings_File(IniFName, Settings))
+      Settings = Default_Settings(Home);
+  } catch (const std::exception& Error) {
+    // A damaged file: the values read before the bad line stay, start-up goes on.
+    Show_Error_Box(Error.what());
+  }
+  Apply_Window_Geometry(Settings.Window);
+
+  ComboBox_Scale->setCurrentIndex(Settings.Scale_Index);
+  Hide_Zoom();
+  StringGrid_FITs->hide();
+  Panel_Targets->setText(No_Objects_Loaded);
+  Catalogue.NTargets = 0;
+  try {
+    Load_Targets();
+  } catch (const std::exception& Error) {
+    Show_Error_Box(Error.what());
+  }
+  TargetFName.clear();
+  Button_AAVSO->hide();
+}
+
+void TMain_Form::FormClose() {
+  IniFName = Settings_Path();
+  Settings.Window = Current_Window_Geometry();
+  // A file that cannot be written loses this run's settings; there is no one to tell.
+  Write_Settings_File(IniFName, Settings);
+}
+
+void TMain_Form::FormDestroy() { Timer1->stop(); }
+
+void TMain_Form::closeEvent(QCloseEvent* Event) {
+  FormClose();
+  QMainWindow::closeEvent(Event);
+}
+
+void TMain_Form::Apply_Window_Geometry(const TWindow_Geometry& Geometry) {
+  Placed_Geometry = Geometry;
+  // move() places the outer frame; resize() sets the client size, which is made smaller
+  // by the frame once the window manager has put one around the window (Fit_Frame).
+  move(Geometry.Left, Geometry.Top);
+  resize(std::max(Geometry.Width, 1), std::max(Geometry.Height, 1));
+  Placed_Client_Size = size();
+  Frame_Fitted = false;
+  Fit_Frame();
+}
+
+void TMain_Form::Fit_Frame() {
+  if (Frame_Fitted || size() != Placed_Client_Size)
+    return;
+  const QRect Frame = frameGeometry();
+  const QRect Client = geometry();
+  if (Frame == Client)
+    return;
+  Frame_Fitted = true;
+  resize(std::max(Placed_Geometry.Width - (Frame.width() - Client.width()), 1),
+         std::max(Placed_Geometry.Height - (Frame.height() - Client.height()), 1));
+  Placed_Client_Size = size();
+}
+
+void TMain_Form::moveEvent(QMoveEvent* Event) {
+  QMainWindow::moveEvent(Event);
+  Fit_Frame();
+}
+
+TWindow_Geometry TMain_Form::Current_Window_Geometry() const {
+  const QRect Frame = frameGeometry();
+  if (size() == Placed_Client_Size &&
+      Frame.topLeft() == QPoint(Placed_Geometry.Left, Placed_Geometry.Top))
+    return Placed_Geometry;
+  TWindow_Geometry Geometry;
+  Geometry.Top = Frame.y();
+  Geometry.Left = Frame.x();
+  Geometry.Width = Frame.width();
+  Geometry.Height = Frame.height();
+  return Geometry;
+}
+
+void TMain_Form::Place_Bottom_Bar() {
+  const int Width = Mdi_Area->width();
+  Panel_Bottom->setGeometry(0, Mdi_Area->height() - Bottom_Bar_Height, Width, Bottom_Bar_Height);
+  Panel_Targets->setGeometry(Width - Panel_Targets_Width, 0, Panel_Targets_Width,
+                             Bottom_Bar_Height);
+  Panel_Targets->raise();
+}
+
+bool TMain_Form::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == Mdi_Area && Event->type() == QEvent::Resize) {
+    Place_Bottom_Bar();
+  } else if (Event->type() == QEvent::MouseButtonRelease &&
+             (Watched == StringGrid_FITs->viewport() ||
+              Watched == StringGrid_FITs->horizontalHeader()->viewport())) {
+    StringGrid_FITsClick();
+  }
+  return QMainWindow::eventFilter(Watched, Event);
+}
+
+void TMain_Form::Load_Targets() {
+  const TLoad_Outcome Outcome =
+      ::Load_Targets(Settings.DataFileName, Catalogue, Number_Format, Messages);
+  if (Outcome.Panel_Changed)
+    Panel_Targets->setText(QString::fromStdString(Outcome.Panel_Text));
+}
+
+void TMain_Form::Clear_Top_Panels() {
+  for (QLabel* Panel : {Panel_Image_Filter, Panel_Plate_Solved, Panel_Chart, Panel_Magnitude,
+                        Panel_Reference, Panel_STDEV, Panel_Outburst})
+    Panel->clear();
+}
+
+void TMain_Form::Clear_Bottom_Panels() {
+  for (QLabel* Panel : {Panel_BP, Panel_WP, Panel_Location, Panel_Pixel, Panel_Position,
+                        Panel_Errors, Panel_Report_Written, Panel_Ref_Background,
+                        Panel_Star_Background})
+    Panel->clear();
+}
+
+void TMain_Form::Show_Zoom() {
+  for (QWidget* Control : {static_cast<QWidget*>(ComboBox_Scale),
+                           static_cast<QWidget*>(Button_Plus), static_cast<QWidget*>(Button_Minus),
+                           static_cast<QWidget*>(Button_Visualisation)}) {
+    Control->setVisible(true);
+    Control->setEnabled(true);
+  }
+  FITs1->setEnabled(true);
+}
+
+void TMain_Form::Hide_Zoom() {
+  for (QWidget* Control : {static_cast<QWidget*>(ComboBox_Scale),
+                           static_cast<QWidget*>(Button_Plus), static_cast<QWidget*>(Button_Minus),
+                           static_cast<QWidget*>(Button_Visualisation)}) {
+    Control->setVisible(false);
+    Control->setEnabled(false);
+  }
+  FITs1->setEnabled(false);
+  Clear_Top_Panels();
+}
+
+void TMain_Form::LoadData1Click() {
+  OpenDialog1->setWindowTitle(QStringLiteral("Load Targets"));
+  OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+  OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+  OpenDialog1->setNameFilter(QStringLiteral("csv files (*.csv)"));
+  OpenDialog1->setDefaultSuffix(QStringLiteral("csv"));
+  OpenDialog1->setDirectory(QStringLiteral("."));
+  if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) {
+    Panel_Targets->setText(No_Objects_Loaded);
+    return;
+  }
+  Settings.DataFileName = OpenDialog1->selectedFiles().constFirst().toStdString();
+  Load_Targets();
+}
+
+void TMain_Form::Close1Click() { StringGrid_FITs->hide(); }
+
+void TMain_Form::StringGrid_FITsClick() { StringGrid_FITs->hide(); }
+
+void TMain_Form::Settings1Click() {
+  if (!Form_Settings)
+    return;
+  Form_Settings->show();
+  Form_Settings->raise();
+  Form_Settings->activateWindow();
+}
+
+void TMain_Form::Help1Click() {
+  if (Form_Help)
+    Form_Help->exec();
+}

@@ -1,0 +1,134 @@
+#pragma once
+// The main window: frame of the image windows, owner of the settings and the target
+// catalogue, home of the result panels and the view controls.
+
+#include "app/Settings.h"
+#include "catalogue/Target_Data.h"
+#include "text/Messages.h"
+#include "text/Number_Format.h"
+
+#include <QMainWindow>
+#include <QSize>
+
+#include <string>
+
+class QAction;
+class QComboBox;
+class QFileDialog;
+class QLabel;
+class QMdiArea;
+class QMenu;
+class QPushButton;
+class QTableWidget;
+class QTimer;
+class QWidget;
+
+// The user's number format, taken from the system locale.
+TNumber_Format System_Number_Format();
+
+class TMain_Form : public QMainWindow {
+  Q_OBJECT
+
+public:
+  // Messages receives the findings that do not stop the work (a missing target file).
+  explicit TMain_Form(TMessages& Messages, QWidget* Parent = nullptr);
+  ~TMain_Form() override;
+
+  // Settings and catalogue, read and written by the other windows.
+  TSettings Settings;
+  TTarget_Catalogue Catalogue;
+  TNumber_Format Number_Format;
+
+  // Controls.
+  QMdiArea* Mdi_Area = nullptr;
+  QComboBox* ComboBox_Scale = nullptr;
+  QPushButton* Button_Plus = nullptr;
+  QPushButton* Button_Minus = nullptr;
+  QPushButton* Button_Visualisation = nullptr;
+  QPushButton* Button_AAVSO = nullptr;
+  QLabel* Panel_Image_Filter = nullptr;
+  QLabel* Panel_Plate_Solved = nullptr;
+  QLabel* Panel_Chart = nullptr;
+  QLabel* Panel_Magnitude = nullptr;
+  QLabel* Panel_Reference = nullptr;
+  QLabel* Panel_STDEV = nullptr;
+  QLabel* Panel_Outburst = nullptr;
+  QTableWidget* StringGrid_FITs = nullptr;
+  QWidget* Panel_Bottom = nullptr;
+  QLabel* Panel_BP = nullptr;
+  QLabel* Panel_WP = nullptr;
+  QLabel* Panel_Location = nullptr;
+  QLabel* Panel_Pixel = nullptr;
+  QLabel* Panel_Position = nullptr;
+  QLabel* Panel_Errors = nullptr;
+  QLabel* Panel_Report_Written = nullptr;
+  QLabel* Panel_Ref_Background = nullptr;
+  QLabel* Panel_Star_Background = nullptr;
+  QLabel* Panel_Targets = nullptr;
+
+  // Menu.
+  QMenu* File1 = nullptr;
+  QAction* Open1 = nullptr;
+  QAction* Close2 = nullptr;
+  QAction* LoadData1 = nullptr;
+  QAction* CloseAll1 = nullptr;
+  QMenu* FITs1 = nullptr;
+  QAction* ShowHeader1 = nullptr;
+  QAction* Close1 = nullptr;
+  QAction* Settings1 = nullptr;
+  QAction* Help1 = nullptr;
+
+  // Other components.
+  QTimer* Timer1 = nullptr;
+  QFileDialog* OpenDialog1 = nullptr;
+
+  // Loads the target file DataFileName into the catalogue and shows the outcome in
+  // Panel_Targets. A field that does not convert throws TKorvane_Error.
+  void Load_Targets();
+
+  void Clear_Top_Panels();
+  void Clear_Bottom_Panels();
+  void Show_Zoom();
+  void Hide_Zoom();
+
+  // The window's outer frame now, in the settings' terms. When the window has not been
+  // moved or resized since the settings placed it, these are the values that placed it.
+  TWindow_Geometry Current_Window_Geometry() const;
+
+  // Open1, Close2, CloseAll1 and ShowHeader1 come with the image windows; until then
+  // their items are present and do nothing.
+public slots:
+  void LoadData1Click();
+  void Close1Click();
+  void Settings1Click();
+  void Help1Click();
+  void StringGrid_FITsClick();
+
+protected:
+  void closeEvent(QCloseEvent* Event) override;
+  void moveEvent(QMoveEvent* Event) override;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+  void Create_Controls();
+  void Create_Menu();
+  void FormCreate();
+  void FormClose();
+  void FormDestroy();
+  void Apply_Window_Geometry(const TWindow_Geometry& Geometry);
+  void Fit_Frame();
+  void Place_Bottom_Bar();
+
+  TMessages& Messages;
+  std::string IniFName;
+  std::string TargetFName;
+
+  // The geometry the settings asked for, the client size that realised it, and whether
+  // the window manager's frame has been taken into account yet.
+  TWindow_Geometry Placed_Geometry;
+  QSize Placed_Client_Size;
+  bool Frame_Fitted = false;
+};
+
+// The single main window of the program, created first at start.
+extern TMain_Form* Main_Form;

@@ -1,0 +1,31 @@
+// Program start: the application object, the three program-wide windows, the event loop.
+
+#include "app/Korvane_Application.h"
+#include "app/Qt_Messages.h"
+#include "app/Unit_Help.h"
+#include "app/Unit_Main.h"
+#include "settings/Unit_Settings.h"
+
+int main(int argc, char** argv) {
+  TKorvane_Application Application(argc, argv);
+  Application.setApplicationName(QStringLiteral("korvane"));
+  Application.setApplicationDisplayName(QStringLiteral("Korvane"));
+
+  TQt_Messages Messages;
+  // Created in this order; the dialogs are children of the main window, so closing the
+  // main window ends the program.
+  TMain_Form Main(Messages);
+  Main_Form = &Main;
+  TForm_Settings Settings(&Main);
+  Form_Settings = &Settings;
+  TForm_Help Help(&Main);
+  Form_Help = &Help;
+
+  Main.show();
+  const int Result = Application.exec();
+
+  Form_Help = nullptr;
+  Form_Settings = nullptr;
+  Main_Form = nullptr;
+  return Result;
+}
