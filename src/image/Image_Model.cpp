@@ -1,1 +1,370 @@
 #include "image/Image_Model.h"
+
+#include "text/Number_Format.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t Card_Length = 80;
+constexpr size_t Cards_Per_Record = 36;
+constexpr size_t Record_Length = Card_Length * Cards_Per_Record;
+// A header longer than this is taken as a hostile or broken file, not as an image.
+constexpr size_t Max_Header_Records = 10000;
+// Data are read in blocks of whole rows of about this size, and converted while in cache.
+constexpr size_t Data_Block_Bytes = size_t{1} << 20;
+
+std::string System_Text(int Error) { return std::error_code(Error, std::generic_category()).message(); }
+
+// The file being read: opened for reading only, closed on every way out.
+class TInput_File {
+public:
+  TInput_File(const std::string& Path) : Name(Path) {
+    do
+      Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+    while (Fd < 0 && errno == EINTR);
+    if (Fd < 0)
+      throw TKorvane_Error(Path + ": cannot open the file: " + System_Text(errno));
+    struct stat Status {};
+    if (::fstat(Fd, &Status) != 0) {
+      const int Error = errno;
+      ::close(Fd);
+      throw TKorvane_Error(Path + ": cannot read the file: " + System_Text(Error));
+    }
+    if (!S_ISREG(Status.st_mode)) {
+      ::close(Fd);
+      throw TKorvane_Error(Path + ": not a regular file");
+    }
+    Size = static_cast<uint64_t>(Status.st_size);
+  }
+  TInput_File(const TInput_File&) = delete;
+  TInput_File& operator=(const TInput_File&) = delete;
+  ~TInput_File() { ::close(Fd); }
+
+  // Reads up to Count bytes; fewer only at the end of the file.
+  size_t Read(void* Buffer, size_t Count) {
+    auto* Out = static_cast<char*>(Buffer);
+    size_t Done = 0;
+    while (Done < Count) {
+      const ssize_t Got = ::read(Fd, Out + Done, Count - Done);
+      if (Got < 0) {
+        if (errno == EINTR)
+          continue;
+        throw TKorvane_Error(Name + ": cannot read the file: " + System_Text(errno));
+      }
+      if (Got == 0)
+        break;
+      Done += static_cast<size_t>(Got);
+    }
+    return Done;
+  }
+
+  uint64_t Size = 0;
+
+private:
+  std::string Name;
+  int Fd = -1;
+};
+
+// Header bytes are ISO 8859-1; the model's text is UTF-8.
+std::string Latin1_To_UTF8(std::string_view Text) {
+  std::string Out;
+  Out.reserve(Text.size());
+  for (char c : Text) {
+    const auto Code = static_cast<unsigned char>(c);
+    if (Code < 0x80) {
+      Out += c;
+    } else {
+      Out += static_cast<char>(0xC0 | (Code >> 6));
+      Out += static_cast<char>(0x80 | (Code & 0x3F));
+    }
+  }
+  return Out;
+}
+
+// One 80-byte card split into keyword, value and comment (raw bytes, untrimmed).
+struct TCard_Parts {
+  std::string_view Key; // columns 1 to 8
+  std::string Value;
+  std::string Comment;
+  bool Equals_Without_Blank = false; // '=' in column 9 but no blank in column 10
+};
+
+TCard_Parts Split_Card(std::string_view Card) {
+  TCard_Parts Parts;
+  Parts.Key = Card.substr(0, 8);
+  const std::string_view Rest = Card.substr(9); // columns 10 to 80
+  if (Card[8] != '=') {
+    Parts.Comment.assign(Rest);
+    return Parts;
+  }
+  if (Card[9] != ' ') {
+    Parts.Equals_Without_Blank = true;
+    return Parts;
+  }
+  // The value runs from its first non-blank up to the first '/' outside quotes; quotes and
+  // inner blanks stay in it, and a doubled quote simply reopens the string.
+  bool In_Quote = false, In_Comment = false, Started = false;
+  for (char c : Rest) {
+    if (In_Quote) {
+      Parts.Value += c;
+      if (c == '\'')
+        In_Quote = false;
+    } else if (In_Comment) {
+      Parts.Comment += c;
+    } else if (c == '/') {
+      In_Comment = true;
+    } else {
+      if (Started) {
+        Parts.Value += c;
+      } else if (c != ' ') {
+        Started = true;
+        Parts.Value += c;
+      }
+      if (c == '\'')
+        In_Quote = true;
+    }
+  }
+  return Parts;
+}
+
+// Converts stored big-endian words in place to values with the zero offset added (mod 65536).
+void Convert_Words(uint16_t* Words, size_t Count, uint16_t Offset) {
+  auto Convert = [Offset](uint16_t w) {
+    if constexpr (std::endian::native == std::endian::little)
+      w = static_cast<uint16_t>((w << 8) | (w >> 8));
+    return static_cast<uint16_t>(w + Offset);
+  };
+  // Fixed-length groups so that the compiler vectorises the body at every optimisation level.
+  constexpr size_t Group = 32;
+  size_t i = 0;
+  for (; i + Group <= Count; i += Group)
+    for (size_t j = 0; j < Group; ++j)
+      Words[i + j] = Convert(Words[i + j]);
+  for (; i < Count; ++i)
+    Words[i] = Convert(Words[i]);
+}
+
+} // namespace
+
+void TImage_Model::Open_File(const std::string& FName, TMessages& Messages) {
+  WCS_Calculator = TWCS();
+  WCS1.coorflip = false;
+  WCS1.longpole = 180.0;
+  WCS1.lngcor = nullptr;
+  WCS1.latcor = nullptr;
+  WCS1.rodeg = 57.295779;
+  Caption_String = FName;
+  FileName = FName;
+
+  TInput_File File(FName);
+  auto Abandon = [&FName](const std::string& Cause) { return TKorvane_Error(FName + ": " + Cause); };
+
+  KeyNames.clear();
+  Values.clear();
+  CommentStrings.clear();
+  CD1_1_found = CD1_2_found = CD2_1_found = CD2_2_found = false;
+
+  // Header: whole records until the one holding the END card.
+  bool End_Found = false;
+  char Record[Record_Length];
+  for (size_t Records = 0; !End_Found; ++Records) {
+    if (Records == Max_Header_Records)
+      throw Abandon("no END card in the first " + std::to_string(Max_Header_Records) +
+                    " header records; not a FITS image");
+    if (File.Read(Record, Record_Length) < Record_Length)
+      throw Abandon(Records == 0 && File.Size < Record_Length
+                        ? "file ends inside the header (shorter than one 2880-byte header record)"
+                        : "file ends inside the header");
+    for (size_t c = 0; c < Cards_Per_Record; ++c) {
+      const std::string_view Card(Record + c * Card_Length, Card_Length);
+      const uint32_t i = static_cast<uint32_t>(KeyNames.size());
+      TCard_Parts Parts = Split_Card(Card);
+      const std::string Key = Trim_Right_Controls(Parts.Key);
+      if (Key == "END") {
+        End_Found = true;
+        NKeys = i;
+      }
+      if (Parts.Equals_Without_Blank)
+        Messages.Show("\"= \" Expected!");
+      KeyNames.push_back(Latin1_To_UTF8(Key));
+      Values.push_back(Latin1_To_UTF8(Trim_Right_Controls(Parts.Value)));
+      CommentStrings.push_back(Latin1_To_UTF8(Trim_Left_Controls(Parts.Comment)));
+
+      // Keyword actions: every card, so the last occurrence of a keyword wins. Numbers
+      // always use a decimal point, as FITS writes them.
+      const std::string& Value = Parts.Value;
+      auto Number = [&Value]() { return Try_Str_To_Float(Value, '.'); };
+      if (Key == "EXPOSURE") {
+        Exposure = Number().value_or(0.0);
+      } else if (Key == "JD") {
+        JD = Number().value_or(0.0);
+      } else if (Key == "AIRMASS") {
+        AirMass = Number().value_or(1.0);
+      } else if (Key == "DATE-OBS") {
+        Date_Obs = Latin1_To_UTF8(Value);
+      } else if (Key == "CD1_1" || Key == "CD1_2" || Key == "CD2_1" || Key == "CD2_2") {
+        const size_t Element = (Key[2] == '1' ? 0 : 2) + (Key[4] == '1' ? 0 : 1);
+        bool* const Flags[4] = {&CD1_1_found, &CD1_2_found, &CD2_1_found, &CD2_2_found};
+        const auto N = Number();
+        WCS1.cd[Element] = N.value_or(0.0);
+        if (N)
+          *Flags[Element] = true;
+      } else if (Key == "CRPIX1") {
+        const auto N = Number();
+        WCS1.crpix[0] = WCS1.xrefpix = N.value_or(0.0);
+        if (N)
+          CRPIX1_found = true;
+      } else if (Key == "CRPIX2") {
+        const auto N = Number();
+        WCS1.crpix[1] = WCS1.yrefpix = N.value_or(0.0);
+        if (N)
+          CRPIX2_found = true;
+      } else if (Key == "CRVAL1") {
+        const auto N = Number();
+        WCS1.crval[0] = N.value_or(0.0);
+        if (N)
+          CRVAL1_found = true;
+      } else if (Key == "CRVAL2") {
+        const auto N = Number();
+        WCS1.crval[1] = N.value_or(0.0);
+        if (N)
+          CRVAL2_found = true;
+      } else if (Key == "CDELT1") {
+        WCS1.cdelt[0] = Number().value_or(0.0);
+      } else if (Key == "CDELT2") {
+        WCS1.cdelt[1] = Number().value_or(0.0);
+      } else if (Key == "LONPOLE") {
+        WCS1.longpole = Number().value_or(180.0);
+      } else if (Key == "FILTER") {
+        if (Value.size() < 2)
+          throw Abandon("FILTER value '" + Latin1_To_UTF8(Value) +
+                        "' is too short to give a filter letter");
+        Image_Filter_Letter = Value[1];
+      }
+    }
+  }
+
+  // Plate-solved decision.
+  if (CD1_1_found && CD1_2_found && CD2_1_found && CD2_2_found && CRPIX1_found && CRPIX2_found &&
+      CRVAL1_found && CRVAL2_found) {
+    Plate_Solved = true;
+    WCS1.rotmat = true;
+    try {
+      Invert_CD_Matrix(WCS1);
+    } catch (const TKorvane_Error& Error) {
+      throw Abandon(Error.what());
+    }
+  } else {
+    Last_Error = 2;
+    Plate_Solved = false;
+    WCS1.rotmat = false;
+  }
+
+  // Mandatory keywords by position: findings only, in this order.
+  if (KeyNames[0] != "SIMPLE")
+    Messages.Show("SIMPLE keyword not found!");
+  else if (Values[0] != "T")
+    Messages.Show("Not a simple FITs Format!");
+  if (KeyNames[1] != "BITPIX") {
+    Messages.Show("BITPIX keyword not found!");
+  } else {
+    const auto Bits = Try_Str_To_Int(Values[1], -32768, 32767);
+    if (!Bits)
+      throw Abandon("BITPIX value '" + Values[1] + "' is not an integer in -32768..32767");
+    BitPix = static_cast<int16_t>(*Bits);
+  }
+  if (BitPix != 16)
+    Messages.Show("Not a 16 bit image!");
+  if (KeyNames[2] != "NAXIS") {
+    Messages.Show("NAXIS keyword not found!");
+  } else {
+    const auto Axes = Try_Str_To_Int(Values[2]);
+    if (!Axes)
+      throw Abandon("NAXIS value '" + Values[2] + "' is not an integer");
+    if (*Axes != 2)
+      Messages.Show("Not a 2 dimensional image!");
+  }
+  // Data of another sample size would be read as garbage.
+  if (BitPix != 16)
+    throw Abandon(KeyNames[1] == "BITPIX"
+                      ? "BITPIX " + std::to_string(BitPix) + " is not supported; only 16-bit images can be read"
+                      : "no BITPIX keyword; only 16-bit images can be read");
+
+  // Keywords by search, first occurrence from index 3 on.
+  auto Find = [this](std::string_view Key) -> const std::string* {
+    for (size_t k = 3; k <= NKeys; ++k)
+      if (KeyNames[k] == Key)
+        return &Values[k];
+    return nullptr;
+  };
+  auto Size_Value = [&](std::string_view Key) -> uint16_t {
+    const std::string* Text = Find(Key);
+    if (!Text)
+      return 0;
+    const auto Size = Try_Str_To_Int(*Text, 0, 65535);
+    if (!Size)
+      throw Abandon(std::string(Key) + " value '" + *Text + "' is not an integer in 0..65535");
+    return static_cast<uint16_t>(*Size);
+  };
+  XSize = Size_Value("NAXIS1");
+  YSize = Size_Value("NAXIS2");
+  uint16_t Zero_Offset = 0;
+  if (const std::string* Text = Find("BZERO")) {
+    const auto Zero = Try_Str_To_Float(*Text, '.');
+    if (!Zero)
+      throw Abandon("BZERO value '" + *Text + "' is not a number");
+    const double Offset = std::trunc(*Zero + 0.5);
+    if (!(Offset >= 0.0 && Offset <= 65535.0))
+      throw Abandon("BZERO " + *Text + " is outside the supported range 0..65535");
+    Zero_Offset = static_cast<uint16_t>(Offset);
+  }
+  double Scale = 1.0;
+  if (const std::string* Text = Find("BSCALE")) {
+    const auto Value = Try_Str_To_Float(*Text, '.');
+    if (!Value)
+      throw Abandon("BSCALE value '" + *Text + "' is not a number");
+    Scale = *Value;
+  }
+  if (Scale != 1.0)
+    Messages.Show("BScale <> 1.0 not supported!");
+
+  // Data: refuse before allocating when the file cannot hold the rows the header promises.
+  const uint64_t Data_Start = static_cast<uint64_t>(KeyNames.size()) * Card_Length;
+  const uint64_t Row_Bytes = uint64_t{2} * XSize;
+  const uint64_t Data_Bytes = Row_Bytes * YSize;
+  if (File.Size < Data_Start || File.Size - Data_Start < Data_Bytes)
+    throw Abandon("file ends inside the data (" + std::to_string(XSize) + " x " + std::to_string(YSize) +
+                  " pixels need " + std::to_string(Data_Bytes) + " bytes, the file holds " +
+                  std::to_string(File.Size > Data_Start ? File.Size - Data_Start : 0) + ")");
+  Image_Array.Allocate_For_Overwrite(XSize, YSize);
+  if (Data_Bytes > 0) {
+    const size_t Rows_Per_Block = std::max<size_t>(1, Data_Block_Bytes / Row_Bytes);
+    for (size_t Row = 0; Row < YSize; Row += Rows_Per_Block) {
+      const size_t Rows = std::min<size_t>(Rows_Per_Block, YSize - Row);
+      uint16_t* const Block = Image_Array[Row];
+      const size_t Bytes = Rows * Row_Bytes;
+      if (File.Read(Block, Bytes) < Bytes) {
+        Image_Array = TImageArray(); // no half-read picture is left behind
+        throw Abandon("file ends inside the data");
+      }
+      Convert_Words(Block, Rows * XSize, Zero_Offset);
+    }
+  }
+
+  JD = JD + Exposure / 172800.0;
+
+  if (XSize == 0 || YSize == 0)
+    throw Abandon(std::string(XSize == 0 ? "NAXIS1" : "NAXIS2") +
+                  " is missing or 0: the image has no pixels to show or measure");
+}

@@ -6,7 +6,10 @@
 #include "wcs/Unit_WCS.h"
 
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The pixel array: one contiguous block of YSize rows of XSize values, row 0 first in the
@@ -19,6 +22,14 @@ public:
     Height = Rows;
     Pixels.assign(static_cast<size_t>(Columns) * Rows, 0);
   }
+  // As Allocate, but the values are left unset: for a caller that writes every one of them
+  // at once (the FITS reader), which spares a pass over a large array.
+  void Allocate_For_Overwrite(uint32_t Columns, uint32_t Rows) {
+    Width = Columns;
+    Height = Rows;
+    Pixels.clear();
+    Pixels.resize(static_cast<size_t>(Columns) * Rows);
+  }
   uint16_t* operator[](size_t Row) { return Pixels.data() + Row * Width; }
   const uint16_t* operator[](size_t Row) const { return Pixels.data() + Row * Width; }
   uint32_t Columns() const { return Width; }
@@ -28,7 +39,20 @@ public:
   bool Empty() const { return Pixels.empty(); }
 
 private:
-  std::vector<uint16_t> Pixels;
+  // Value-initialisation of a new element does nothing; Allocate still fills with zeros.
+  template <class T> struct TNo_Init_Allocator : std::allocator<T> {
+    using value_type = T;
+    template <class U> struct rebind {
+      using other = TNo_Init_Allocator<U>;
+    };
+    TNo_Init_Allocator() = default;
+    template <class U> TNo_Init_Allocator(const TNo_Init_Allocator<U>&) noexcept {}
+    template <class U> void construct(U* Where) noexcept { ::new (static_cast<void*>(Where)) U; }
+    template <class U, class... Args> void construct(U* Where, Args&&... Arguments) {
+      ::new (static_cast<void*>(Where)) U(std::forward<Args>(Arguments)...);
+    }
+  };
+  std::vector<uint16_t, TNo_Init_Allocator<uint16_t>> Pixels;
   uint32_t Width = 0;
   uint32_t Height = 0;
 };

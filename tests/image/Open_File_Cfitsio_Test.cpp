@@ -1,0 +1,183 @@
+// Files written by cfitsio, and files written by our test writer, read back by both readers.
+
+#include "Image_Test_Files.h"
+#include "image/Image_Model.h"
+#include "support/Fits_Writer.h"
+#include "support/Recording_Messages.h"
+#include "text/Number_Format.h"
+
+#include <fitsio.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+void Check(int Status, const char* What) {
+  if (Status != 0) {
+    char Text[FLEN_STATUS];
+    fits_get_errstatus(Status, Text);
+    FAIL() << What << ": " << Text;
+  }
+}
+
+// Every keyword card cfitsio sees must match ours: name, value text and comment.
+void Compare_Header(const std::string& Path, const TImage_Model& Model) {
+  int Status = 0;
+  fitsfile* File = nullptr;
+  fits_open_file(&File, Path.c_str(), READONLY, &Status);
+  Check(Status, "open");
+  int Keys = 0, More = 0;
+  fits_get_hdrspace(File, &Keys, &More, &Status);
+  Check(Status, "hdrspace");
+  EXPECT_EQ(Model.NKeys, static_cast<uint32_t>(Keys));
+  for (int k = 1; k <= Keys && k <= static_cast<int>(Model.NKeys); ++k) {
+    char Name[FLEN_KEYWORD], Value[FLEN_VALUE], Comment[FLEN_COMMENT];
+    fits_read_keyn(File, k, Name, Value, Comment, &Status);
+    Check(Status, "read_keyn");
+    const size_t i = static_cast<size_t>(k - 1);
+    SCOPED_TRACE(std::string(Name) + " card " + std::to_string(k));
+    EXPECT_EQ(Model.KeyNames[i], Name);
+    EXPECT_EQ(Model.Values[i], Value);
+    EXPECT_EQ(Trim_Right_Controls(Model.CommentStrings[i]), Trim_Controls(Comment));
+  }
+  fits_close_file(File, &Status);
+}
+
+double Cfitsio_Double(fitsfile* File, const char* Key) {
+  int Status = 0;
+  double Value = 0;
+  fits_read_key(File, TDOUBLE, Key, &Value, nullptr, &Status);
+  EXPECT_EQ(Status, 0) << Key;
+  return Value;
+}
+
+TEST(Open_File_Cfitsio, Unsigned_Image_With_Long_Header) {
+  TScratch_Folder Scratch;
+  const std::string Path = Scratch.Path("cfitsio.fit");
+  const long Columns = 700, Rows = 1600; // several read blocks
+  std::vector<uint16_t> Pixels(static_cast<size_t>(Columns * Rows));
+  for (size_t k = 0; k < Pixels.size(); ++k)
+    Pixels[k] = static_cast<uint16_t>(k * 131 + k / 700 * 977);
+  Pixels.front() = 65535;
+  Pixels.back() = 0;
+
+  int Status = 0;
+  fitsfile* File = nullptr;
+  long Axes[2] = {Columns, Rows};
+  fits_create_file(&File, Path.c_str(), &Status);
+  fits_create_img(File, USHORT_IMG, 2, Axes, &Status);
+  double Exposure = 60.0, JD = 2456000.5, AirMass = 1.2345, Crval1 = 123.456789012345, Crval2 = -45.5;
+  fits_update_key(File, TDOUBLE, "EXPOSURE", &Exposure, "exposure time in seconds", &Status);
+  fits_update_key(File, TDOUBLE, "JD", &JD, "start of exposure", &Status);
+  fits_update_key(File, TDOUBLE, "AIRMASS", &AirMass, "air mass", &Status);
+  fits_update_key(File, TSTRING, "DATE-OBS", const_cast<char*>("2012-03-14T20:00:00"), "UTC start", &Status);
+  fits_update_key(File, TSTRING, "FILTER", const_cast<char*>("V"), "Johnson V", &Status);
+  fits_update_key(File, TSTRING, "OBJECT", const_cast<char*>("A/B Tau"), "name with a slash", &Status);
+  fits_update_key(File, TDOUBLE, "CRVAL1", &Crval1, "RA", &Status);
+  fits_update_key(File, TDOUBLE, "CRVAL2", &Crval2, "Dec", &Status);
+  for (int k = 0; k < 180; ++k)
+    fits_write_history(File, (" processing step " + std::to_string(k)).c_str(), &Status);
+  fits_write_img(File, TUSHORT, 1, static_cast<LONGLONG>(Pixels.size()), Pixels.data(), &Status);
+  fits_close_file(File, &Status);
+  Check(Status, "write");
+
+  TImage_Model Model;
+  TRecording_Messages Messages;
+  Model.Open_File(Path, Messages);
+  EXPECT_TRUE(Messages.Texts.empty());
+  ASSERT_EQ(Model.XSize, Columns);
+  ASSERT_EQ(Model.YSize, Rows);
+
+  fits_open_file(&File, Path.c_str(), READONLY, &Status);
+  std::vector<uint16_t> Read_Back(Pixels.size());
+  int Any_Null = 0;
+  fits_read_img(File, TUSHORT, 1, static_cast<LONGLONG>(Read_Back.size()), nullptr, Read_Back.data(), &Any_Null,
+                &Status);
+  Check(Status, "read image");
+  size_t Mismatches = 0;
+  for (size_t k = 0; k < Read_Back.size(); ++k)
+    Mismatches += Model.Image_Array[k / Columns][k % Columns] != Read_Back[k];
+  EXPECT_EQ(Mismatches, 0u);
+  EXPECT_EQ(Model.Image_Array[0][0], 65535);
+  EXPECT_EQ(Model.Image_Array[Rows - 1][Columns - 1], 0);
+
+  EXPECT_EQ(Model.Exposure, Cfitsio_Double(File, "EXPOSURE"));
+  EXPECT_EQ(Model.JD, Cfitsio_Double(File, "JD") + Cfitsio_Double(File, "EXPOSURE") / 172800.0);
+  EXPECT_EQ(Model.AirMass, Cfitsio_Double(File, "AIRMASS"));
+  EXPECT_EQ(Model.WCS1.crval[0], Cfitsio_Double(File, "CRVAL1"));
+  EXPECT_EQ(Model.WCS1.crval[1], Cfitsio_Double(File, "CRVAL2"));
+  fits_close_file(File, &Status);
+  EXPECT_EQ(Model.Image_Filter_Letter, 'V');
+  EXPECT_EQ(Model.Date_Obs.substr(0, 21), "'2012-03-14T20:00:00'");
+  EXPECT_FALSE(Model.Plate_Solved);
+
+  Compare_Header(Path, Model);
+}
+
+TEST(Open_File_Cfitsio, Signed_Image_Without_Offset) {
+  TScratch_Folder Scratch;
+  const std::string Path = Scratch.Path("signed.fit");
+  std::vector<int16_t> Stored = {-32768, -1, 0, 1, 32767, -12345, 12345, -2, 2, 100, -100, 7};
+  int Status = 0;
+  fitsfile* File = nullptr;
+  long Axes[2] = {4, 3};
+  fits_create_file(&File, Path.c_str(), &Status);
+  fits_create_img(File, SHORT_IMG, 2, Axes, &Status);
+  fits_write_img(File, TSHORT, 1, static_cast<LONGLONG>(Stored.size()), Stored.data(), &Status);
+  fits_close_file(File, &Status);
+  Check(Status, "write");
+
+  TImage_Model Model;
+  TRecording_Messages Messages;
+  Model.Open_File(Path, Messages);
+  EXPECT_TRUE(Messages.Texts.empty());
+
+  fits_open_file(&File, Path.c_str(), READONLY, &Status);
+  std::vector<int16_t> Read_Back(Stored.size());
+  int Any_Null = 0;
+  fits_read_img(File, TSHORT, 1, static_cast<LONGLONG>(Read_Back.size()), nullptr, Read_Back.data(), &Any_Null,
+                &Status);
+  fits_close_file(File, &Status);
+  Check(Status, "read");
+  // Without BZERO the stored words are taken as unsigned: the two's-complement bit pattern.
+  for (size_t k = 0; k < Stored.size(); ++k)
+    EXPECT_EQ(Model.Image_Array[k / 4][k % 4], static_cast<uint16_t>(Read_Back[k])) << k;
+  Compare_Header(Path, Model);
+}
+
+// Our test writer's files are valid FITS for cfitsio, with the values the reader finds.
+TEST(Open_File_Cfitsio, Test_Writer_Files_Read_By_Both) {
+  TScratch_Folder Scratch;
+  const std::string Path = Scratch.Path("writer.fit");
+  const std::vector<uint16_t> Physical = {0, 1, 32767, 32768, 65535, 4242, 100, 200, 300, 400, 500, 600};
+  TFits_Writer Writer = Standard_Header(4, 3);
+  Add_TAN_WCS(Writer, 83.822083, -5.391111, 2.5, 1.25, -2.777e-4, 1.2e-6, -1.3e-6, 2.777e-4);
+  Writer.Add("OBJECT", "'NGC 1976'", "target");
+  Writer.Write(Path, TFits_Writer::Data_Bytes_Unsigned(Physical));
+
+  int Status = 0;
+  fitsfile* File = nullptr;
+  fits_open_file(&File, Path.c_str(), READONLY, &Status);
+  std::vector<uint16_t> Read_Back(Physical.size());
+  int Any_Null = 0;
+  fits_read_img(File, TUSHORT, 1, static_cast<LONGLONG>(Read_Back.size()), nullptr, Read_Back.data(), &Any_Null,
+                &Status);
+  Check(Status, "read");
+  EXPECT_EQ(Read_Back, Physical);
+  EXPECT_EQ(Cfitsio_Double(File, "CRVAL1"), 83.822083);
+  EXPECT_EQ(Cfitsio_Double(File, "CD1_2"), 1.2e-6);
+  EXPECT_EQ(Cfitsio_Double(File, "CRPIX2"), 1.25);
+  fits_close_file(File, &Status);
+
+  TImage_Model Model;
+  TRecording_Messages Messages;
+  Model.Open_File(Path, Messages);
+  EXPECT_TRUE(Messages.Texts.empty());
+  EXPECT_TRUE(Model.Plate_Solved);
+  EXPECT_EQ(Model.WCS1.crval[0], 83.822083);
+  EXPECT_EQ(Model.WCS1.cd[1], 1.2e-6);
+  for (size_t k = 0; k < Physical.size(); ++k)
+    EXPECT_EQ(Model.Image_Array[k / 4][k % 4], Physical[k]) << k;
+  Compare_Header(Path, Model);
+}
+
+} // namespace
