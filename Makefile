@@ -56,7 +56,7 @@ run: build
 demo: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS) --target korvane-measure >/dev/null
-	$(BUILD)/korvane-measure --settings examples/korvane.ini --targets examples/targets.csv examples/*.fit
+	LC_ALL=C $(BUILD)/korvane-measure --settings examples/korvane.ini --targets examples/targets.csv examples/*.fit
 
 bench: deps
 	cmake -S . -B $(BENCH) -DCMAKE_BUILD_TYPE=Release -DKORVANE_BUILD_BENCH=ON -DKORVANE_BUILD_TESTS=ON \

@@ -1,1 +1,64 @@
+#include "photometry/Analysis.h"
 
+#include "photometry/Photometry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+namespace {
+constexpr double No_Distance = 99999.0;
+}
+
+int Nearest_Target(const TTarget_Catalogue& Catalogue, double RA0, double Dec0, bool& Found) {
+  // A plain Euclidean distance in degrees of RA and Dec: no cos(Dec), no wrap at 0 h.
+  double Best_Distance = No_Distance;
+  int Best = 0;
+  Found = false;
+  const int Count = std::min(Catalogue.NTargets, Max_Targets);
+  for (int i = 0; i < Count; ++i) {
+    const TTargetData& T = Catalogue.Targets[static_cast<size_t>(i)];
+    const double dRA = 15.0 * T.RA - RA0;
+    const double dDec = T.Dec - Dec0;
+    const double Distance = std::sqrt(dRA * dRA + dDec * dDec);
+    if (Distance < Best_Distance) { // strict: the first of equals wins
+      Best_Distance = Distance;
+      Best = i;
+      Found = true;
+    }
+  }
+  return Best;
+}
+
+bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue, const TSettings& Settings) {
+  if (!Image.Plate_Solved) {
+    Image.Last_Error = 2;
+    return false;
+  }
+  if (Catalogue.NTargets <= 0)
+    return false;
+
+  const TWCSRecord& W = Image.WCS1;
+  const double RA0 = W.coorflip ? W.crval[1] : W.crval[0];
+  const double Dec0 = W.coorflip ? W.crval[0] : W.crval[1];
+  bool Found = false;
+  const TTargetData& T = Catalogue.Targets[static_cast<size_t>(Nearest_Target(Catalogue, RA0, Dec0, Found))];
+
+  // Only when nothing lies closer than the starting distance is entry 1 marked, unnamed.
+  Mark_Object(Image, TSkyPosition{T.RA, T.Dec}, Found ? T.Name : std::string());
+  if (T.RName.empty()) {
+    Image.Last_Error = 5;
+    return false;
+  }
+  Image.ChartName = T.ChartName;
+  Mark_Reference(Image, TSkyPosition{T.RRA, T.RDec}, T.RName, T.Rmag, T.RFilter);
+
+  if (!Measure_Magnitude(Image, Settings)) {
+    Image.Outburst = false;
+    return false;
+  }
+  Image.Threshold = T.Threshold;
+  // A limit says only that the star is fainter: never an outburst. At the threshold: quiescent.
+  Image.Outburst = Image.Less_Than == 0 && Image.Magnitude < T.Threshold;
+  return true;
+}

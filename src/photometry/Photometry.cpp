@@ -1,1 +1,400 @@
+#include "photometry/Photometry.h"
 
+#include "text/Messages.h"
+#include "text/Number_Format.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A pixel counts fully when its centre lies within R - 0.707 of the star's centre and not
+// at all from R + 0.707 on; in between its weight falls linearly over the pixel diagonal.
+constexpr double Half_Diagonal = 0.707;
+constexpr double Diagonal = 1.414;
+
+constexpr int Recentring_Passes = 50;
+constexpr int Max_Clipping_Passes = 10;
+constexpr int32_t No_Previous_Count = 99999;
+constexpr double Minimum_Net_Flux = 50.0;    // ADU
+constexpr double Minimum_Signal = 50.0;      // electrons
+constexpr double Error_Factor = 1.0857;      // 2.5 / ln 10
+constexpr double Limit_Factor = 0.84836;     // 1 / 1.0857^2
+constexpr double Digitisation = 0.289;
+constexpr double Start_Limit_Signal = 500.0; // electrons
+constexpr int Max_Limit_Rounds = 10;
+constexpr double Limit_Tolerance = 0.001;
+constexpr double Smallest_Q = 0.0001;
+constexpr int64_t Max_Value = 65535;
+
+// A centre coordinate rounded half to even; none when it does not fit a signed 32-bit
+// integer (such a centre is outside the measurable area).
+std::optional<int64_t> Round_Centre(double V) {
+  const auto R = Round_Half_Even(V);
+  if (!R || *R < std::numeric_limits<int32_t>::min() || *R > std::numeric_limits<int32_t>::max())
+    return std::nullopt;
+  return static_cast<int64_t>(*R);
+}
+
+// Column 0 and row 0 lie outside the measurable area; the last column and row inside it.
+bool Measurable(const TImage_Model& Image, std::optional<int64_t> xc, std::optional<int64_t> yc) {
+  return xc && yc && *xc > 0 && *xc < Image.XSize && *yc > 0 && *yc < Image.YSize;
+}
+
+struct TAperture_Sums {
+  double S = 0.0, Sx = 0.0, Sy = 0.0, Npap = 0.0;
+};
+
+// One pass of the weighted aperture: distances from the exact centre (X, Y), the box
+// around the rounded centre (xc, yc), cut at the image's edges.
+TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, double Y, int64_t xc, int64_t yc) {
+  const int64_t XSize = Image.XSize, YSize = Image.YSize;
+  const int64_t i0 = xc < R + 1 ? 0 : xc - R - 1;
+  const int64_t i1 = std::min(xc + R + 1, XSize - 1);
+  const int64_t j0 = yc < R + 1 ? 0 : yc - R - 1;
+  const int64_t j1 = std::min(yc + R + 1, YSize - 1);
+  const double Rd = static_cast<double>(R);
+  // Per row, the columns clearly within R - 0.707 of the centre are whole pixels and are
+  // summed exactly in integers; those clearly beyond R + 0.707 are skipped. A relative
+  // margin of 1e-9 leaves every pixel near either edge to the weight formula, so the split
+  // changes no weight. The square roots only find the columns; each end is checked.
+  const double Outer = Rd + Half_Diagonal;
+  const double Outer2 = Outer * Outer * (1.0 + 1e-9);
+  const double Inner = Rd - Half_Diagonal;
+  const double Inner2 = Inner > 0.0 ? Inner * Inner * (1.0 - 1e-9) : -1.0;
+
+  TAperture_Sums Sums;
+  for (int64_t j = j0; j <= j1; ++j) {
+    const uint16_t* Row = Image.Image_Array[static_cast<size_t>(j)];
+    const double dy = static_cast<double>(j) - Y;
+    // Columns outside e0..e1 lie beyond R + 0.707; columns f0..f1 within R - 0.707.
+    const double Reach = Outer2 - dy * dy;
+    if (Reach < 0.0)
+      continue;
+    auto r2 = [&](int64_t i) {
+      const double dx = static_cast<double>(i) - X;
+      return dx * dx + dy * dy;
+    };
+    const double Reach_h = std::sqrt(Reach);
+    int64_t e0 = std::max(i0, static_cast<int64_t>(std::floor(X - Reach_h)) - 1);
+    int64_t e1 = std::min(i1, static_cast<int64_t>(std::ceil(X + Reach_h)) + 1);
+    while (e0 <= e1 && r2(e0) > Outer2)
+      ++e0;
+    while (e1 >= e0 && r2(e1) > Outer2)
+      --e1;
+    int64_t f0 = e1 + 1, f1 = e1;
+    const double Room = Inner2 - dy * dy;
+    if (Room > 0.0) {
+      const double h = std::sqrt(Room);
+      f0 = std::max(e0, static_cast<int64_t>(std::ceil(X - h)) - 1);
+      f1 = std::min(e1, static_cast<int64_t>(std::floor(X + h)) + 1);
+      while (f0 <= f1 && !(r2(f0) < Inner2))
+        ++f0;
+      while (f1 >= f0 && !(r2(f1) < Inner2))
+        --f1;
+    }
+    for (int64_t i = e0; i <= e1; ++i) {
+      if (i == f0 && f0 <= f1) {
+        uint64_t Sum_p = 0;
+        int64_t Sum_ip = 0;
+        for (int64_t k = f0; k <= f1; ++k) {
+          const int64_t p = Row[k];
+          Sum_p += static_cast<uint64_t>(p);
+          Sum_ip += (k - xc) * p;
+        }
+        const double P = static_cast<double>(Sum_p);
+        Sums.S += P;
+        Sums.Sx += static_cast<double>(Sum_ip) + (static_cast<double>(xc) - X) * P;
+        Sums.Sy += dy * P;
+        Sums.Npap += static_cast<double>(f1 - f0 + 1);
+        i = f1;
+        continue;
+      }
+      // w clamped to 0..1 gives each pixel its due: a weight of 1 adds p itself,
+      // a weight of 0 adds nothing.
+      const double dx = static_cast<double>(i) - X;
+      const double d = std::sqrt(dx * dx + dy * dy) - Half_Diagonal;
+      const double Weight = std::clamp((Rd - d) / Diagonal, 0.0, 1.0);
+      const double v = Weight * Row[i];
+      Sums.S += v;
+      Sums.Sx += dx * v;
+      Sums.Sy += dy * v;
+      Sums.Npap += Weight;
+    }
+  }
+  return Sums;
+}
+
+// What one star's measurement leaves behind. Annulus_Count is the exact number of annulus
+// pixels kept; Npan saturates at the largest signed 32-bit value.
+struct TStar_Result {
+  int64_t Annulus_Count = 0;
+};
+
+// The sky level from the annulus around the rounded centre (xc, yc), by iterative clipping
+// of the histogram of its pixel values. Returns false when the annulus holds no pixel of
+// the image. Counts are 32-bit and sums 64-bit, so no annulus size can overflow them.
+bool Sky_Level(const TImage_Model& Image, int64_t R, const TSettings& Settings, int64_t xc, int64_t yc,
+               double& Sky, int64_t& Count) {
+  const int64_t XSize = Image.XSize, YSize = Image.YSize;
+  const int64_t r_in = R + static_cast<int64_t>(Settings.Gap);
+  const int64_t r_out = r_in + static_cast<int64_t>(Settings.Annulus);
+  const double lim_in = (static_cast<double>(r_in) + 0.5) * (static_cast<double>(r_in) + 0.5);
+  const double lim_out = (static_cast<double>(r_out) + 0.5) * (static_cast<double>(r_out) + 0.5);
+  const int64_t i0 = xc < r_out ? 0 : xc - r_out;
+  const int64_t i1 = std::min(xc + r_out, XSize - 1);
+  const int64_t j0 = yc < r_out ? 0 : yc - r_out;
+  const int64_t j1 = std::min(yc + r_out, YSize - 1);
+
+  std::vector<uint32_t> H(Max_Value + 1, 0);
+  int64_t Lowest = Max_Value + 1, Highest = -1; // range of the values present
+  for (int64_t j = j0; j <= j1; ++j) {
+    const uint16_t* Row = Image.Image_Array[static_cast<size_t>(j)];
+    const int64_t dy = j - yc;
+    for (int64_t i = i0; i <= i1; ++i) {
+      const int64_t dx = i - xc;
+      const double q = static_cast<double>(dx * dx + dy * dy);
+      if (lim_in <= q && q <= lim_out) {
+        const uint16_t p = Row[i];
+        ++H[p];
+        Lowest = std::min<int64_t>(Lowest, p);
+        Highest = std::max<int64_t>(Highest, p);
+      }
+    }
+  }
+  if (Highest < 0)
+    return false;
+
+  // Bins outside Lowest..Highest are empty, so the passes skip them without changing a sum.
+  int64_t lo = 0, hi = Max_Value;
+  int64_t Npan = No_Previous_Count;
+  double Mean = 0.0;
+  for (int Pass = 1;; ++Pass) {
+    const int64_t Previous = Npan;
+    int64_t Kept = 0, Sum = 0;
+    double Sum2 = 0.0;
+    for (int64_t v = std::max(lo, Lowest); v <= std::min(hi, Highest); ++v) {
+      const int64_t h = H[static_cast<size_t>(v)];
+      if (h == 0)
+        continue;
+      Kept += h;
+      Sum += v * h;
+      Sum2 += static_cast<double>(v) * static_cast<double>(v) * static_cast<double>(h);
+    }
+    // The first window holds every value, so only a later one can miss every pixel (all
+    // of one value, say): then the previous pass stands, its Npan included.
+    if (Kept == 0)
+      break;
+    Npan = Kept;
+    Mean = static_cast<double>(Sum) / static_cast<double>(Kept);
+    const double Variance = Sum2 / static_cast<double>(Kept) - Mean * Mean;
+    const double Sigma = std::sqrt(std::max(Variance, 0.0));
+
+    // The next window is centred on one more than the value at which the running count,
+    // from value 0, reaches half the pixels kept. Bins below Lowest add nothing, so the
+    // count may start there, unless half is 0 (the count then stops at once, at value 1).
+    const int64_t Half = Kept / 2;
+    int64_t m = Half > 0 ? Lowest : 0, Cumulative = 0;
+    do {
+      Cumulative += H[static_cast<size_t>(m)];
+      ++m;
+    } while (Half > Cumulative);
+    const int64_t k = Round_Half_Even(3.0 * Sigma).value_or(0);
+    lo = std::max<int64_t>(m - k, 0);
+    hi = std::min<int64_t>(m + k, Max_Value);
+
+    if (Pass == Max_Clipping_Passes || Npan == Previous)
+      break;
+  }
+  Sky = Mean;
+  Count = Npan;
+  return true;
+}
+
+bool Measure_One(TImage_Model& Image, const TSettings& Settings, bool Snap, double X, double Y,
+                 TStar_Result& Result) {
+  if (Image.Image_Array.Columns() != Image.XSize || Image.Image_Array.Rows() != Image.YSize)
+    throw TKorvane_Error("The image holds no pixel data: open the FITS file before measuring");
+  const int64_t R = Settings.Radius;
+  auto xc = Round_Centre(X), yc = Round_Centre(Y);
+  TAperture_Sums Sums;
+  int Passes = 0;
+  for (;;) {
+    if (!Measurable(Image, xc, yc))
+      return false;
+    Sums = Aperture_Pass(Image, R, X, Y, *xc, *yc);
+    Image.Npap_real = Sums.Npap;
+    if (!Snap)
+      break;
+    if (Sums.S <= 0.0)
+      throw TKorvane_Error("The aperture holds no light (all its pixels are 0), so the star cannot be "
+                           "centred: check the reference star's position or turn off Snap_to_Centre");
+    X += Sums.Sx / Sums.S;
+    Y += Sums.Sy / Sums.S;
+    xc = Round_Centre(X);
+    yc = Round_Centre(Y);
+    if (++Passes >= Recentring_Passes)
+      break;
+  }
+  // After the last shift the centroid lies within the image, so its rounding exists.
+  if (!xc || !yc)
+    return false;
+
+  double Sky = 0.0;
+  int64_t Count = 0;
+  if (!Sky_Level(Image, R, Settings, *xc, *yc, Sky, Count))
+    return false;
+
+  Image.NewX = X;
+  Image.NewY = Y;
+  Image.Sky_Fluxpp = Sky;
+  Image.Npan = static_cast<int32_t>(std::min<int64_t>(Count, std::numeric_limits<int32_t>::max()));
+  Image.Net_Flux = std::max(Sums.S - Sky * Sums.Npap, Minimum_Net_Flux);
+  Result.Annulus_Count = Count;
+  return true;
+}
+
+struct TNoise_Model {
+  double n = 0.0;          // aperture pixels, the target's Npap_real rounded
+  double Per_Pixel = 0.0;  // DC * Exposure + RN^2 + 0.289 * G^2, without the sky term
+  double Gain = 0.0;
+};
+
+// N(E) for a star with nb annulus pixels and sky level s (ADU per pixel).
+double Noise(const TNoise_Model& M, double E, double nb, double s) {
+  const double Radicand = E + M.n * (1.0 + M.n / nb) * (M.Per_Pixel + M.Gain * s);
+  if (!(Radicand >= 0.0) || !std::isfinite(Radicand))
+    throw TKorvane_Error("The noise estimate has no value: Dark_Current must not be negative and "
+                         "Readout_Noise and Gain must be ordinary numbers");
+  return std::sqrt(Radicand);
+}
+
+void Require_Finite(double Value, const char* Name) {
+  if (!std::isfinite(Value))
+    throw TKorvane_Error(std::string(Name) + " is not a number: set it again");
+}
+
+} // namespace
+
+void Mark_Object(TImage_Model& Image, const TSkyPosition& Pos, const std::string& Name) {
+  if (!Image.Plate_Solved)
+    return;
+  TCCDPosition P;
+  Image.WCS_Calculator.tnxpix(Image.WCS1, P, Pos.RA * 15.0, Pos.Dec);
+  Image.ObjectX = P.x;
+  Image.ObjectY = P.y;
+  Image.ObjectName = Name;
+  Image.Object_Marked = true;
+}
+
+void Mark_Reference(TImage_Model& Image, const TSkyPosition& Pos, const std::string& Name, double Mag,
+                    char Filter) {
+  if (!Image.Plate_Solved)
+    return;
+  TCCDPosition P;
+  Image.WCS_Calculator.tnxpix(Image.WCS1, P, Pos.RA * 15.0, Pos.Dec);
+  Image.ReferenceX = P.x;
+  Image.ReferenceY = P.y;
+  Image.ReferenceName = Name;
+  Image.Reference_Marked = true;
+  Image.Reference_Mag = Mag;
+  Image.Ref_Filter_Letter = Filter;
+}
+
+bool Measure_Star(TImage_Model& Image, const TSettings& Settings, bool Snap, double X, double Y) {
+  TStar_Result Result;
+  return Measure_One(Image, Settings, Snap, X, Y, Result);
+}
+
+bool Measure_Magnitude(TImage_Model& Image, const TSettings& Settings) {
+  const double G = Settings.Gain;
+  Require_Finite(Settings.Readout_Noise, "Readout_Noise");
+  Require_Finite(Settings.Dark_Current, "Dark_Current");
+  Require_Finite(Settings.Max_Error, "Max_Error");
+  Require_Finite(Image.Reference_Mag, "The reference star's magnitude");
+
+  bool ok = true;
+  TStar_Result Star;
+
+  // The target is never recentred.
+  if (!Measure_One(Image, Settings, false, Image.ObjectX, Image.ObjectY, Star)) {
+    Image.Last_Error = 3;
+    return false;
+  }
+  const double E_t = std::max(Image.Net_Flux * G, Minimum_Signal);
+  Image.Ref_Background = Image.Sky_Fluxpp;
+  TNoise_Model Model;
+  Model.n = static_cast<double>(Round_Half_Even(Image.Npap_real).value_or(0));
+  Model.Gain = G;
+  Model.Per_Pixel = Settings.Dark_Current * Image.Exposure + Settings.Readout_Noise * Settings.Readout_Noise +
+                    Digitisation * G * G;
+  const double N_t = Noise(Model, E_t, static_cast<double>(Star.Annulus_Count), Image.Sky_Fluxpp);
+
+  if (!Measure_One(Image, Settings, Settings.Snap_to_Centre, Image.ReferenceX, Image.ReferenceY, Star)) {
+    Image.Last_Error = 4;
+    return false;
+  }
+  // The mark follows the recentred position.
+  Image.ReferenceX = Image.NewX;
+  Image.ReferenceY = Image.NewY;
+  // The reference star's instrumental magnitude is electrons per second: it has no value
+  // without a gain or an exposure time. Stop here with what to fix, before any result is
+  // written; Last_Error keeps its earlier value.
+  if (G == 0.0)
+    throw TKorvane_Error("Gain is 0: set the camera gain");
+  if (!(G > 0.0) || !std::isfinite(G))
+    throw TKorvane_Error("Gain must be a positive number of electrons per ADU: set the camera gain");
+  if (Image.Exposure == 0.0)
+    throw TKorvane_Error("Exposure is 0: the image has no EXPOSURE keyword");
+  if (!(Image.Exposure > 0.0) || !std::isfinite(Image.Exposure))
+    throw TKorvane_Error("Exposure must be a positive number of seconds: check the image's EXPOSURE keyword");
+  double E_r = Image.Net_Flux * G;
+  Image.CMag = -2.5 * std::log10(E_r / Image.Exposure);
+  E_r = std::max(E_r, Minimum_Signal);
+  Image.Star_Background = Image.Sky_Fluxpp;
+  const double nb_r = static_cast<double>(Star.Annulus_Count);
+  const double s_r = Image.Sky_Fluxpp;
+  const double N_r = Noise(Model, E_r, nb_r, s_r);
+
+  Image.Magnitude = Image.Reference_Mag - 2.5 * std::log10(E_t / E_r);
+  // With N 0 (no noise at all) the ratio is infinite and its share of the error 0.
+  const double Inv_SNR_t2 = (N_t / E_t) * (N_t / E_t);
+  const double Inv_SNR_r2 = (N_r / E_r) * (N_r / E_r);
+  Image.Std_Error = Error_Factor * std::sqrt(Inv_SNR_t2 + Inv_SNR_r2);
+
+  // The signal at which the target's error would reach Max_Error, by fixed-point iteration.
+  const double Q = Limit_Factor * Settings.Max_Error * Settings.Max_Error - Inv_SNR_r2;
+  double B = Start_Limit_Signal;
+  for (int Round = 1;; ++Round) {
+    const double A = B;
+    if (Q < Smallest_Q) {
+      // The reference star's own noise already exceeds the acceptable error.
+      B = Start_Limit_Signal;
+      Image.Last_Error = 4;
+      ok = false;
+    } else {
+      B = Noise(Model, A, nb_r, s_r) * std::sqrt(1.0 / Q);
+    }
+    if (std::fabs(B - A) < Limit_Tolerance || Round == Max_Limit_Rounds)
+      break;
+  }
+  const double E_lim = B;
+  // E_lim 0 (an enormous Max_Error) puts the limit at infinity: nothing is fainter.
+  if (E_lim > 0.0 && Image.Magnitude > Image.Reference_Mag - 2.5 * std::log10(E_lim / E_r)) {
+    Image.Magnitude = Image.Reference_Mag - 2.5 * std::log10(E_lim / E_r);
+    Image.Less_Than = 1;
+  } else {
+    Image.Less_Than = 0;
+  }
+
+  // The marks are not painted here: the image window repaints both after this call.
+  if (!ok)
+    return false;
+  Image.Last_Error = 0;
+  return true;
+}

@@ -1,6 +1,8 @@
 #include "app/Settings.h"
 #include "text/Messages.h"
 
+#include "support/Unprivileged.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -243,10 +245,15 @@ TEST_F(Settings_File, Write_Into_A_Read_Only_Folder_Fails) {
   const std::string Path = Dir + "/korvane.ini";
   const std::string Old = File_Of(Good_Lines);
   Put(Path, Old);
-  ASSERT_EQ(::chmod(Dir.c_str(), 0500), 0);
-  if (::access(Dir.c_str(), W_OK) == 0)
-    GTEST_SKIP() << "running as root: a folder without write permission is still writable";
-  EXPECT_FALSE(Write_Settings_File(Path, Default_Settings("/home/ann")));
+  ASSERT_EQ(::chmod(Dir.c_str(), 0555), 0);
+  EXPECT_EXIT(
+      {
+        Become_Unprivileged_Or_Exit();
+        if (::access(Dir.c_str(), W_OK) == 0)
+          std::_Exit(4); // still writable: the check would prove nothing
+        std::_Exit(Write_Settings_File(Path, Default_Settings("/home/ann")) ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
   ::chmod(Dir.c_str(), 0700);
   EXPECT_EQ(Get(Path), Old);
   EXPECT_EQ(Folder_Entries(), std::vector<std::string>{"korvane.ini"});
@@ -493,13 +500,21 @@ TEST_F(Settings_File, An_Unreadable_File_Is_An_Error_Naming_It) {
   const std::string Path = Dir + "/korvane.ini";
   Put(Path, File_Of(Good_Lines));
   ASSERT_EQ(::chmod(Path.c_str(), 0), 0);
-  if (::access(Path.c_str(), R_OK) == 0)
-    GTEST_SKIP() << "running as root: a file without read permission is still readable";
-  TSettings S = Initial_Settings();
-  try {
-    Read_Settings_File(Path, S);
-    ADD_FAILURE() << "no error";
-  } catch (const TKorvane_Error& E) {
-    EXPECT_NE(std::string(E.what()).find(Path), std::string::npos) << E.what();
-  }
+  ASSERT_EQ(::chmod(Dir.c_str(), 0711), 0);
+  EXPECT_EXIT(
+      {
+        Become_Unprivileged_Or_Exit();
+        if (::access(Path.c_str(), R_OK) == 0)
+          std::_Exit(4);
+        TSettings S = Initial_Settings();
+        try {
+          Read_Settings_File(Path, S);
+        } catch (const TKorvane_Error& E) {
+          std::_Exit(std::string(E.what()).find(Path) != std::string::npos ? 0 : 2);
+        }
+        std::_Exit(1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  ::chmod(Dir.c_str(), 0700);
+  ::chmod(Path.c_str(), 0600);
 }

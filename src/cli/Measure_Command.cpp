@@ -1,0 +1,614 @@
+#include "cli/Measure_Command.h"
+
+#include "image/Image_Model.h"
+#include "photometry/Analysis.h"
+#include "text/Number_Format.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <ostream>
+
+#ifndef KORVANE_VERSION
+#error "KORVANE_VERSION must be defined by the build"
+#endif
+
+namespace {
+
+constexpr std::string_view Program = "korvane-measure";
+
+// ---------------------------------------------------------------------------------------
+// Arguments
+
+enum class TValue_Kind { Text, Pixels, Non_Negative, Positive };
+
+struct TValue_Option {
+  std::string_view Name;
+  TValue_Kind Kind;
+};
+
+constexpr TValue_Option Value_Options[] = {
+    {"--targets", TValue_Kind::Text},         {"--settings", TValue_Kind::Text},
+    {"--radius", TValue_Kind::Pixels},        {"--gap", TValue_Kind::Pixels},
+    {"--annulus", TValue_Kind::Pixels},       {"--gain", TValue_Kind::Non_Negative},
+    {"--readout-noise", TValue_Kind::Non_Negative}, {"--dark-current", TValue_Kind::Non_Negative},
+    {"--max-error", TValue_Kind::Positive},
+};
+
+// Smallest accepted value of the pixel options: a gap may be 0, an aperture or annulus
+// of no width measures nothing.
+long long Min_Pixels(std::string_view Name) { return Name == "--gap" ? 0 : 1; }
+
+// Stores one option value; returns the usage error, empty when the value is good.
+std::string Store_Value(TMeasure_Options& O, const TValue_Option& Option, const std::string& Value) {
+  const std::string_view Name = Option.Name;
+  const std::string Quoted = "'" + Value + "'";
+  switch (Option.Kind) {
+  case TValue_Kind::Text:
+    if (Value.empty())
+      return "option " + std::string(Name) + " needs a file name";
+    (Name == "--targets" ? O.Targets_File : O.Settings_File) = Value;
+    return {};
+  case TValue_Kind::Pixels: {
+    const long long Min = Min_Pixels(Name);
+    const auto Number = Try_Str_To_Int(Value, Min, Max_Aperture_Pixels);
+    if (!Number || Value.empty() || Value.front() == ' ')
+      return "invalid value " + Quoted + " for " + std::string(Name) + ": expected a whole number of pixels from " +
+             std::to_string(Min) + " to " + std::to_string(Max_Aperture_Pixels);
+    const auto Pixels = static_cast<uint32_t>(*Number);
+    (Name == "--radius" ? O.Radius : Name == "--gap" ? O.Gap : O.Annulus) = Pixels;
+    return {};
+  }
+  case TValue_Kind::Non_Negative:
+  case TValue_Kind::Positive: {
+    const bool Positive = Option.Kind == TValue_Kind::Positive;
+    const auto Number = Try_Str_To_Float(Value, '.');
+    if (!Number || !std::isfinite(*Number) || *Number < 0.0 || (Positive && *Number == 0.0) ||
+        Value.front() == ' ' || Value.back() == ' ')
+      return "invalid value " + Quoted + " for " + std::string(Name) + ": expected a number " +
+             (Positive ? "greater than 0" : "of at least 0") + " written with a decimal point";
+    std::optional<double>& Target = Name == "--gain"            ? O.Gain
+                                    : Name == "--readout-noise" ? O.Readout_Noise
+                                    : Name == "--dark-current"  ? O.Dark_Current
+                                                                : O.Max_Error;
+    Target = *Number;
+    return {};
+  }
+  }
+  return {};
+}
+
+// ---------------------------------------------------------------------------------------
+// Text helpers
+
+// Length of the valid UTF-8 sequence starting at Text[i] (a byte of 0x80 or more), or 0.
+size_t Utf8_Sequence_Length(std::string_view Text, size_t i) {
+  const auto Byte = [&](size_t k) { return static_cast<unsigned char>(Text[k]); };
+  const unsigned char Lead = Byte(i);
+  size_t Length;
+  unsigned char Low = 0x80, High = 0xBF; // range of the second byte
+  if (Lead >= 0xC2 && Lead <= 0xDF)
+    Length = 2;
+  else if (Lead >= 0xE0 && Lead <= 0xEF) {
+    Length = 3;
+    if (Lead == 0xE0)
+      Low = 0xA0; // no overlong forms
+    else if (Lead == 0xED)
+      High = 0x9F; // no surrogates
+  } else if (Lead >= 0xF0 && Lead <= 0xF4) {
+    Length = 4;
+    if (Lead == 0xF0)
+      Low = 0x90;
+    else if (Lead == 0xF4)
+      High = 0x8F; // nothing above U+10FFFF
+  } else
+    return 0;
+  if (i + Length > Text.size())
+    return 0;
+  if (Byte(i + 1) < Low || Byte(i + 1) > High)
+    return 0;
+  for (size_t k = 2; k < Length; ++k)
+    if (Byte(i + k) < 0x80 || Byte(i + k) > 0xBF)
+      return 0;
+  return Length;
+}
+
+void Append_Unicode_Escape(std::string& Out, unsigned char Byte) {
+  static constexpr char Hex[] = "0123456789abcdef";
+  Out += "\\u00";
+  Out += Hex[Byte >> 4];
+  Out += Hex[Byte & 0x0F];
+}
+
+// Columns a text takes on a terminal: UTF-8 continuation bytes take none.
+size_t Display_Width(std::string_view Text) {
+  size_t Width = 0;
+  for (char c : Text)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
+      ++Width;
+  return Width;
+}
+
+// A table cell: control characters would break the row, so they become '?'; an empty
+// value is shown as "-".
+std::string Cell(std::string_view Text) {
+  if (Text.empty())
+    return "-";
+  std::string Out(Text);
+  for (char& c : Out)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+      c = '?';
+  return Out;
+}
+
+std::string Pad_Right(std::string Text, size_t Width) {
+  const size_t Shown = Display_Width(Text);
+  if (Shown < Width)
+    Text.append(Width - Shown, ' ');
+  return Text;
+}
+
+std::string Pad_Left(std::string Text, size_t Width) {
+  const size_t Shown = Display_Width(Text);
+  if (Shown < Width)
+    Text.insert(0, Width - Shown, ' ');
+  return Text;
+}
+
+constexpr size_t Magnitude_Width = 8; // "<-99.999"
+constexpr size_t Error_Width = 6;     // "99.999"
+constexpr std::string_view Column_Gap = "  ";
+
+// ---------------------------------------------------------------------------------------
+// Output during the run
+
+// The "[k/N] file" line on a terminal's standard error. It is cleared before anything else
+// is written, so messages and rows never run into it.
+class TProgress {
+public:
+  TProgress(std::ostream& Stream, bool Shown) : Err(Stream), Enabled(Shown) {}
+  void Show(size_t Index, size_t Count, const std::string& File) {
+    if (!Enabled)
+      return;
+    Clear();
+    std::string Line = "[";
+    Line.append(std::to_string(Index)).append("/").append(std::to_string(Count)).append("] ").append(Cell(File));
+    Shown_Width = Display_Width(Line);
+    Err << '\r' << Line << std::flush;
+  }
+  void Clear() {
+    if (Shown_Width == 0)
+      return;
+    Err << '\r' << std::string(Shown_Width, ' ') << '\r' << std::flush;
+    Shown_Width = 0;
+  }
+
+private:
+  std::ostream& Err;
+  bool Enabled;
+  size_t Shown_Width = 0;
+};
+
+// Reader and loader findings: "korvane-measure: PREFIX: text" on standard error.
+class TStderr_Messages : public TMessages {
+public:
+  TStderr_Messages(std::ostream& Stream, TProgress& Line, std::string Text_Prefix)
+      : Err(Stream), Progress(Line), Prefix(std::move(Text_Prefix)) {}
+  void Show(const std::string& Text) override {
+    Progress.Clear();
+    Err << Program << ": " << Prefix << Text << '\n' << std::flush;
+  }
+
+private:
+  std::ostream& Err;
+  TProgress& Progress;
+  std::string Prefix;
+};
+
+int Usage_Error(std::ostream& Err, const std::string& Message) {
+  Err << Program << ": " << Message << '\n' << "Try '" << Program << " --help' for more information.\n";
+  return Exit_Error;
+}
+
+} // namespace
+
+// -----------------------------------------------------------------------------------------
+
+TParsed_Arguments Parse_Arguments(const std::vector<std::string>& Args) {
+  TParsed_Arguments Parsed;
+  TMeasure_Options& O = Parsed.Options;
+  const auto Fail = [&](std::string Message) {
+    Parsed.Action = TCommand_Action::Usage_Error;
+    Parsed.Error = std::move(Message);
+    return Parsed;
+  };
+  bool Options_Ended = false;
+  for (size_t i = 0; i < Args.size(); ++i) {
+    const std::string& Arg = Args[i];
+    if (Options_Ended || Arg.size() < 2 || Arg[0] != '-') {
+      O.Files.push_back(Arg);
+      continue;
+    }
+    if (Arg == "--") {
+      Options_Ended = true;
+      continue;
+    }
+    const size_t Equals = Arg.find('=');
+    const std::string Name = Arg.substr(0, Equals);
+    const bool Has_Inline_Value = Equals != std::string::npos;
+
+    if (Name == "--help" || Name == "-h" || Name == "--version" || Name == "--json" || Name == "--snap" ||
+        Name == "--no-snap") {
+      if (Has_Inline_Value)
+        return Fail("option " + Name + " takes no value");
+      if (Name == "--help" || Name == "-h") {
+        Parsed.Action = TCommand_Action::Help;
+        return Parsed;
+      }
+      if (Name == "--version") {
+        Parsed.Action = TCommand_Action::Version;
+        return Parsed;
+      }
+      if (Name == "--json")
+        O.Json = true;
+      else
+        O.Snap_to_Centre = Name == "--snap";
+      continue;
+    }
+
+    const TValue_Option* Option = nullptr;
+    for (const TValue_Option& Candidate : Value_Options)
+      if (Candidate.Name == Name)
+        Option = &Candidate;
+    if (Option == nullptr)
+      return Fail("unknown option '" + Name + "'");
+    std::string Value;
+    if (Has_Inline_Value)
+      Value = Arg.substr(Equals + 1);
+    else if (i + 1 < Args.size())
+      Value = Args[++i];
+    else
+      return Fail("option " + Name + " needs a value");
+    std::string Error = Store_Value(O, *Option, Value);
+    if (!Error.empty())
+      return Fail(std::move(Error));
+  }
+  if (O.Files.empty())
+    return Fail("no FITS file given");
+  return Parsed;
+}
+
+void Apply_Options(const TMeasure_Options& O, TSettings& S) {
+  if (O.Targets_File)
+    S.DataFileName = *O.Targets_File;
+  if (O.Radius)
+    S.Radius = *O.Radius;
+  if (O.Gap)
+    S.Gap = *O.Gap;
+  if (O.Annulus)
+    S.Annulus = *O.Annulus;
+  if (O.Gain)
+    S.Gain = *O.Gain;
+  if (O.Readout_Noise)
+    S.Readout_Noise = *O.Readout_Noise;
+  if (O.Dark_Current)
+    S.Dark_Current = *O.Dark_Current;
+  if (O.Max_Error)
+    S.Max_Error = *O.Max_Error;
+  if (O.Snap_to_Centre)
+    S.Snap_to_Centre = *O.Snap_to_Centre;
+}
+
+std::string Version_Text() { return std::string(Program) + " " + KORVANE_VERSION; }
+
+std::string Usage_Text() {
+  return "Usage: korvane-measure [OPTION]... FITS...\n"
+         "Measure the catalogue target of each plate-solved FITS image, as Korvane's Open Image\n"
+         "command does, and print one result per file.\n"
+         "\n"
+         "Settings come from korvane.ini in $XDG_CONFIG_HOME (default ~/.config), or the\n"
+         "defaults when there is none; each option below overrides one of them.\n"
+         "\n"
+         "  --targets CSV          target file (default: the settings' target file)\n"
+         "  --settings INI         settings file to read instead of korvane.ini\n"
+         "  --radius N             aperture radius, pixels (1 to 10000)\n"
+         "  --gap N                gap between aperture and sky annulus, pixels (0 to 10000)\n"
+         "  --annulus N            width of the sky annulus, pixels (1 to 10000)\n"
+         "  --gain X               camera gain, electrons per ADU\n"
+         "  --readout-noise X      read-out noise, electrons\n"
+         "  --dark-current X       dark current, electrons per pixel per second\n"
+         "  --max-error X          largest acceptable magnitude error (greater than 0)\n"
+         "  --snap, --no-snap      recentre the reference star's aperture, or not\n"
+         "  --json                 one JSON object per file and line instead of the table\n"
+         "  -h, --help             show this help and exit\n"
+         "  --version              show the version and exit\n"
+         "\n"
+         "Numbers on the command line and in the output always use a decimal point; the\n"
+         "target file uses the decimal separator of the user's locale.\n"
+         "\n"
+         "Exit status: 0 when every file was measured, 1 when some file was not (not plate\n"
+         "solved, no star, no reference, no data, not measured), 2 for a usage error, a\n"
+         "damaged settings or target file, or a file that could not be read or measured\n"
+         "because of an error (such as a camera gain of 0).\n";
+}
+
+std::string Json_String(std::string_view Text) {
+  std::string Out;
+  Out.reserve(Text.size() + 2);
+  Out += '"';
+  for (size_t i = 0; i < Text.size();) {
+    const auto c = static_cast<unsigned char>(Text[i]);
+    if (c < 0x20) {
+      Append_Unicode_Escape(Out, c);
+      ++i;
+    } else if (c == '"' || c == '\\') {
+      Out += '\\';
+      Out += static_cast<char>(c);
+      ++i;
+    } else if (c < 0x80) {
+      Out += static_cast<char>(c);
+      ++i;
+    } else if (const size_t Length = Utf8_Sequence_Length(Text, i); Length > 0) {
+      Out.append(Text.substr(i, Length));
+      i += Length;
+    } else {
+      Append_Unicode_Escape(Out, c);
+      ++i;
+    }
+  }
+  Out += '"';
+  return Out;
+}
+
+std::string Json_Number(double Value) {
+  if (!std::isfinite(Value))
+    return "null";
+  char Buffer[32];
+  const auto Result = std::to_chars(Buffer, Buffer + sizeof Buffer, Value);
+  return std::string(Buffer, Result.ptr);
+}
+
+TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& Catalogue,
+                             const TSettings& Settings, TMessages& Messages) {
+  TMeasure_Result R;
+  R.File = Path;
+  try {
+    auto Image = std::make_unique<TImage_Model>();
+    Image->Open_File(Path, Messages);
+    if (Image->Plate_Solved)
+      Analyse_Image(*Image, Catalogue, Settings);
+    const TImage_Model& I = *Image;
+    R.Last_Error = I.Last_Error;
+    R.Magnitude = I.Magnitude;
+    R.Std_Error = I.Std_Error;
+    R.Less_Than = I.Less_Than;
+    R.Threshold = I.Threshold;
+    R.Outburst = I.Outburst;
+    R.ObjectName = I.ObjectName;
+    R.ObjectX = I.ObjectX;
+    R.ObjectY = I.ObjectY;
+    R.ReferenceName = I.ReferenceName;
+    R.ReferenceX = I.ReferenceX;
+    R.ReferenceY = I.ReferenceY;
+    R.Reference_Mag = I.Reference_Mag;
+    R.CMag = I.CMag;
+    R.Ref_Background = I.Ref_Background;
+    R.Star_Background = I.Star_Background;
+    R.Plate_Solved = I.Plate_Solved;
+    R.JD = I.JD;
+    R.AirMass = I.AirMass;
+    R.Exposure = I.Exposure;
+    R.Image_Filter_Letter = I.Image_Filter_Letter;
+  } catch (const std::exception& E) {
+    // A reader or measurement error, or memory for an absurd image size: this file is lost,
+    // the next one is measured.
+    R.Failed = true;
+    R.Error = E.what();
+    if (R.Error.empty())
+      R.Error = "unknown error";
+  }
+  return R;
+}
+
+std::string State_Text(const TMeasure_Result& R) {
+  if (R.Failed)
+    return "error: " + R.Error;
+  switch (R.Last_Error) {
+  case 0:
+    return R.Outburst ? "Outburst" : "Quiescent";
+  case 1:
+    return "Not measured";
+  case 2:
+    return "Not Plate Solved";
+  case 3:
+    return "No star!";
+  case 4:
+    return "No reference!";
+  case 5:
+    return "No data!";
+  case 6:
+    return "No report dir!";
+  default:
+    return "code " + std::to_string(R.Last_Error);
+  }
+}
+
+std::string Json_Line(const TMeasure_Result& R) {
+  std::string Out = "{\"file\":" + Json_String(R.File);
+  if (R.Failed)
+    return Out + ",\"error\":" + Json_String(R.Error) + "}";
+  const auto Number = [&](std::string_view Key, double Value) {
+    Out += ",\"";
+    Out += Key;
+    Out += "\":";
+    Out += Json_Number(Value);
+  };
+  const auto Integer = [&](std::string_view Key, int32_t Value) {
+    Out += ",\"";
+    Out += Key;
+    Out += "\":";
+    Out += std::to_string(Value);
+  };
+  const auto Boolean = [&](std::string_view Key, bool Value) {
+    Out += ",\"";
+    Out += Key;
+    Out += "\":";
+    Out += Value ? "true" : "false";
+  };
+  const auto String = [&](std::string_view Key, std::string_view Value) {
+    Out += ",\"";
+    Out += Key;
+    Out += "\":";
+    Out += Json_String(Value);
+  };
+  Integer("Last_Error", R.Last_Error);
+  Number("Magnitude", R.Magnitude);
+  Number("Std_Error", R.Std_Error);
+  Integer("Less_Than", R.Less_Than);
+  Number("Threshold", R.Threshold);
+  Boolean("Outburst", R.Outburst);
+  String("ObjectName", R.ObjectName);
+  Number("ObjectX", R.ObjectX);
+  Number("ObjectY", R.ObjectY);
+  String("ReferenceName", R.ReferenceName);
+  Number("ReferenceX", R.ReferenceX);
+  Number("ReferenceY", R.ReferenceY);
+  Number("Reference_Mag", R.Reference_Mag);
+  Number("CMag", R.CMag);
+  Number("Ref_Background", R.Ref_Background);
+  Number("Star_Background", R.Star_Background);
+  Boolean("Plate_Solved", R.Plate_Solved);
+  Number("JD", R.JD);
+  Number("AirMass", R.AirMass);
+  Number("Exposure", R.Exposure);
+  String("Image_Filter_Letter",
+         R.Image_Filter_Letter == '\0' ? std::string_view() : std::string_view(&R.Image_Filter_Letter, 1));
+  Out += '}';
+  return Out;
+}
+
+TTable_Layout Table_Layout(const std::vector<std::string>& Files, const TTarget_Catalogue& Catalogue) {
+  TTable_Layout Layout;
+  for (const std::string& File : Files)
+    Layout.File_Width = std::max(Layout.File_Width, Display_Width(Cell(File)));
+  const int Count = std::clamp(Catalogue.NTargets, 0, Max_Targets);
+  for (int i = 0; i < Count; ++i)
+    Layout.Target_Width = std::max(Layout.Target_Width, Display_Width(Cell(Catalogue.Targets[i].Name)));
+  return Layout;
+}
+
+std::string Table_Header(const TTable_Layout& Layout) {
+  std::string Out = Pad_Right("FILE", Layout.File_Width);
+  Out += Column_Gap;
+  Out += Pad_Right("TARGET", Layout.Target_Width);
+  Out += Column_Gap;
+  Out += Pad_Left("MAG", Magnitude_Width);
+  Out += Column_Gap;
+  Out += Pad_Left("ERROR", Error_Width);
+  Out += Column_Gap;
+  Out += "STATE";
+  return Out;
+}
+
+std::string Table_Row(const TMeasure_Result& R, const TTable_Layout& Layout, double Max_Error) {
+  std::string Magnitude = "-", Error = "-";
+  if (!R.Failed && R.Last_Error == 0) {
+    Magnitude = Format_Fixed(R.Magnitude, 0, 3, '.');
+    if (R.Less_Than != 0) {
+      Magnitude.insert(0, 1, '<');
+      Error = Format_Fixed(Max_Error, 0, 3, '.');
+    } else
+      Error = Format_Fixed(R.Std_Error, 0, 3, '.');
+  }
+  std::string Out = Pad_Right(Cell(R.File), Layout.File_Width);
+  Out += Column_Gap;
+  Out += Pad_Right(Cell(R.Failed ? std::string() : R.ObjectName), Layout.Target_Width);
+  Out += Column_Gap;
+  Out += Pad_Left(Magnitude, Magnitude_Width);
+  Out += Column_Gap;
+  Out += Pad_Left(Error, Error_Width);
+  Out += Column_Gap;
+  Out += Cell(State_Text(R));
+  return Out;
+}
+
+int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment& Environment,
+                std::ostream& Out, std::ostream& Err) {
+  const TParsed_Arguments Parsed = Parse_Arguments(Args);
+  switch (Parsed.Action) {
+  case TCommand_Action::Help:
+    Out << Usage_Text() << std::flush;
+    return Exit_All_Measured;
+  case TCommand_Action::Version:
+    Out << Version_Text() << '\n' << std::flush;
+    return Exit_All_Measured;
+  case TCommand_Action::Usage_Error:
+    return Usage_Error(Err, Parsed.Error);
+  case TCommand_Action::Measure:
+    break;
+  }
+  const TMeasure_Options& Options = Parsed.Options;
+
+  // Settings: the named file, else korvane.ini, else the defaults. A damaged file stops the
+  // run: measuring with half the settings would give wrong numbers without a word.
+  TSettings Settings = Initial_Settings();
+  std::string Settings_Path;
+  try {
+    if (Options.Settings_File) {
+      Settings_Path = *Options.Settings_File;
+      std::error_code Ignored;
+      if (!std::filesystem::is_regular_file(Settings_Path, Ignored) ||
+          !Read_Settings_File(Settings_Path, Settings))
+        return Usage_Error(Err, "settings file '" + Settings_Path + "' not found");
+    } else {
+      Settings_Path = Settings_File_Path(Environment.Xdg_Config_Home, Environment.Home);
+      if (!Read_Settings_File(Settings_Path, Settings))
+        Settings = Default_Settings(Environment.Home);
+    }
+  } catch (const std::exception& E) {
+    Err << Program << ": " << Settings_Path << ": " << E.what() << '\n' << std::flush;
+    return Exit_Error;
+  }
+  Apply_Options(Options, Settings);
+
+  TProgress Progress(Err, Environment.Show_Progress && Options.Files.size() > 3);
+
+  // The catalogue. A missing file leaves it empty (the loader says so); a damaged one stops
+  // the run.
+  auto Catalogue = std::make_unique<TTarget_Catalogue>();
+  try {
+    TStderr_Messages Loader_Messages(Err, Progress, "");
+    Load_Targets(Settings.DataFileName, *Catalogue, TNumber_Format{Environment.Decimal_Separator},
+                 Loader_Messages);
+  } catch (const std::exception& E) {
+    Err << Program << ": " << Settings.DataFileName << ": " << E.what() << '\n' << std::flush;
+    return Exit_Error;
+  }
+
+  const TTable_Layout Layout = Table_Layout(Options.Files, *Catalogue);
+  if (!Options.Json)
+    Out << Table_Header(Layout) << '\n' << std::flush;
+
+  int Status = Exit_All_Measured;
+  const size_t Count = Options.Files.size();
+  for (size_t k = 0; k < Count; ++k) {
+    const std::string& File = Options.Files[k];
+    Progress.Show(k + 1, Count, File);
+    TStderr_Messages File_Messages(Err, Progress, File + ": ");
+    const TMeasure_Result Result = Measure_File(File, *Catalogue, Settings, File_Messages);
+    Progress.Clear();
+    if (Result.Failed) {
+      // The reader's messages often name the file already; it is not named twice.
+      const bool Names_File = Result.Error.rfind(File + ": ", 0) == 0;
+      Err << Program << ": " << (Names_File ? "" : File + ": ") << Result.Error << '\n' << std::flush;
+      Status = Exit_Error;
+    } else if (Result.Last_Error != 0 && Status == Exit_All_Measured)
+      Status = Exit_Not_Measured;
+    Out << (Options.Json ? Json_Line(Result) : Table_Row(Result, Layout, Settings.Max_Error)) << '\n'
+        << std::flush;
+  }
+  Progress.Clear();
+  return Status;
+}

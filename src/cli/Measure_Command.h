@@ -1,0 +1,135 @@
+#pragma once
+// korvane-measure without its process: argument parsing, the measurement of one file, the
+// table and JSON Lines output and the run over all files. main() reads the environment, the
+// locale and the terminal state and passes them in, so every piece here runs in-process.
+
+#include "app/Settings.h"
+#include "catalogue/Target_Data.h"
+#include "text/Messages.h"
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Exit statuses of the command.
+constexpr int Exit_All_Measured = 0;  // every file ended with Last_Error 0
+constexpr int Exit_Not_Measured = 1;  // some file ended with another code
+constexpr int Exit_Error = 2;         // usage error, bad settings or target file, unreadable file
+
+// Largest aperture radius, gap or annulus width the command accepts, in pixels.
+constexpr uint32_t Max_Aperture_Pixels = 10000;
+
+// What the command line asks for. Each optional value overrides one setting.
+struct TMeasure_Options {
+  std::optional<std::string> Targets_File;
+  std::optional<std::string> Settings_File;
+  std::optional<uint32_t> Radius;
+  std::optional<uint32_t> Gap;
+  std::optional<uint32_t> Annulus;
+  std::optional<double> Gain;
+  std::optional<double> Readout_Noise;
+  std::optional<double> Dark_Current;
+  std::optional<double> Max_Error;
+  std::optional<bool> Snap_to_Centre;
+  bool Json = false;
+  std::vector<std::string> Files;
+};
+
+enum class TCommand_Action { Measure, Help, Version, Usage_Error };
+
+struct TParsed_Arguments {
+  TCommand_Action Action = TCommand_Action::Measure;
+  TMeasure_Options Options;
+  std::string Error; // the usage error, for Usage_Error
+};
+
+// Parses the arguments after the program name. Options may be written "--name value" or
+// "--name=value"; "--" ends the options. --help and --version end the parsing at once.
+// Numbers always take a decimal point, whatever the locale.
+TParsed_Arguments Parse_Arguments(const std::vector<std::string>& Args);
+
+// Writes the values given on the command line over the settings.
+void Apply_Options(const TMeasure_Options& Options, TSettings& Settings);
+
+std::string Usage_Text();
+std::string Version_Text(); // "korvane-measure " and the version, no line end
+
+// A JSON string literal, quotes included. Quote and backslash are escaped, control
+// characters become \u00XX; valid UTF-8 passes through, and a byte that is not part of a
+// valid UTF-8 sequence is taken as Latin-1 and written as \u00XX.
+std::string Json_String(std::string_view Text);
+
+// Shortest text that reads back as the same double; "null" for NaN and infinities.
+std::string Json_Number(double Value);
+
+// What the command reports of one file: the result fields of the analysed image, or the
+// error that abandoned the file. Holds no pixels.
+struct TMeasure_Result {
+  std::string File;
+  bool Failed = false;
+  std::string Error;
+
+  int32_t Last_Error = 1;
+  double Magnitude = 0.0;
+  double Std_Error = 0.0;
+  int32_t Less_Than = 0;
+  double Threshold = 0.0;
+  bool Outburst = false;
+  std::string ObjectName;
+  double ObjectX = 0.0;
+  double ObjectY = 0.0;
+  std::string ReferenceName;
+  double ReferenceX = 0.0;
+  double ReferenceY = 0.0;
+  double Reference_Mag = 0.0;
+  double CMag = 0.0;
+  double Ref_Background = 0.0;
+  double Star_Background = 0.0;
+  bool Plate_Solved = false;
+  double JD = 0.0;
+  double AirMass = 1.0;
+  double Exposure = 0.0;
+  char Image_Filter_Letter = '\0';
+};
+
+// Opens Path in a fresh image model and, when it is plate-solved, analyses it against the
+// catalogue, as the program's Open Image command does. Reader findings go to Messages. An
+// error that abandons the file is caught and returned in Failed and Error. The image is
+// released before the function returns.
+TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& Catalogue,
+                             const TSettings& Settings, TMessages& Messages);
+
+// The state as the result panels show it: "Outburst" or "Quiescent" for a measurement,
+// "Not Plate Solved", "No star!", "No reference!", "No data!", "Not measured" for an
+// empty catalogue, "error: " and the message for a file that could not be read.
+std::string State_Text(const TMeasure_Result& Result);
+
+// One JSON object, no line end.
+std::string Json_Line(const TMeasure_Result& Result);
+
+// Column widths of the table. File and target columns fit the longest file argument and
+// catalogue name, so rows can be written as soon as each file is done.
+struct TTable_Layout {
+  size_t File_Width = 4;
+  size_t Target_Width = 6;
+};
+TTable_Layout Table_Layout(const std::vector<std::string>& Files, const TTarget_Catalogue& Catalogue);
+std::string Table_Header(const TTable_Layout& Layout);
+// Magnitude and error with three decimals; a limit has "<" before it and shows Max_Error
+// as its error, as the result panels do. No line end.
+std::string Table_Row(const TMeasure_Result& Result, const TTable_Layout& Layout, double Max_Error);
+
+// What main() learns from the process before the run.
+struct TMeasure_Environment {
+  std::string Xdg_Config_Home;
+  std::string Home;
+  char Decimal_Separator = '.'; // the user's, for the target file
+  bool Show_Progress = false;   // standard error is a terminal
+};
+
+// The whole command: arguments without the program name; returns the exit status.
+int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment& Environment,
+                std::ostream& Out, std::ostream& Err);

@@ -1,0 +1,561 @@
+// korvane-measure as a script sees it: the built command run on synthetic fields, with its
+// own HOME and XDG_CONFIG_HOME so that the user's files are never read or touched.
+
+#include "cli/Measure_Command.h"
+#include "support/Recording_Messages.h"
+#include "support/Star_Field.h"
+#include "text/Number_Format.h"
+
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Running the command
+
+struct TRun {
+  int Status = -1;
+  std::string Out;
+  std::string Err;
+  std::vector<std::string> Out_Lines() const {
+    std::vector<std::string> Lines;
+    std::istringstream Stream(Out);
+    for (std::string Line; std::getline(Stream, Line);)
+      Lines.push_back(Line);
+    return Lines;
+  }
+};
+
+std::string Read_File(const fs::path& Path) {
+  std::ifstream File(Path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(File), {});
+}
+
+void Write_File(const fs::path& Path, const std::string& Content) {
+  fs::create_directories(Path.parent_path());
+  std::ofstream File(Path, std::ios::binary | std::ios::trunc);
+  File << Content;
+  ASSERT_TRUE(File.good()) << Path;
+}
+
+// Runs the command in Work_Dir with HOME and XDG_CONFIG_HOME under Home_Root; standard
+// output and error go to files, so nothing can block on a full pipe.
+TRun Run_Command(const fs::path& Work_Dir, const fs::path& Home_Root, const std::vector<std::string>& Args) {
+  const fs::path Out_Path = Home_Root / "stdout.txt", Err_Path = Home_Root / "stderr.txt";
+  fs::create_directories(Home_Root / "home");
+  fs::create_directories(Home_Root / "config");
+  std::vector<std::string> Environment = {"HOME=" + (Home_Root / "home").string(),
+                                          "XDG_CONFIG_HOME=" + (Home_Root / "config").string(),
+                                          "PATH=/usr/bin:/bin", "LC_ALL=C"};
+  std::vector<char*> Argv, Envp;
+  std::string Program = KORVANE_MEASURE_PATH;
+  Argv.push_back(Program.data());
+  std::vector<std::string> Arg_Copies = Args;
+  for (std::string& Arg : Arg_Copies)
+    Argv.push_back(Arg.data());
+  Argv.push_back(nullptr);
+  for (std::string& Variable : Environment)
+    Envp.push_back(Variable.data());
+  Envp.push_back(nullptr);
+
+  TRun Run;
+  const pid_t Child = fork();
+  if (Child == 0) {
+    if (chdir(Work_Dir.c_str()) != 0 || !freopen(Out_Path.c_str(), "w", stdout) ||
+        !freopen(Err_Path.c_str(), "w", stderr))
+      _exit(127);
+    execve(Argv[0], Argv.data(), Envp.data());
+    _exit(127);
+  }
+  int Wait_Status = 0;
+  if (Child < 0 || waitpid(Child, &Wait_Status, 0) != Child)
+    return Run;
+  Run.Status = WIFEXITED(Wait_Status) ? WEXITSTATUS(Wait_Status) : 128 + WTERMSIG(Wait_Status);
+  Run.Out = Read_File(Out_Path);
+  Run.Err = Read_File(Err_Path);
+  return Run;
+}
+
+// ---------------------------------------------------------------------------------------
+// Reading JSON Lines back: one flat object of strings, numbers, booleans and null.
+
+struct TJson_Value {
+  char Kind = 0; // 's' string, 'n' number, 'b' boolean, 'z' null
+  std::string Text; // the string, or the number's text, or "true"/"false"
+  double Number = 0.0;
+};
+using TJson_Object = std::vector<std::pair<std::string, TJson_Value>>;
+
+bool Parse_Json_String(const std::string& Line, size_t& i, std::string& Out) {
+  if (Line[i] != '"')
+    return false;
+  for (++i; i < Line.size(); ++i) {
+    const char c = Line[i];
+    if (c == '"') {
+      ++i;
+      return true;
+    }
+    if (static_cast<unsigned char>(c) < 0x20)
+      return false;
+    if (c != '\\') {
+      Out += c;
+      continue;
+    }
+    if (++i == Line.size())
+      return false;
+    const char e = Line[i];
+    if (e == '"' || e == '\\' || e == '/')
+      Out += e;
+    else if (e == 'u' && i + 4 < Line.size()) {
+      unsigned Code = 0;
+      if (std::from_chars(Line.data() + i + 1, Line.data() + i + 5, Code, 16).ptr != Line.data() + i + 5)
+        return false;
+      i += 4;
+      if (Code < 0x80)
+        Out += static_cast<char>(Code);
+      else if (Code < 0x800) {
+        Out += static_cast<char>(0xC0 | (Code >> 6));
+        Out += static_cast<char>(0x80 | (Code & 0x3F));
+      } else
+        return false; // the command escapes nothing above U+00FF
+    } else
+      return false;
+  }
+  return false;
+}
+
+// False when the line is not one flat JSON object.
+bool Parse_Json_Line(const std::string& Line, TJson_Object& Object) {
+  size_t i = 0;
+  if (Line.empty() || Line[i++] != '{')
+    return false;
+  while (i < Line.size()) {
+    std::string Key;
+    if (!Parse_Json_String(Line, i, Key) || i >= Line.size() || Line[i++] != ':')
+      return false;
+    TJson_Value Value;
+    if (Line[i] == '"') {
+      Value.Kind = 's';
+      if (!Parse_Json_String(Line, i, Value.Text))
+        return false;
+    } else {
+      const size_t End = Line.find_first_of(",}", i);
+      if (End == std::string::npos)
+        return false;
+      Value.Text = Line.substr(i, End - i);
+      i = End;
+      if (Value.Text == "true" || Value.Text == "false")
+        Value.Kind = 'b';
+      else if (Value.Text == "null")
+        Value.Kind = 'z';
+      else {
+        Value.Kind = 'n';
+        const char* First = Value.Text.data();
+        const char* Last = First + Value.Text.size();
+        if (Value.Text.empty() || Value.Text[0] == '+' || std::from_chars(First, Last, Value.Number).ptr != Last)
+          return false;
+      }
+    }
+    Object.emplace_back(Key, Value);
+    if (Line[i] == '}')
+      return i + 1 == Line.size();
+    if (Line[i++] != ',')
+      return false;
+  }
+  return false;
+}
+
+const TJson_Value* Find(const TJson_Object& Object, const std::string& Key) {
+  for (const auto& [Name, Value] : Object)
+    if (Name == Key)
+      return &Value;
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------
+// Fields and files
+
+// The field: 200 x 200 pixels, centred on RA 10 h, Dec +20 at 1.5" per pixel. The variable
+// sits at the centre; its reference star lies 90" (60 pixels) north.
+constexpr double Target_Flux = 50000.0;
+constexpr double Reference_Flux = 200000.0;
+constexpr double Reference_Mag = 12.0;
+constexpr double Gain = 1.5;
+
+TStar_Field_Description Field_Description(bool With_Target, bool With_WCS) {
+  TStar_Field_Description D;
+  D.Width = 200;
+  D.Height = 200;
+  D.Write_WCS = With_WCS;
+  D.Crval1 = 150.0;
+  D.Crval2 = 20.0;
+  D.Crpix1 = 100.0;
+  D.Crpix2 = 100.0;
+  D.Gain = Gain;
+  D.Seed = With_Target ? 11 : 12;
+  TField_Star Star;
+  Star.On_Sky = true;
+  Star.RA_Hours = 10.0;
+  if (With_Target) {
+    Star.Dec = 20.0;
+    Star.Flux = Target_Flux;
+    D.Stars.push_back(Star);
+  }
+  Star.Dec = 20.025;
+  Star.Flux = Reference_Flux;
+  D.Stars.push_back(Star);
+  return D;
+}
+
+// A target file line: the variable at RA 10 h and Dec Target_Dec (degrees, minutes,
+// seconds), the reference star at RA 10 h and Reference_Dec, magnitude 12.0 in V, and the
+// threshold.
+std::string Target_Line(const std::string& Name, const std::string& Target_Dec, const std::string& Reference_Dec,
+                        const std::string& Threshold) {
+  return Name + ",10,0,0," + Target_Dec + ",Ref A,10,0,0," + Reference_Dec + ",V,12.0," + Threshold + ",X1\r\n";
+}
+
+const std::string Catalogue_Header = "Name,RA,,,Dec,,,Ref\r\nh,m,s,d,m,s\r\n--\r\n";
+
+// The settings file: 20 lines, as the program writes it.
+std::string Settings_Ini(const std::string& Data_File, double Gain_Setting, double Max_Error,
+                         const std::string& Radius = "12") {
+  std::string Text = "[Korvane]\r\n100\r\n100\r\n100\r\n100\r\n7\r\n" + Radius + "\r\n3\r\n3\r\n" + Data_File + "\r\n";
+  for (double Real : {0.0, 0.0, Gain_Setting, 0.0, Max_Error})
+    Text += Format_Settings_Real(Real) + "\r\n";
+  return Text + "/tmp\r\n\r\nna\r\nFalse\r\nFalse\r\n";
+}
+
+class Measure_Run : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    char Pattern[] = "/tmp/korvane-measure-test-XXXXXX";
+    ASSERT_NE(mkdtemp(Pattern), nullptr);
+    Dir = Pattern;
+    Write_Star_Field(Make_Star_Field(Field_Description(true, true)), (Dir / "field.fit").string());
+    Write_Star_Field(Make_Star_Field(Field_Description(false, true)), (Dir / "blank.fit").string());
+    Write_Star_Field(Make_Star_Field(Field_Description(true, false)), (Dir / "nowcs.fit").string());
+    Write_File(Dir / "broken.fit", "SIMPLE  =                    T\n");
+    Write_File(Dir / "quiescent.csv", Catalogue_Header + Target_Line("V1 Test", "+20,0,0", "+20,1,30", "13.0"));
+    Write_File(Dir / "outburst.csv", Catalogue_Header + Target_Line("V1 Test", "+20,0,0", "+20,1,30", "14.0"));
+    Write_File(Dir / "nostar.csv", Catalogue_Header + Target_Line("V3 Far", "+21,0,0", "+20,1,30", "13.0"));
+    Write_File(Dir / "noref.csv", Catalogue_Header + Target_Line("V4 Test", "+20,0,0", "+21,0,0", "13.0"));
+    Write_File(Dir / "nodata.csv", Catalogue_Header + "V5 Lone,10,0,0,+20,0,0\r\n");
+    Write_File(Dir / "damaged.csv", Catalogue_Header + "V6 Bad,x,0,0,+20,0,0\r\n");
+  }
+  static void TearDownTestSuite() {
+    std::error_code Ignored;
+    fs::remove_all(Dir, Ignored);
+  }
+
+  // Each test has its own home and configuration folders.
+  fs::path Home_Root() const {
+    const auto* Info = ::testing::UnitTest::GetInstance()->current_test_info();
+    return Dir / "homes" / Info->name();
+  }
+  fs::path Home() const { return Home_Root() / "home"; }
+  fs::path Config() const { return Home_Root() / "config"; }
+  TRun Run(const std::vector<std::string>& Args) const { return Run_Command(Dir, Home_Root(), Args); }
+
+  static fs::path Dir;
+};
+
+fs::path Measure_Run::Dir;
+
+// The STATE cell of each table row, found under the header's "STATE".
+std::vector<std::string> Table_States(const TRun& Run) {
+  std::vector<std::string> States;
+  const std::vector<std::string> Lines = Run.Out_Lines();
+  if (Lines.empty())
+    return States;
+  const size_t Column = Lines[0].find("STATE");
+  for (size_t i = 1; i < Lines.size(); ++i)
+    States.push_back(Column < Lines[i].size() ? Lines[i].substr(Column) : "");
+  return States;
+}
+
+// ---------------------------------------------------------------------------------------
+
+TEST_F(Measure_Run, Result_Codes_States_And_Exit_Status) {
+  const struct {
+    std::string File, Catalogue;
+    int Code;
+    std::string State;
+    int Less_Than;
+    int Exit;
+  } Cases[] = {
+      {"field.fit", "quiescent.csv", 0, "Quiescent", 0, 0},
+      {"field.fit", "outburst.csv", 0, "Outburst", 0, 0},
+      {"blank.fit", "outburst.csv", 0, "Quiescent", 1, 0}, // a limit is never an outburst
+      {"nowcs.fit", "quiescent.csv", 2, "Not Plate Solved", 0, 1},
+      {"field.fit", "nostar.csv", 3, "No star!", 0, 1},
+      {"field.fit", "noref.csv", 4, "No reference!", 0, 1},
+      {"field.fit", "nodata.csv", 5, "No data!", 0, 1},
+      {"field.fit", "missing.csv", 1, "Not measured", 0, 1},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.File + " with " + Case.Catalogue);
+    const std::vector<std::string> Common = {"--gain", "1.5", "--targets", Case.Catalogue, Case.File};
+
+    std::vector<std::string> Json_Args = Common;
+    Json_Args.insert(Json_Args.begin(), "--json");
+    const TRun Json = Run(Json_Args);
+    EXPECT_EQ(Json.Status, Case.Exit) << Json.Err;
+    const std::vector<std::string> Lines = Json.Out_Lines();
+    ASSERT_EQ(Lines.size(), 1u) << Json.Out;
+    TJson_Object Object;
+    ASSERT_TRUE(Parse_Json_Line(Lines[0], Object)) << Lines[0];
+    ASSERT_NE(Find(Object, "Last_Error"), nullptr);
+    EXPECT_EQ(Find(Object, "Last_Error")->Number, Case.Code);
+    EXPECT_EQ(Find(Object, "Less_Than")->Number, Case.Less_Than);
+    EXPECT_EQ(Find(Object, "Outburst")->Text, Case.State == "Outburst" ? "true" : "false");
+    EXPECT_EQ(Find(Object, "Plate_Solved")->Text, Case.Code == 2 ? "false" : "true");
+
+    const TRun Table = Run(Common);
+    EXPECT_EQ(Table.Status, Case.Exit) << Table.Err;
+    EXPECT_EQ(Table_States(Table), std::vector<std::string>{Case.State}) << Table.Out;
+    if (Case.Catalogue == "missing.csv") {
+      EXPECT_NE(Table.Err.find("korvane-measure: missing.csv not found"), std::string::npos) << Table.Err;
+    }
+    if (Case.Less_Than != 0) {
+      EXPECT_NE(Table.Out.find(" <"), std::string::npos) << Table.Out;
+    }
+  }
+}
+
+TEST_F(Measure_Run, Json_Holds_The_Measurement_At_Full_Precision) {
+  const TRun Run_Json = Run({"--json", "--gain", "1.5", "--targets", "quiescent.csv", "field.fit", "blank.fit"});
+  ASSERT_EQ(Run_Json.Status, 0) << Run_Json.Err;
+  const std::vector<std::string> Lines = Run_Json.Out_Lines();
+  ASSERT_EQ(Lines.size(), 2u);
+
+  // The same work in-process, with the settings the command used.
+  TSettings Settings = Default_Settings(Home().string());
+  Settings.Gain = Gain;
+  TTarget_Catalogue Catalogue;
+  TRecording_Messages Messages;
+  Load_Targets((Dir / "quiescent.csv").string(), Catalogue, TNumber_Format{'.'}, Messages);
+
+  const std::vector<std::string> Keys = {
+      "file",          "Last_Error",      "Magnitude",       "Std_Error",     "Less_Than",     "Threshold",
+      "Outburst",      "ObjectName",      "ObjectX",         "ObjectY",       "ReferenceName", "ReferenceX",
+      "ReferenceY",    "Reference_Mag",   "CMag",            "Ref_Background", "Star_Background",
+      "Plate_Solved",  "JD",              "AirMass",         "Exposure",      "Image_Filter_Letter"};
+  const std::string Files[] = {"field.fit", "blank.fit"};
+  for (size_t k = 0; k < 2; ++k) {
+    SCOPED_TRACE(Lines[k]);
+    TJson_Object Object;
+    ASSERT_TRUE(Parse_Json_Line(Lines[k], Object));
+    std::vector<std::string> Found;
+    for (const auto& Pair : Object)
+      Found.push_back(Pair.first);
+    EXPECT_EQ(Found, Keys);
+
+    const TMeasure_Result R = Measure_File((Dir / Files[k]).string(), Catalogue, Settings, Messages);
+    ASSERT_FALSE(R.Failed) << R.Error;
+    const std::map<std::string, double> Numbers = {
+        {"Last_Error", R.Last_Error}, {"Magnitude", R.Magnitude},         {"Std_Error", R.Std_Error},
+        {"Less_Than", R.Less_Than},   {"Threshold", R.Threshold},         {"ObjectX", R.ObjectX},
+        {"ObjectY", R.ObjectY},       {"ReferenceX", R.ReferenceX},       {"ReferenceY", R.ReferenceY},
+        {"Reference_Mag", R.Reference_Mag}, {"CMag", R.CMag},             {"Ref_Background", R.Ref_Background},
+        {"Star_Background", R.Star_Background}, {"JD", R.JD},             {"AirMass", R.AirMass},
+        {"Exposure", R.Exposure}};
+    for (const auto& [Key, Expected] : Numbers) {
+      const TJson_Value* Value = Find(Object, Key);
+      ASSERT_NE(Value, nullptr) << Key;
+      ASSERT_EQ(Value->Kind, 'n') << Key;
+      EXPECT_EQ(Value->Number, Expected) << Key << " written as " << Value->Text;
+    }
+    EXPECT_EQ(Find(Object, "file")->Text, Files[k]);
+    EXPECT_EQ(Find(Object, "ObjectName")->Text, "V1 Test");
+    EXPECT_EQ(Find(Object, "ReferenceName")->Text, "Ref A");
+    EXPECT_EQ(Find(Object, "Image_Filter_Letter")->Text, "V");
+    EXPECT_EQ(Find(Object, "Exposure")->Number, 60.0);
+  }
+
+  // The measured field gives the known magnitude within its stated error.
+  TJson_Object Field;
+  ASSERT_TRUE(Parse_Json_Line(Lines[0], Field));
+  const double Truth = Reference_Mag - 2.5 * std::log10(Target_Flux / Reference_Flux);
+  const double Error = Find(Field, "Std_Error")->Number;
+  EXPECT_GT(Error, 0.0);
+  EXPECT_LT(Error, 0.1);
+  EXPECT_NEAR(Find(Field, "Magnitude")->Number, Truth, 3.0 * Error);
+  EXPECT_EQ(Find(Field, "Less_Than")->Number, 0.0);
+  EXPECT_EQ(Find(Field, "Threshold")->Number, 13.0);
+}
+
+TEST_F(Measure_Run, Unreadable_File_Is_Reported_And_The_Next_One_Measured) {
+  const TRun Json = Run({"--json", "--gain", "1.5", "--targets", "quiescent.csv", "gone.fit", "broken.fit", "field.fit"});
+  EXPECT_EQ(Json.Status, 2);
+  const std::vector<std::string> Lines = Json.Out_Lines();
+  ASSERT_EQ(Lines.size(), 3u) << Json.Out;
+  for (size_t k = 0; k < 2; ++k) {
+    TJson_Object Object;
+    ASSERT_TRUE(Parse_Json_Line(Lines[k], Object)) << Lines[k];
+    ASSERT_EQ(Object.size(), 2u) << Lines[k];
+    EXPECT_EQ(Object[0].first, "file");
+    EXPECT_EQ(Object[0].second.Text, k == 0 ? "gone.fit" : "broken.fit");
+    EXPECT_EQ(Object[1].first, "error");
+    EXPECT_FALSE(Object[1].second.Text.empty());
+    // Standard error names the file once, then the message.
+    const std::string& File = Object[0].second.Text;
+    const std::string& Message = Object[1].second.Text;
+    const std::string Expected =
+        "korvane-measure: " + (Message.rfind(File + ": ", 0) == 0 ? Message : File + ": " + Message) + "\n";
+    EXPECT_NE(Json.Err.find(Expected), std::string::npos) << Json.Err;
+  }
+  TJson_Object Measured;
+  ASSERT_TRUE(Parse_Json_Line(Lines[2], Measured));
+  EXPECT_EQ(Find(Measured, "Last_Error")->Number, 0.0);
+
+  // An unreadable file outranks a file that was read but not measured.
+  const TRun Mixed = Run({"--gain", "1.5", "--targets", "quiescent.csv", "broken.fit", "nowcs.fit"});
+  EXPECT_EQ(Mixed.Status, 2);
+  const std::vector<std::string> States = Table_States(Mixed);
+  ASSERT_EQ(States.size(), 2u);
+  EXPECT_EQ(States[0].rfind("error: ", 0), 0u) << States[0];
+  EXPECT_EQ(States[1], "Not Plate Solved");
+}
+
+TEST_F(Measure_Run, Usage_Errors_Stop_Before_Any_File) {
+  const std::vector<std::vector<std::string>> Cases = {
+      {},
+      {"--json"},
+      {"--radius", "-3", "field.fit"},
+      {"--gain", "1,5", "field.fit"},
+      {"--max-error", "abc", "field.fit"},
+      {"--frobnicate", "field.fit"},
+      {"field.fit", "--gap"},
+      {"--settings", "no-such.ini", "field.fit"},
+  };
+  for (const auto& Args : Cases) {
+    const TRun Result = Run(Args);
+    EXPECT_EQ(Result.Status, 2) << Result.Err;
+    EXPECT_EQ(Result.Out, "");
+    EXPECT_EQ(Result.Err.rfind("korvane-measure: ", 0), 0u) << Result.Err;
+  }
+
+  const TRun Help = Run({"--help"});
+  EXPECT_EQ(Help.Status, 0);
+  EXPECT_EQ(Help.Out.rfind("Usage: korvane-measure", 0), 0u);
+  EXPECT_NE(Help.Out.find("--max-error"), std::string::npos);
+  const TRun Version = Run({"--version"});
+  EXPECT_EQ(Version.Status, 0);
+  EXPECT_EQ(Version.Out, std::string("korvane-measure ") + KORVANE_VERSION_FOR_TEST + "\n");
+}
+
+TEST_F(Measure_Run, Settings_File_And_Options) {
+  // korvane.ini in XDG_CONFIG_HOME names the catalogue; its gain of 0 makes the measurement
+  // impossible, which the command reports for the file.
+  Write_File(Config() / "korvane.ini", Settings_Ini((Dir / "quiescent.csv").string(), 0.0, 0.5));
+  const TRun No_Gain = Run({"blank.fit"});
+  EXPECT_EQ(No_Gain.Status, 2);
+  EXPECT_NE(No_Gain.Err.find("korvane-measure: blank.fit: "), std::string::npos) << No_Gain.Err;
+
+  const struct {
+    std::vector<std::string> Args;
+    std::string Row_Part;
+  } Cases[] = {
+      {{"--gain", "1.5", "blank.fit"}, "V1 Test"},                  // catalogue from the settings
+      {{"--gain", "1.5", "blank.fit"}, " 0.500  Quiescent"},        // a limit shows Max_Error
+      {{"--gain=1.5", "--max-error", "0.25", "blank.fit"}, " 0.250  Quiescent"},
+      {{"--settings", "other.ini", "blank.fit"}, " 0.750  Quiescent"}, // the named file, not korvane.ini
+      {{"--gain", "1.5", "--targets", "nodata.csv", "field.fit"}, "V5 Lone"},
+  };
+  Write_File(Dir / "other.ini", Settings_Ini((Dir / "quiescent.csv").string(), 1.5, 0.75));
+  for (const auto& Case : Cases) {
+    const TRun Result = Run(Case.Args);
+    EXPECT_LE(Result.Status, 1) << Result.Err;
+    const std::vector<std::string> Lines = Result.Out_Lines();
+    ASSERT_EQ(Lines.size(), 2u) << Result.Out << Result.Err;
+    EXPECT_NE(Lines[1].find(Case.Row_Part), std::string::npos) << Lines[1];
+  }
+
+  // The aperture from the settings file reaches the measurement; --radius overrides it.
+  Write_File(Dir / "small.ini", Settings_Ini((Dir / "quiescent.csv").string(), 1.5, 0.75, "2"));
+  const auto Std_Error_Of = [&](const std::vector<std::string>& Args) {
+    TJson_Object Object;
+    const TRun Result = Run(Args);
+    const std::vector<std::string> Lines = Result.Out_Lines();
+    if (Lines.size() != 1 || !Parse_Json_Line(Lines[0], Object) || Find(Object, "Std_Error") == nullptr)
+      return std::nan("");
+    return Find(Object, "Std_Error")->Number;
+  };
+  const double Error_R2 = Std_Error_Of({"--json", "--settings", "small.ini", "field.fit"});
+  const double Error_R12 = Std_Error_Of({"--json", "--settings", "small.ini", "--radius", "12", "field.fit"});
+  const double Error_Other = Std_Error_Of({"--json", "--settings", "other.ini", "field.fit"});
+  EXPECT_TRUE(std::isfinite(Error_R2) && std::isfinite(Error_R12));
+  EXPECT_NE(Error_R2, Error_R12); // a smaller aperture holds less sky noise
+  EXPECT_EQ(Error_R12, Error_Other);
+}
+
+TEST_F(Measure_Run, Defaults_Damaged_Settings_And_Target_Files) {
+  // No settings file: the defaults, whose target file is ~/data.csv.
+  fs::create_directories(Home());
+  fs::copy_file(Dir / "quiescent.csv", Home() / "data.csv");
+  const TRun Defaults = Run({"--gain", "1.5", "blank.fit"});
+  EXPECT_EQ(Defaults.Status, 0) << Defaults.Err;
+  const std::vector<std::string> Lines = Defaults.Out_Lines();
+  ASSERT_EQ(Lines.size(), 2u);
+  EXPECT_NE(Lines[1].find("V1 Test"), std::string::npos) << Lines[1];
+  EXPECT_NE(Lines[1].find(" 1.000  Quiescent"), std::string::npos) << Lines[1]; // Max_Error 1.0
+
+  // A damaged settings file stops the run.
+  std::string Damaged = Settings_Ini((Dir / "quiescent.csv").string(), 1.5, 0.5, "twelve");
+  Write_File(Config() / "korvane.ini", Damaged);
+  const TRun Bad_Settings = Run({"--gain", "1.5", "field.fit"});
+  EXPECT_EQ(Bad_Settings.Status, 2);
+  EXPECT_EQ(Bad_Settings.Out, "");
+  EXPECT_EQ(Bad_Settings.Err, "korvane-measure: " + (Config() / "korvane.ini").string() + ": Invalid numeric input\n");
+
+  // So does a damaged target file, with the loader's message.
+  fs::remove(Config() / "korvane.ini");
+  const TRun Bad_Targets = Run({"--gain", "1.5", "--targets", "damaged.csv", "field.fit"});
+  EXPECT_EQ(Bad_Targets.Status, 2);
+  EXPECT_EQ(Bad_Targets.Out, "");
+  EXPECT_NE(Bad_Targets.Err.find("korvane-measure: damaged.csv: 'x' is not a valid"), std::string::npos)
+      << Bad_Targets.Err;
+}
+
+TEST_F(Measure_Run, Table_Columns_Line_Up) {
+  fs::copy_file(Dir / "nowcs.fit", Dir / "a-rather-longer-file-name.fit", fs::copy_options::overwrite_existing);
+  const TRun Table = Run({"--gain", "1.5", "--targets", "outburst.csv", "field.fit", "a-rather-longer-file-name.fit",
+                          "blank.fit", "gone.fit", "nowcs.fit"});
+  EXPECT_EQ(Table.Status, 2);
+  const std::vector<std::string> Lines = Table.Out_Lines();
+  ASSERT_EQ(Lines.size(), 6u) << Table.Out;
+  EXPECT_EQ(Lines[0].rfind("FILE ", 0), 0u);
+  const std::vector<std::string> States = Table_States(Table);
+  ASSERT_EQ(States.size(), 5u);
+  EXPECT_EQ(States[0], "Outburst");
+  EXPECT_EQ(States[1], "Not Plate Solved");
+  EXPECT_EQ(States[2], "Quiescent");
+  EXPECT_EQ(States[3].rfind("error: ", 0), 0u) << States[3];
+  EXPECT_EQ(States[4], "Not Plate Solved");
+  // Every column starts where its title starts.
+  for (const char* Title : {"TARGET", "STATE"}) {
+    const size_t Column = Lines[0].find(Title);
+    for (size_t i = 1; i < Lines.size(); ++i) {
+      EXPECT_EQ(Lines[i][Column - 1], ' ') << Lines[i];
+      EXPECT_NE(Lines[i][Column], ' ') << Lines[i];
+    }
+  }
+  EXPECT_NE(Lines[1].find("V1 Test"), std::string::npos);
+  // Standard error is no terminal here: no progress line.
+  EXPECT_EQ(Table.Err.find('\r'), std::string::npos) << Table.Err;
+}
+
+} // namespace

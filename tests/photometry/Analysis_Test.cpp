@@ -1,0 +1,280 @@
+// The analysis of an image: nearest catalogue target, marks, measurement, outburst; and
+// measurements on synthetic fields whose fluxes are known.
+
+#include "photometry/Analysis.h"
+#include "photometry/Photometry.h"
+#include "support/Recording_Messages.h"
+#include "support/Star_Field.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <cstdlib>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+TTarget_Catalogue Catalogue_Of(const std::vector<TTargetData>& Entries) {
+  TTarget_Catalogue C;
+  for (const TTargetData& T : Entries)
+    C.Targets[static_cast<size_t>(C.NTargets++)] = T;
+  return C;
+}
+
+TTargetData Entry(const std::string& Name, double RA_Hours, double Dec) {
+  TTargetData T;
+  T.Name = Name;
+  T.RA = RA_Hours;
+  T.Dec = Dec;
+  return T;
+}
+
+TEST(Nearest_Target, Plain_Euclidean_Distance_In_Degrees_First_Of_Equals) {
+  struct {
+    const char* Name;
+    double RA0, Dec0;
+    std::vector<TTargetData> Entries;
+    int Index;
+    bool Found;
+  } const Cases[] = {
+      {"first of two at the same distance", 100.0, 20.0,
+       {Entry("A", 101.0 / 15, 20.0), Entry("B", 99.0 / 15, 20.0)}, 0, true},
+      {"the same place twice", 100.0, 20.0, {Entry("A", 7.0, 25.0), Entry("B", 7.0, 25.0)}, 0, true},
+      // 23.99 h is 359.35 degrees from RA 0.5 degrees: no wrap-around at 0 h.
+      {"no wrap at 0 h", 0.5, 20.0, {Entry("A", 23.99, 20.0), Entry("B", 5.0 / 15, 20.0)}, 1, true},
+      // At Dec 60 one degree of RA counts fully: no cos(Dec).
+      {"no cos(Dec)", 150.0, 60.0, {Entry("A", 151.0 / 15, 60.0), Entry("B", 10.0, 60.8)}, 1, true},
+      {"nearest however far", 0.0, -80.0, {Entry("A", 12.0, 80.0), Entry("B", 11.0, 80.0)}, 1, true},
+      {"nothing closer than 99999", 0.0, 0.0, {Entry("A", 0.0, 2e5), Entry("B", 0.0, 3e5)}, 0, false},
+      {"empty catalogue", 0.0, 0.0, {}, 0, false},
+  };
+  for (const auto& C : Cases) {
+    bool Found = !C.Found;
+    EXPECT_EQ(Nearest_Target(Catalogue_Of(C.Entries), C.RA0, C.Dec0, Found), C.Index) << C.Name;
+    EXPECT_EQ(Found, C.Found) << C.Name;
+  }
+}
+
+// A 300 x 240 field at RA 150, Dec +30 with a reference star and a target whose fluxes are
+// set per case. Pixel scale 1.5", north up, east left.
+struct TField_Case {
+  double Target_Flux = 20000.0;
+  double Reference_Flux = 60000.0;
+  uint64_t Seed = 7;
+};
+
+constexpr double Field_RA = 150.0, Field_Dec = 30.0;
+// Target 40 px east and 10 px north of the centre, reference 50 px west and 30 px south.
+const double Target_RA_H = (Field_RA + 40 * 1.5 / 3600 / std::cos(30.0 * std::numbers::pi / 180)) / 15;
+const double Target_Dec = Field_Dec + 10 * 1.5 / 3600;
+const double Reference_RA_H = (Field_RA - 50 * 1.5 / 3600 / std::cos(30.0 * std::numbers::pi / 180)) / 15;
+const double Reference_Dec = Field_Dec - 30 * 1.5 / 3600;
+
+TStar_Field_Description Field_Description(const TField_Case& C) {
+  TStar_Field_Description D;
+  D.Width = 300;
+  D.Height = 240;
+  D.Crval1 = Field_RA;
+  D.Crval2 = Field_Dec;
+  D.Crpix1 = 149.5;
+  D.Crpix2 = 119.5;
+  D.Sky = 800.0;
+  D.Gain = 1.5;
+  D.Read_Noise = 9.0;
+  D.Exposure = 60.0;
+  D.FWHM = 3.2;
+  D.Seed = C.Seed;
+  TField_Star T, R;
+  T.On_Sky = R.On_Sky = true;
+  T.RA_Hours = Target_RA_H;
+  T.Dec = Target_Dec;
+  T.Flux = C.Target_Flux;
+  R.RA_Hours = Reference_RA_H;
+  R.Dec = Reference_Dec;
+  R.Flux = C.Reference_Flux;
+  D.Stars = {T, R};
+  return D;
+}
+
+TTargetData Field_Target(double Threshold) {
+  TTargetData T = Entry("ZZ Fld", Target_RA_H, Target_Dec);
+  T.RName = "Fld C1";
+  T.RRA = Reference_RA_H;
+  T.RDec = Reference_Dec;
+  T.RFilter = 'V';
+  T.Rmag = 11.0;
+  T.Threshold = Threshold;
+  T.ChartName = "X1234";
+  return T;
+}
+
+TSettings Field_Settings() {
+  TSettings S;
+  S.Radius = 6;
+  S.Gap = 3;
+  S.Annulus = 5;
+  S.Gain = 1.5;
+  S.Readout_Noise = 9.0;
+  S.Max_Error = 0.1;
+  S.Snap_to_Centre = true;
+  return S;
+}
+
+TImage_Model Field_Image(const TField_Case& C) {
+  const TStar_Field_Description D = Field_Description(C);
+  TImage_Model I;
+  Load_Star_Field(Make_Star_Field(D), D, I);
+  return I;
+}
+
+TEST(Analyse_Image, Stops_Early_Without_World_Coordinates_Or_Catalogue) {
+  const TTarget_Catalogue One = Catalogue_Of({Field_Target(14.0)});
+  {
+    TImage_Model I = Field_Image({});
+    I.Plate_Solved = false;
+    I.Last_Error = 1;
+    EXPECT_FALSE(Analyse_Image(I, One, Field_Settings()));
+    EXPECT_EQ(I.Last_Error, 2);
+    EXPECT_FALSE(I.Object_Marked);
+  }
+  {
+    TImage_Model I = Field_Image({});
+    EXPECT_FALSE(Analyse_Image(I, TTarget_Catalogue{}, Field_Settings()));
+    EXPECT_EQ(I.Last_Error, 1);
+    EXPECT_FALSE(I.Object_Marked);
+    EXPECT_FALSE(I.Reference_Marked);
+  }
+}
+
+TEST(Analyse_Image, Entry_Without_Reference_Star_Marks_The_Variable_Only) {
+  TTargetData T = Field_Target(14.0);
+  T.RName.clear();
+  TImage_Model I = Field_Image({});
+  EXPECT_FALSE(Analyse_Image(I, Catalogue_Of({T}), Field_Settings()));
+  EXPECT_EQ(I.Last_Error, 5);
+  EXPECT_TRUE(I.Object_Marked);
+  EXPECT_EQ(I.ObjectName, "ZZ Fld");
+  EXPECT_FALSE(I.Reference_Marked);
+  EXPECT_EQ(I.ChartName, "");
+}
+
+TEST(Analyse_Image, Reference_Position_Comes_From_Crval_Swapped_With_Coorflip) {
+  // Near (RA 150, Dec 30) lies entry "Plain"; near (RA 30, Dec 150), read with the axes
+  // exchanged, entry "Flipped".
+  const TTarget_Catalogue C =
+      Catalogue_Of({Entry("Plain", 150.0 / 15, 30.0), Entry("Flipped", 30.0 / 15, 150.0)});
+  for (const bool Flip : {false, true}) {
+    TImage_Model I = Field_Image({});
+    I.WCS1.coorflip = Flip;
+    EXPECT_FALSE(Analyse_Image(I, C, Field_Settings()));
+    EXPECT_EQ(I.ObjectName, Flip ? "Flipped" : "Plain");
+  }
+}
+
+TEST(Analyse_Image, Outburst_Only_Strictly_Brighter_Than_Threshold_And_Never_For_A_Limit) {
+  // First the magnitude of this field, then thresholds around it.
+  TImage_Model First = Field_Image({});
+  ASSERT_TRUE(Analyse_Image(First, Catalogue_Of({Field_Target(0.0)}), Field_Settings()));
+  const double M = First.Magnitude;
+  ASSERT_EQ(First.Less_Than, 0);
+
+  struct {
+    const char* Name;
+    double Target_Flux;
+    double Threshold;
+    bool Result;
+    bool Outburst;
+  } const Cases[] = {
+      {"brighter than threshold", 20000.0, M + 0.01, true, true},
+      {"equal to threshold", 20000.0, M, true, false},
+      {"fainter than threshold", 20000.0, M - 0.01, true, false},
+      {"a limit is never an outburst", 0.0, 99.0, true, false},
+  };
+  for (const auto& C : Cases) {
+    TImage_Model I = Field_Image({C.Target_Flux});
+    I.Outburst = !C.Outburst;
+    EXPECT_EQ(Analyse_Image(I, Catalogue_Of({Field_Target(C.Threshold)}), Field_Settings()), C.Result) << C.Name;
+    EXPECT_EQ(I.Outburst, C.Outburst) << C.Name;
+    EXPECT_EQ(I.Threshold, C.Threshold) << C.Name;
+    EXPECT_EQ(I.ChartName, "X1234") << C.Name;
+    EXPECT_EQ(I.Less_Than, C.Target_Flux == 0.0 ? 1 : 0) << C.Name;
+  }
+
+  // A failed measurement clears the outburst state.
+  TTargetData Off_Image = Field_Target(99.0);
+  Off_Image.RA += 1.0;
+  TImage_Model I = Field_Image({});
+  I.Outburst = true;
+  EXPECT_FALSE(Analyse_Image(I, Catalogue_Of({Off_Image}), Field_Settings()));
+  EXPECT_EQ(I.Last_Error, 3);
+  EXPECT_FALSE(I.Outburst);
+}
+
+// The whole chain on files: FITS file written, read by the reader, analysed. The truth is
+// Reference_Mag - 2.5 log10(F_target / F_reference) from the fluxes the field was made with.
+TEST(Analyse_Image, Synthetic_Fields_Give_Back_The_True_Magnitude) {
+  struct {
+    const char* Name;
+    double Target_Flux;
+    int Less_Than;
+  } const Cases[] = {
+      {"bright target", 150000.0, 0},
+      {"faint target", 6000.0, 0},
+      {"target far below the limit", 40.0, 1},
+  };
+  const std::string Path =
+      (std::filesystem::path(testing::TempDir()) / ("korvane_field_" + std::to_string(::getpid()) + ".fit")).string();
+  uint64_t Seed = 11;
+  for (const auto& C : Cases) {
+    TField_Case F;
+    F.Target_Flux = C.Target_Flux;
+    F.Seed = Seed++;
+    Write_Star_Field(Make_Star_Field(Field_Description(F)), Path);
+    TImage_Model I;
+    TRecording_Messages Messages;
+    I.Open_File(Path, Messages);
+    EXPECT_TRUE(Messages.Texts.empty()) << C.Name;
+    ASSERT_TRUE(I.Plate_Solved) << C.Name;
+
+    ASSERT_TRUE(Analyse_Image(I, Catalogue_Of({Field_Target(14.0)}), Field_Settings())) << C.Name;
+    const double Truth = 11.0 - 2.5 * std::log10(C.Target_Flux / F.Reference_Flux);
+    EXPECT_EQ(I.Less_Than, C.Less_Than) << C.Name;
+    if (C.Less_Than == 0) {
+      EXPECT_NEAR(I.Magnitude, Truth, 3 * I.Std_Error) << C.Name << ", error " << I.Std_Error;
+      EXPECT_LT(I.Std_Error, 0.1) << C.Name;
+    } else {
+      EXPECT_LT(I.Magnitude, Truth - 1.0) << C.Name; // the limit lies well above the star
+    }
+  }
+  std::filesystem::remove(Path);
+}
+
+// The bundled example: examples/make-example.sh made examples/field.fit with a variable of
+// 25000 ADU and a reference star of 160000 ADU, V = 11.20.
+TEST(Example, Bundled_Field_Measures_Its_Variable) {
+  const std::filesystem::path Examples = std::filesystem::path(KORVANE_SOURCE_DIR) / "examples";
+  ASSERT_TRUE(std::filesystem::exists(Examples / "field.fit")) << Examples;
+
+  TRecording_Messages Messages;
+  TTarget_Catalogue Catalogue;
+  Load_Targets((Examples / "targets.csv").string(), Catalogue, TNumber_Format{'.'}, Messages);
+  TSettings Settings = Initial_Settings();
+  ASSERT_TRUE(Read_Settings_File((Examples / "korvane.ini").string(), Settings));
+  TImage_Model I;
+  I.Open_File((Examples / "field.fit").string(), Messages);
+  EXPECT_TRUE(Messages.Texts.empty());
+
+  ASSERT_TRUE(Analyse_Image(I, Catalogue, Settings));
+  EXPECT_EQ(I.ObjectName, "KV Exm");
+  EXPECT_EQ(I.Less_Than, 0);
+  const double Truth = 11.20 - 2.5 * std::log10(25000.0 / 160000.0);
+  EXPECT_NEAR(I.Magnitude, Truth, 3 * I.Std_Error);
+  EXPECT_LT(I.Std_Error, 0.05);
+}
+
+} // namespace
