@@ -16,22 +16,19 @@ constexpr double Target_X = 700.3, Target_Y = 900.6;
 constexpr double Reference_X = 1300.2, Reference_Y = 1100.7;
 constexpr double Reference_Mark_X = 1301.4, Reference_Mark_Y = 1099.9; // 1.4 px off: recentring works
 
+TStar_Field_Description Description() {
+  TStar_Field_Description D = Centred_Field(2048, 2048, 150.0, 20.0);
+  D.Sky = 900.0;
+  D.FWHM = 4.0;
+  D.Seed = 2048;
+  D.Stars = {{Target_X, Target_Y, false, 0, 0, 30000.0, 0}, {Reference_X, Reference_Y, false, 0, 0, 200000.0, 0}};
+  Add_Random_Stars(D, 400, 500.0, 100000.0, 10.0, 4096);
+  return D;
+}
+
 const TImage_Model& Field() {
   static const TImage_Model Image = [] {
-    TStar_Field_Description D;
-    D.Width = 2048;
-    D.Height = 2048;
-    D.Crval1 = 150.0;
-    D.Crval2 = 20.0;
-    D.Crpix1 = 1023.5;
-    D.Crpix2 = 1023.5;
-    D.Sky = 900.0;
-    D.FWHM = 4.0;
-    D.Seed = 2048;
-    D.Stars = {{Target_X, Target_Y, false, 0, 0, 30000.0, 0}, {Reference_X, Reference_Y, false, 0, 0, 200000.0, 0}};
-    Add_Random_Stars(D, 400, 500.0, 100000.0, 10.0, 4096);
-    TImage_Model I;
-    Load_Star_Field(Make_Star_Field(D), D, I);
+    TImage_Model I = Star_Field_Image(Description());
     I.ObjectX = Target_X;
     I.ObjectY = Target_Y;
     I.Reference_Mag = 11.0;
@@ -41,14 +38,7 @@ const TImage_Model& Field() {
 }
 
 void BM_Measure_Magnitude_Snap_R20(benchmark::State& State) {
-  TSettings S;
-  S.Radius = Radius;
-  S.Gap = 3;
-  S.Annulus = 5;
-  S.Gain = 1.5;
-  S.Readout_Noise = 10.0;
-  S.Max_Error = 0.1;
-  S.Snap_to_Centre = true;
+  const TSettings S = Field_Measure_Settings(Description(), Radius, 3, 5);
   TImage_Model I = Field();
   for (auto _ : State) {
     I.ReferenceX = Reference_Mark_X; // recentring moved it on the last call

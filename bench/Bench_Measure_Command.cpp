@@ -47,22 +47,8 @@ struct TBench_Data {
 
     // A field at RA 10 h, Dec +20 with the target at the reference pixel, its reference star
     // 3' north and a few hundred field stars.
-    TStar_Field_Description D;
-    D.Width = Frame_Size;
-    D.Height = Frame_Size;
-    D.Crval1 = 150.0;
-    D.Crval2 = 20.0;
-    D.Crpix1 = 1023.5;
-    D.Crpix2 = 1023.5;
-    TField_Star Star;
-    Star.On_Sky = true;
-    Star.RA_Hours = 10.0;
-    Star.Dec = 20.0;
-    Star.Flux = 50000.0;
-    D.Stars.push_back(Star);
-    Star.Dec = 20.05;
-    Star.Flux = 200000.0;
-    D.Stars.push_back(Star);
+    TStar_Field_Description D = Centred_Field(Frame_Size, Frame_Size, 150.0, 20.0);
+    D.Stars = {Sky_Star(10.0, 20.0, 50000.0), Sky_Star(10.0, 20.05, 200000.0)};
     Add_Random_Stars(D, 300, 2000.0, 300000.0, 20.0, 7);
     const TStar_Field Field = Make_Star_Field(D);
     for (int i = 0; i < Frame_Count; ++i) {

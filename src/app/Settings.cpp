@@ -41,11 +41,10 @@ public:
   // The rest of the current line without its line end (LF, or CR LF); moves past it.
   std::string Read_Line() {
     const size_t Begin = Pos;
-    while (!At_End() && Text[Pos] != '\n')
-      ++Pos;
+    Skip_Line();
     size_t End = Pos;
-    if (!At_End())
-      ++Pos; // the LF
+    if (End > Begin && Text[End - 1] == '\n')
+      --End;
     if (End > Begin && Text[End - 1] == '\r')
       --End;
     return std::string(Text.substr(Begin, End - Begin));
@@ -66,30 +65,12 @@ public:
 
   // An integer line: the number, 0 at the end of the text; then on to the next line.
   long long Read_Integer_Line(long long Min, long long Max) {
-    const auto Number = Read_Number_Text(32);
-    long long Value = 0;
-    if (Number) {
-      const auto Converted = Try_Str_To_Int(*Number, Min, Max);
-      // Try_Str_To_Int allows leading blanks; the run never starts with one.
-      if (!Converted)
-        throw TKorvane_Error(Damaged_Text);
-      Value = *Converted;
-    }
-    Skip_Line();
-    return Value;
+    // Try_Str_To_Int allows leading blanks; the run never starts with one.
+    return Read_Number_Line<long long>(32, [&](std::string_view Word) { return Try_Str_To_Int(Word, Min, Max); });
   }
 
   double Read_Real_Line() {
-    const auto Number = Read_Number_Text(64);
-    double Value = 0.0;
-    if (Number) {
-      const auto Converted = Try_Str_To_Float(*Number, '.');
-      if (!Converted)
-        throw TKorvane_Error(Damaged_Text);
-      Value = *Converted;
-    }
-    Skip_Line();
-    return Value;
+    return Read_Number_Line<double>(64, [](std::string_view Word) { return Try_Str_To_Float(Word, '.'); });
   }
 
   bool Read_Boolean_Line() {
@@ -98,6 +79,22 @@ public:
   }
 
 private:
+  // A number line: the first run of at most Max_Length characters as To_Number converts
+  // it, 0 at the end of the text; then on to the next line. A run it refuses means a
+  // damaged file.
+  template <typename T, typename Convert> T Read_Number_Line(size_t Max_Length, Convert To_Number) {
+    const auto Number = Read_Number_Text(Max_Length);
+    T Value = 0;
+    if (Number) {
+      const std::optional<T> Converted = To_Number(*Number);
+      if (!Converted)
+        throw TKorvane_Error(Damaged_Text);
+      Value = *Converted;
+    }
+    Skip_Line();
+    return Value;
+  }
+
   bool At_End() const {
     if (Pos < Text.size())
       return false;
@@ -117,18 +114,21 @@ private:
 void Read_Settings_Text(std::string_view Content, TSettings& S, bool Cut, const std::string& Path) {
   TSettings_Reader R(Content, Cut, Path);
   R.Skip_Line();
-  constexpr long long Int32_Min = INT32_MIN, Int32_Max = INT32_MAX;
-  S.Window.Top = static_cast<int>(R.Read_Integer_Line(Int32_Min, Int32_Max));
-  S.Window.Left = static_cast<int>(R.Read_Integer_Line(Int32_Min, Int32_Max));
-  S.Window.Width = static_cast<int>(R.Read_Integer_Line(Int32_Min, Int32_Max));
-  S.Window.Height = static_cast<int>(R.Read_Integer_Line(Int32_Min, Int32_Max));
-  S.Scale_Index = static_cast<int>(R.Read_Integer_Line(Int32_Min, Int32_Max));
+  const auto Int32_Line = [&R] { return static_cast<int>(R.Read_Integer_Line(INT32_MIN, INT32_MAX)); };
+  // Aperture sizes are read as 64-bit integers and keep their low 32 bits.
+  const auto Low_32_Bits_Line = [&R] {
+    return static_cast<uint32_t>(static_cast<unsigned long long>(R.Read_Integer_Line(INT64_MIN, INT64_MAX)));
+  };
+  S.Window.Top = Int32_Line();
+  S.Window.Left = Int32_Line();
+  S.Window.Width = Int32_Line();
+  S.Window.Height = Int32_Line();
+  S.Scale_Index = Int32_Line();
   if (S.Scale_Index < 0 || S.Scale_Index > 14)
     S.Scale_Index = 7; // the scale list has 15 entries; "1:1" stands in for anything else
-  // Aperture sizes are read as 64-bit integers and keep their low 32 bits.
-  S.Radius = static_cast<uint32_t>(static_cast<unsigned long long>(R.Read_Integer_Line(INT64_MIN, INT64_MAX)));
-  S.Annulus = static_cast<uint32_t>(static_cast<unsigned long long>(R.Read_Integer_Line(INT64_MIN, INT64_MAX)));
-  S.Gap = static_cast<uint32_t>(static_cast<unsigned long long>(R.Read_Integer_Line(INT64_MIN, INT64_MAX)));
+  S.Radius = Low_32_Bits_Line();
+  S.Annulus = Low_32_Bits_Line();
+  S.Gap = Low_32_Bits_Line();
   S.DataFileName = R.Read_Line();
   S.Readout_Noise = R.Read_Real_Line();
   S.Dark_Current = R.Read_Real_Line();

@@ -281,24 +281,19 @@ TParsed_Arguments Parse_Arguments(const std::vector<std::string>& Args) {
 }
 
 void Apply_Options(const TMeasure_Options& O, TSettings& S) {
-  if (O.Targets_File)
-    S.DataFileName = *O.Targets_File;
-  if (O.Radius)
-    S.Radius = *O.Radius;
-  if (O.Gap)
-    S.Gap = *O.Gap;
-  if (O.Annulus)
-    S.Annulus = *O.Annulus;
-  if (O.Gain)
-    S.Gain = *O.Gain;
-  if (O.Readout_Noise)
-    S.Readout_Noise = *O.Readout_Noise;
-  if (O.Dark_Current)
-    S.Dark_Current = *O.Dark_Current;
-  if (O.Max_Error)
-    S.Max_Error = *O.Max_Error;
-  if (O.Snap_to_Centre)
-    S.Snap_to_Centre = *O.Snap_to_Centre;
+  const auto Override = [](auto& Setting, const auto& Option) {
+    if (Option)
+      Setting = *Option;
+  };
+  Override(S.DataFileName, O.Targets_File);
+  Override(S.Radius, O.Radius);
+  Override(S.Gap, O.Gap);
+  Override(S.Annulus, O.Annulus);
+  Override(S.Gain, O.Gain);
+  Override(S.Readout_Noise, O.Readout_Noise);
+  Override(S.Dark_Current, O.Dark_Current);
+  Override(S.Max_Error, O.Max_Error);
+  Override(S.Snap_to_Centre, O.Snap_to_Centre);
 }
 
 std::string Version_Text() { return std::string(Program) + " " + KORVANE_VERSION; }

@@ -279,27 +279,35 @@ void Require_Finite(double Value, const char* Name) {
     throw TKorvane_Error(std::string(Name) + " is not a number: set it again");
 }
 
+// Where a sky position (RA in hours) falls on the image; nothing when the image has no
+// world coordinates.
+std::optional<TCCDPosition> Pixel_Of(const TImage_Model& Image, const TSkyPosition& Pos) {
+  if (!Image.Plate_Solved)
+    return std::nullopt;
+  TCCDPosition P;
+  Image.WCS_Calculator.tnxpix(Image.WCS1, P, Pos.RA * 15.0, Pos.Dec);
+  return P;
+}
+
 } // namespace
 
 void Mark_Object(TImage_Model& Image, const TSkyPosition& Pos, const std::string& Name) {
-  if (!Image.Plate_Solved)
+  const std::optional<TCCDPosition> P = Pixel_Of(Image, Pos);
+  if (!P)
     return;
-  TCCDPosition P;
-  Image.WCS_Calculator.tnxpix(Image.WCS1, P, Pos.RA * 15.0, Pos.Dec);
-  Image.ObjectX = P.x;
-  Image.ObjectY = P.y;
+  Image.ObjectX = P->x;
+  Image.ObjectY = P->y;
   Image.ObjectName = Name;
   Image.Object_Marked = true;
 }
 
 void Mark_Reference(TImage_Model& Image, const TSkyPosition& Pos, const std::string& Name, double Mag,
                     char Filter) {
-  if (!Image.Plate_Solved)
+  const std::optional<TCCDPosition> P = Pixel_Of(Image, Pos);
+  if (!P)
     return;
-  TCCDPosition P;
-  Image.WCS_Calculator.tnxpix(Image.WCS1, P, Pos.RA * 15.0, Pos.Dec);
-  Image.ReferenceX = P.x;
-  Image.ReferenceY = P.y;
+  Image.ReferenceX = P->x;
+  Image.ReferenceY = P->y;
   Image.ReferenceName = Name;
   Image.Reference_Marked = true;
   Image.Reference_Mag = Mag;

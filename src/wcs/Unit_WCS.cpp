@@ -30,6 +30,52 @@ TAxes Axes_Of(const TWCSRecord& W) {
   return W.coorflip ? TAxes{1, 0} : TAxes{0, 1};
 }
 
+struct TRotated {
+  double Lng;
+  double Lat;
+};
+
+// Turns the sphere about a pole at colatitude Colat (radians throughout): the point at
+// latitude Lat, Dlng from the pole's meridian, comes out at longitude Lng and latitude Lat.
+// Both directions of the projection use it. Fallback is the longitude of a point on the
+// axis, where atan2 has no answer. On_Meridian says Dlng is a multiple of pi: there the
+// latitude is a plain sum, folded back over the pole.
+TRotated Rotate(double Lat, double Dlng, double Colat, double Fallback, bool On_Meridian) {
+  const double sin_l = std::sin(Lat);
+  const double cos_l = std::cos(Lat);
+  const double sin_c = std::sin(Colat);
+  const double cos_c = std::cos(Colat);
+  const double cos_d = std::cos(Dlng);
+  double X = sin_l * sin_c - cos_l * cos_c * cos_d;
+  if (std::fabs(X) < Small_X) {
+    X = -std::cos(Lat + Colat) + cos_l * cos_c * (1.0 - cos_d);
+  }
+  const double Y = -cos_l * std::sin(Dlng);
+
+  TRotated R{};
+  R.Lng = (X != 0.0 || Y != 0.0) ? std::atan2(Y, X) : Fallback;
+  if (On_Meridian) {
+    R.Lat = Lat + cos_d * Colat;
+    if (R.Lat > Pi / 2.0) {
+      R.Lat = Pi - R.Lat;
+    }
+    if (R.Lat < -Pi / 2.0) {
+      R.Lat = -Pi - R.Lat;
+    }
+  } else {
+    const double z = sin_l * cos_c + cos_l * sin_c * cos_d;
+    if (std::fabs(z) <= Max_Arcsin) {
+      R.Lat = std::asin(z);
+    } else {
+      R.Lat = std::acos(std::sqrt(X * X + Y * Y));
+      if (z < 0.0) {
+        R.Lat = -R.Lat;
+      }
+    }
+  }
+  return R;
+}
+
 }  // namespace
 
 double TWCS::floor_mod(double a, double b) {
@@ -89,22 +135,11 @@ void TWCS::tnxpos(const TWCSRecord& W, TSkyPosition& P, double xpix, double ypix
 
   // Rotate the native pole onto the reference point.
   const double dphi = phi - longp;
-  const double sin_t = std::sin(theta);
-  const double cos_t = std::cos(theta);
-  const double sin_c = std::sin(colat);
-  const double cos_c = std::cos(colat);
-  const double cos_dphi = std::cos(dphi);
-  double X = sin_t * sin_c - cos_t * cos_c * cos_dphi;
-  if (std::fabs(X) < Small_X) {
-    X = -std::cos(theta + colat) + cos_t * cos_c * (1.0 - cos_dphi);
-  }
-  const double Y = -cos_t * std::sin(dphi);
-
-  const double dl = (X != 0.0 || Y != 0.0) ? std::atan2(Y, X) : dphi + Pi;
+  const TRotated Sky = Rotate(theta, dphi, colat, dphi + Pi, floor_mod(dphi, Pi) == 0.0);
 
   // Keep RA on the side of zero that the reference point is on, and within one turn.
   const double ra0 = W.crval[A.Lng];
-  double ra = ra0 + dl * Rad_To_Deg;
+  double ra = ra0 + Sky.Lng * Rad_To_Deg;
   if (ra0 >= 0.0 && ra < 0.0) {
     ra += 360.0;
   }
@@ -117,30 +152,8 @@ void TWCS::tnxpos(const TWCSRecord& W, TSkyPosition& P, double xpix, double ypix
     ra += 360.0;
   }
 
-  double dec;
-  if (floor_mod(dphi, Pi) == 0.0) {
-    // On the reference meridian the latitude is a plain sum, folded back over the pole.
-    dec = (theta + cos_dphi * colat) * Rad_To_Deg;
-    if (dec > 90.0) {
-      dec = 180.0 - dec;
-    }
-    if (dec < -90.0) {
-      dec = -180.0 - dec;
-    }
-  } else {
-    const double z = sin_t * cos_c + cos_t * sin_c * cos_dphi;
-    if (std::fabs(z) <= Max_Arcsin) {
-      dec = std::asin(z) * Rad_To_Deg;
-    } else {
-      dec = std::acos(std::sqrt(X * X + Y * Y)) * Rad_To_Deg;
-      if (z < 0.0) {
-        dec = -dec;
-      }
-    }
-  }
-
   P.RA = ra;
-  P.Dec = dec;
+  P.Dec = Sky.Lat * Rad_To_Deg;
 }
 
 void TWCS::tnxpix(const TWCSRecord& W, TCCDPosition& C, double ra, double dec) const {
@@ -152,45 +165,14 @@ void TWCS::tnxpix(const TWCSRecord& W, TCCDPosition& C, double ra, double dec) c
   const double longp = W.longpole == 999.0 ? Pi : W.longpole * Deg_To_Rad;
 
   // Native spherical coordinates of the sky point.
-  const double sin_d = std::sin(d);
-  const double cos_d = std::cos(d);
-  const double sin_c = std::sin(colat);
-  const double cos_c = std::cos(colat);
-  const double cos_a = std::cos(a);
-  double X = sin_d * sin_c - cos_d * cos_c * cos_a;
-  if (std::fabs(X) < Small_X) {
-    X = -std::cos(d + colat) + cos_d * cos_c * (1.0 - cos_a);
-  }
-  const double Y = -cos_d * std::sin(a);
-
-  const double dphi = (X != 0.0 || Y != 0.0) ? std::atan2(Y, X) : a - Pi;
-  double phi = longp + dphi;
+  const TRotated Native = Rotate(d, a, colat, a - Pi, floor_mod(a, Pi) == 0.0);
+  double phi = longp + Native.Lng;
   if (phi > Pi) {
     phi -= 2.0 * Pi;
   } else if (phi < -Pi) {
     phi += 2.0 * Pi;
   }
-
-  double theta;
-  if (floor_mod(a, Pi) == 0.0) {
-    theta = d + cos_a * colat;
-    if (theta > Pi / 2.0) {
-      theta = Pi - theta;
-    }
-    if (theta < -Pi / 2.0) {
-      theta = -Pi - theta;
-    }
-  } else {
-    const double z = sin_d * cos_c + cos_d * sin_c * cos_a;
-    if (std::fabs(z) <= Max_Arcsin) {
-      theta = std::asin(z);
-    } else {
-      theta = std::acos(std::sqrt(X * X + Y * Y));
-      if (z < 0.0) {
-        theta = -theta;
-      }
-    }
-  }
+  const double theta = Native.Lat;
 
   // Gnomonic projection onto the plane; a point 90 degrees away lands on the reference.
   double x = 0.0;

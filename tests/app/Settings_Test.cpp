@@ -52,26 +52,32 @@ protected:
   std::string Dir;
 };
 
+// Compares each field of A with the same field of Of(k), k numbering the fields in file
+// order from 0.
+template <typename Source> void Expect_Fields(const TSettings& A, Source Of) {
+  EXPECT_EQ(A.Window.Top, Of(0).Window.Top);
+  EXPECT_EQ(A.Window.Left, Of(1).Window.Left);
+  EXPECT_EQ(A.Window.Width, Of(2).Window.Width);
+  EXPECT_EQ(A.Window.Height, Of(3).Window.Height);
+  EXPECT_EQ(A.Scale_Index, Of(4).Scale_Index);
+  EXPECT_EQ(A.Radius, Of(5).Radius);
+  EXPECT_EQ(A.Annulus, Of(6).Annulus);
+  EXPECT_EQ(A.Gap, Of(7).Gap);
+  EXPECT_EQ(A.DataFileName, Of(8).DataFileName);
+  EXPECT_EQ(A.Readout_Noise, Of(9).Readout_Noise);
+  EXPECT_EQ(A.Dark_Current, Of(10).Dark_Current);
+  EXPECT_EQ(A.Gain, Of(11).Gain);
+  EXPECT_EQ(A.degC, Of(12).degC);
+  EXPECT_EQ(A.Max_Error, Of(13).Max_Error);
+  EXPECT_EQ(A.ReportFileDir, Of(14).ReportFileDir);
+  EXPECT_EQ(A.AAVSO_ObsCode, Of(15).AAVSO_ObsCode);
+  EXPECT_EQ(A.Notes, Of(16).Notes);
+  EXPECT_EQ(A.Snap_to_Centre, Of(17).Snap_to_Centre);
+  EXPECT_EQ(A.Show_Annulus, Of(18).Show_Annulus);
+}
+
 void Expect_Same(const TSettings& A, const TSettings& B) {
-  EXPECT_EQ(A.Window.Top, B.Window.Top);
-  EXPECT_EQ(A.Window.Left, B.Window.Left);
-  EXPECT_EQ(A.Window.Width, B.Window.Width);
-  EXPECT_EQ(A.Window.Height, B.Window.Height);
-  EXPECT_EQ(A.Scale_Index, B.Scale_Index);
-  EXPECT_EQ(A.Radius, B.Radius);
-  EXPECT_EQ(A.Annulus, B.Annulus);
-  EXPECT_EQ(A.Gap, B.Gap);
-  EXPECT_EQ(A.DataFileName, B.DataFileName);
-  EXPECT_EQ(A.Readout_Noise, B.Readout_Noise);
-  EXPECT_EQ(A.Dark_Current, B.Dark_Current);
-  EXPECT_EQ(A.Gain, B.Gain);
-  EXPECT_EQ(A.degC, B.degC);
-  EXPECT_EQ(A.Max_Error, B.Max_Error);
-  EXPECT_EQ(A.ReportFileDir, B.ReportFileDir);
-  EXPECT_EQ(A.AAVSO_ObsCode, B.AAVSO_ObsCode);
-  EXPECT_EQ(A.Notes, B.Notes);
-  EXPECT_EQ(A.Snap_to_Centre, B.Snap_to_Centre);
-  EXPECT_EQ(A.Show_Annulus, B.Show_Annulus);
+  Expect_Fields(A, [&B](int) -> const TSettings& { return B; });
 }
 
 // The 20 lines of a settings file, joined with CR LF.
@@ -87,6 +93,14 @@ const std::vector<std::string> Good_Lines = {
     " 1.25000000000000E+0001", " 2.00000000000000E-0002", " 1.50000000000000E+0000",
     "-2.00000000000000E+0001", " 5.00000000000000E-0002", "/home/ann/reports", "XYZ",
     "CCD V", "True", "False"};
+
+// Good_Lines with some lines (0-based index, new text) replaced.
+std::vector<std::string> Good_Lines_With(std::initializer_list<std::pair<size_t, std::string>> Changes) {
+  std::vector<std::string> Lines = Good_Lines;
+  for (const auto& [Index, Text] : Changes)
+    Lines[Index] = Text;
+  return Lines;
+}
 
 TSettings Good_Settings() {
   TSettings S = Initial_Settings();
@@ -106,6 +120,13 @@ TSettings Good_Settings() {
   S.Notes = "CCD V";
   S.Snap_to_Centre = true;
   S.Show_Annulus = false;
+  return S;
+}
+
+// Good_Settings() with Change applied.
+template <typename F> TSettings Good_Settings_With(F Change) {
+  TSettings S = Good_Settings();
+  Change(S);
   return S;
 }
 
@@ -148,11 +169,7 @@ TEST(Settings, Text_Is_Twenty_Lines_In_The_Fixed_Forms) {
   S.Radius = 4294967295u;
   S.Snap_to_Centre = false;
   S.Show_Annulus = true;
-  std::vector<std::string> Lines = Good_Lines;
-  Lines[6] = "4294967295";
-  Lines[18] = "False";
-  Lines[19] = "True";
-  EXPECT_EQ(Settings_Text(S), File_Of(Lines));
+  EXPECT_EQ(Settings_Text(S), File_Of(Good_Lines_With({{6, "4294967295"}, {18, "False"}, {19, "True"}})));
 }
 
 TEST_F(Settings_File, Written_File_Reads_Back_Every_Value) {
@@ -261,35 +278,22 @@ TEST_F(Settings_File, Write_Into_A_Read_Only_Folder_Fails) {
 
 TEST(Settings, Reading_Follows_The_Line_Rules) {
   struct Case {
-    const char* What;
+    std::string What;
     std::string Content;
     TSettings Expected;
   };
   std::vector<Case> Cases;
   Cases.push_back({"good file", File_Of(Good_Lines), Good_Settings()});
   Cases.push_back({"lone LF line ends", File_Of(Good_Lines, "\n"), Good_Settings()});
-  {
-    auto Lines = Good_Lines;
-    Lines[0] = "anything at all 12";
-    Cases.push_back({"line 1 is not read", File_Of(Lines), Good_Settings()});
-  }
-  {
-    auto Lines = Good_Lines;
-    Lines[6] = "12 word";
-    Lines[1] = "\t  -20  ";
-    TSettings S = Good_Settings();
-    S.Radius = 12;
-    Cases.push_back({"a number and then a word", File_Of(Lines), S});
-  }
-  {
-    auto Lines = Good_Lines;
-    Lines[9] = "  /a b/c.csv  ";
-    Lines[17] = " notes ";
-    TSettings S = Good_Settings();
-    S.DataFileName = "  /a b/c.csv  ";
-    S.Notes = " notes ";
-    Cases.push_back({"text lines keep their blanks", File_Of(Lines), S});
-  }
+  Cases.push_back({"line 1 is not read", File_Of(Good_Lines_With({{0, "anything at all 12"}})), Good_Settings()});
+  Cases.push_back({"a number and then a word", File_Of(Good_Lines_With({{6, "12 word"}, {1, "\t  -20  "}})),
+                   Good_Settings_With([](TSettings& S) { S.Radius = 12; })});
+  Cases.push_back({"text lines keep their blanks",
+                   File_Of(Good_Lines_With({{9, "  /a b/c.csv  "}, {17, " notes "}})),
+                   Good_Settings_With([](TSettings& S) {
+                     S.DataFileName = "  /a b/c.csv  ";
+                     S.Notes = " notes ";
+                   })});
   {
     // An empty line inserted before a number is passed over; the values do not move
     // because the number lines are read as numbers up to the text line.
@@ -297,36 +301,19 @@ TEST(Settings, Reading_Follows_The_Line_Rules) {
     Lines.insert(Lines.begin() + 3, "");
     Cases.push_back({"an extra blank line before a number", File_Of(Lines), Good_Settings()});
   }
-  {
-    auto Lines = Good_Lines;
-    Lines[5] = "15";
-    TSettings S = Good_Settings();
-    S.Scale_Index = 7;
-    Cases.push_back({"Scale_Index 15", File_Of(Lines), S});
-    Lines[5] = "-1";
-    Cases.push_back({"Scale_Index -1", File_Of(Lines), S});
-    Lines[5] = "14";
-    S.Scale_Index = 14;
-    Cases.push_back({"Scale_Index 14", File_Of(Lines), S});
-  }
-  {
-    auto Lines = Good_Lines;
-    Lines[6] = "-1";
-    Lines[7] = "4294967298";
-    TSettings S = Good_Settings();
-    S.Radius = 4294967295u;
-    S.Annulus = 2;
-    Cases.push_back({"aperture sizes keep the low 32 bits", File_Of(Lines), S});
-  }
-  {
-    auto Lines = Good_Lines;
-    Lines[10] = "2.5e3";
-    Lines[11] = "-.5";
-    TSettings S = Good_Settings();
-    S.Readout_Noise = 2500;
-    S.Dark_Current = -0.5;
-    Cases.push_back({"reals in other forms", File_Of(Lines), S});
-  }
+  for (const auto& [Line, Index] : {std::pair<std::string, int>{"15", 7}, {"-1", 7}, {"14", 14}})
+    Cases.push_back({"Scale_Index " + Line, File_Of(Good_Lines_With({{5, Line}})),
+                     Good_Settings_With([Index = Index](TSettings& S) { S.Scale_Index = Index; })});
+  Cases.push_back({"aperture sizes keep the low 32 bits", File_Of(Good_Lines_With({{6, "-1"}, {7, "4294967298"}})),
+                   Good_Settings_With([](TSettings& S) {
+                     S.Radius = 4294967295u;
+                     S.Annulus = 2;
+                   })});
+  Cases.push_back({"reals in other forms", File_Of(Good_Lines_With({{10, "2.5e3"}, {11, "-.5"}})),
+                   Good_Settings_With([](TSettings& S) {
+                     S.Readout_Noise = 2500;
+                     S.Dark_Current = -0.5;
+                   })});
   {
     // End of the file: numbers read as 0 (not left alone), texts empty, Booleans false.
     TSettings S = Initial_Settings();
@@ -361,11 +348,8 @@ TEST(Settings, Booleans_Are_True_Only_For_A_Capital_T) {
                         {"yes", false}, {"1", false}, {"", false},   {" True", false},
                         {"False", false}};
   for (const Case& C : Cases) {
-    auto Lines = Good_Lines;
-    Lines[18] = C.Line;
-    Lines[19] = C.Line;
     TSettings S = Initial_Settings();
-    Read_Settings(File_Of(Lines), S);
+    Read_Settings(File_Of(Good_Lines_With({{18, C.Line}, {19, C.Line}})), S);
     EXPECT_EQ(S.Snap_to_Centre, C.Expected) << '"' << C.Line << '"';
     EXPECT_EQ(S.Show_Annulus, C.Expected) << '"' << C.Line << '"';
     EXPECT_EQ(S.Notes, "CCD V");
@@ -390,35 +374,16 @@ TEST(Settings, A_Bad_Number_Ends_The_Reading_And_Keeps_What_Was_Read) {
   };
   for (const Case& C : Cases) {
     SCOPED_TRACE(C.What);
-    auto Lines = Good_Lines;
-    Lines[C.Line_Index] = C.Text;
     TSettings S = Initial_Settings();
     try {
-      Read_Settings(File_Of(Lines), S);
+      Read_Settings(File_Of(Good_Lines_With({{C.Line_Index, C.Text}})), S);
       ADD_FAILURE() << "no error";
     } catch (const TKorvane_Error& E) {
       EXPECT_STREQ(E.what(), "Invalid numeric input");
     }
     const TSettings Good = Good_Settings();
     const TSettings Init = Initial_Settings();
-    auto Pick = [&](int Field) -> const TSettings& { return Field < C.Values_Read ? Good : Init; };
-    EXPECT_EQ(S.Window.Top, Pick(0).Window.Top);
-    EXPECT_EQ(S.Window.Left, Pick(1).Window.Left);
-    EXPECT_EQ(S.Window.Width, Pick(2).Window.Width);
-    EXPECT_EQ(S.Window.Height, Pick(3).Window.Height);
-    EXPECT_EQ(S.Scale_Index, Pick(4).Scale_Index);
-    EXPECT_EQ(S.Radius, Pick(5).Radius);
-    EXPECT_EQ(S.Annulus, Pick(6).Annulus);
-    EXPECT_EQ(S.Gap, Pick(7).Gap);
-    EXPECT_EQ(S.DataFileName, Pick(8).DataFileName);
-    EXPECT_EQ(S.Readout_Noise, Pick(9).Readout_Noise);
-    EXPECT_EQ(S.Dark_Current, Pick(10).Dark_Current);
-    EXPECT_EQ(S.Gain, Pick(11).Gain);
-    EXPECT_EQ(S.degC, Pick(12).degC);
-    EXPECT_EQ(S.Max_Error, Pick(13).Max_Error);
-    EXPECT_EQ(S.ReportFileDir, Init.ReportFileDir);
-    EXPECT_EQ(S.Notes, Init.Notes);
-    EXPECT_EQ(S.Show_Annulus, Init.Show_Annulus);
+    Expect_Fields(S, [&](int Field) -> const TSettings& { return Field < C.Values_Read ? Good : Init; });
   }
 }
 

@@ -24,7 +24,6 @@ void Compare_Header(const std::string& Path, const TImage_Model& Model) {
   int Status = 0;
   fitsfile* File = nullptr;
   fits_open_file(&File, Path.c_str(), READONLY, &Status);
-  Check(Status, "open");
   int Keys = 0, More = 0;
   fits_get_hdrspace(File, &Keys, &More, &Status);
   Check(Status, "hdrspace");
@@ -50,6 +49,40 @@ double Cfitsio_Double(fitsfile* File, const char* Key) {
   return Value;
 }
 
+// Writes a Columns x Rows image with cfitsio; Add_Keys writes the keywords.
+template <typename T, typename Keys>
+void Write_Cfitsio_Image(const std::string& Path, int Bitpix, int Datatype, long Columns, long Rows,
+                         std::vector<T> Pixels, Keys Add_Keys) {
+  int Status = 0;
+  fitsfile* File = nullptr;
+  long Axes[2] = {Columns, Rows};
+  fits_create_file(&File, Path.c_str(), &Status);
+  fits_create_img(File, Bitpix, 2, Axes, &Status);
+  Add_Keys(File, Status);
+  fits_write_img(File, Datatype, 1, static_cast<LONGLONG>(Pixels.size()), Pixels.data(), &Status);
+  fits_close_file(File, &Status);
+  Check(Status, "write");
+}
+
+// The first Count values of the open file's image as cfitsio reads them. Status carries
+// on from the calls before (cfitsio does nothing once it is set).
+template <typename T> std::vector<T> Cfitsio_Pixels(fitsfile* File, int Datatype, size_t Count, int& Status) {
+  int Any_Null = 0;
+  std::vector<T> Pixels(Count);
+  fits_read_img(File, Datatype, 1, static_cast<LONGLONG>(Count), nullptr, Pixels.data(), &Any_Null, &Status);
+  Check(Status, "read image");
+  return Pixels;
+}
+
+// The file read by our reader, which must have nothing to report.
+TImage_Model Open_Without_Messages(const std::string& Path) {
+  TImage_Model Model;
+  TRecording_Messages Messages;
+  Model.Open_File(Path, Messages);
+  EXPECT_TRUE(Messages.Texts.empty()) << Path;
+  return Model;
+}
+
 TEST(Open_File_Cfitsio, Unsigned_Image_With_Long_Header) {
   TScratch_Folder Scratch;
   const std::string Path = Scratch.Path("cfitsio.fit");
@@ -60,39 +93,28 @@ TEST(Open_File_Cfitsio, Unsigned_Image_With_Long_Header) {
   Pixels.front() = 65535;
   Pixels.back() = 0;
 
-  int Status = 0;
-  fitsfile* File = nullptr;
-  long Axes[2] = {Columns, Rows};
-  fits_create_file(&File, Path.c_str(), &Status);
-  fits_create_img(File, USHORT_IMG, 2, Axes, &Status);
-  double Exposure = 60.0, JD = 2456000.5, AirMass = 1.2345, Crval1 = 123.456789012345, Crval2 = -45.5;
-  fits_update_key(File, TDOUBLE, "EXPOSURE", &Exposure, "exposure time in seconds", &Status);
-  fits_update_key(File, TDOUBLE, "JD", &JD, "start of exposure", &Status);
-  fits_update_key(File, TDOUBLE, "AIRMASS", &AirMass, "air mass", &Status);
-  fits_update_key(File, TSTRING, "DATE-OBS", const_cast<char*>("2012-03-14T20:00:00"), "UTC start", &Status);
-  fits_update_key(File, TSTRING, "FILTER", const_cast<char*>("V"), "Johnson V", &Status);
-  fits_update_key(File, TSTRING, "OBJECT", const_cast<char*>("A/B Tau"), "name with a slash", &Status);
-  fits_update_key(File, TDOUBLE, "CRVAL1", &Crval1, "RA", &Status);
-  fits_update_key(File, TDOUBLE, "CRVAL2", &Crval2, "Dec", &Status);
-  for (int k = 0; k < 180; ++k)
-    fits_write_history(File, (" processing step " + std::to_string(k)).c_str(), &Status);
-  fits_write_img(File, TUSHORT, 1, static_cast<LONGLONG>(Pixels.size()), Pixels.data(), &Status);
-  fits_close_file(File, &Status);
-  Check(Status, "write");
+  Write_Cfitsio_Image(Path, USHORT_IMG, TUSHORT, Columns, Rows, Pixels, [](fitsfile* File, int& Status) {
+    double Exposure = 60.0, JD = 2456000.5, AirMass = 1.2345, Crval1 = 123.456789012345, Crval2 = -45.5;
+    fits_update_key(File, TDOUBLE, "EXPOSURE", &Exposure, "exposure time in seconds", &Status);
+    fits_update_key(File, TDOUBLE, "JD", &JD, "start of exposure", &Status);
+    fits_update_key(File, TDOUBLE, "AIRMASS", &AirMass, "air mass", &Status);
+    fits_update_key(File, TSTRING, "DATE-OBS", const_cast<char*>("2012-03-14T20:00:00"), "UTC start", &Status);
+    fits_update_key(File, TSTRING, "FILTER", const_cast<char*>("V"), "Johnson V", &Status);
+    fits_update_key(File, TSTRING, "OBJECT", const_cast<char*>("A/B Tau"), "name with a slash", &Status);
+    fits_update_key(File, TDOUBLE, "CRVAL1", &Crval1, "RA", &Status);
+    fits_update_key(File, TDOUBLE, "CRVAL2", &Crval2, "Dec", &Status);
+    for (int k = 0; k < 180; ++k)
+      fits_write_history(File, (" processing step " + std::to_string(k)).c_str(), &Status);
+  });
 
-  TImage_Model Model;
-  TRecording_Messages Messages;
-  Model.Open_File(Path, Messages);
-  EXPECT_TRUE(Messages.Texts.empty());
+  const TImage_Model Model = Open_Without_Messages(Path);
   ASSERT_EQ(Model.XSize, Columns);
   ASSERT_EQ(Model.YSize, Rows);
 
+  int Status = 0;
+  fitsfile* File = nullptr;
   fits_open_file(&File, Path.c_str(), READONLY, &Status);
-  std::vector<uint16_t> Read_Back(Pixels.size());
-  int Any_Null = 0;
-  fits_read_img(File, TUSHORT, 1, static_cast<LONGLONG>(Read_Back.size()), nullptr, Read_Back.data(), &Any_Null,
-                &Status);
-  Check(Status, "read image");
+  const std::vector<uint16_t> Read_Back = Cfitsio_Pixels<uint16_t>(File, TUSHORT, Pixels.size(), Status);
   size_t Mismatches = 0;
   for (size_t k = 0; k < Read_Back.size(); ++k)
     Mismatches += Model.Image_Array[k / Columns][k % Columns] != Read_Back[k];
@@ -117,27 +139,15 @@ TEST(Open_File_Cfitsio, Signed_Image_Without_Offset) {
   TScratch_Folder Scratch;
   const std::string Path = Scratch.Path("signed.fit");
   std::vector<int16_t> Stored = {-32768, -1, 0, 1, 32767, -12345, 12345, -2, 2, 100, -100, 7};
+  Write_Cfitsio_Image(Path, SHORT_IMG, TSHORT, 4, 3, Stored, [](fitsfile*, int&) {});
+
+  const TImage_Model Model = Open_Without_Messages(Path);
+
   int Status = 0;
   fitsfile* File = nullptr;
-  long Axes[2] = {4, 3};
-  fits_create_file(&File, Path.c_str(), &Status);
-  fits_create_img(File, SHORT_IMG, 2, Axes, &Status);
-  fits_write_img(File, TSHORT, 1, static_cast<LONGLONG>(Stored.size()), Stored.data(), &Status);
-  fits_close_file(File, &Status);
-  Check(Status, "write");
-
-  TImage_Model Model;
-  TRecording_Messages Messages;
-  Model.Open_File(Path, Messages);
-  EXPECT_TRUE(Messages.Texts.empty());
-
   fits_open_file(&File, Path.c_str(), READONLY, &Status);
-  std::vector<int16_t> Read_Back(Stored.size());
-  int Any_Null = 0;
-  fits_read_img(File, TSHORT, 1, static_cast<LONGLONG>(Read_Back.size()), nullptr, Read_Back.data(), &Any_Null,
-                &Status);
+  const std::vector<int16_t> Read_Back = Cfitsio_Pixels<int16_t>(File, TSHORT, Stored.size(), Status);
   fits_close_file(File, &Status);
-  Check(Status, "read");
   // Without BZERO the stored words are taken as unsigned: the two's-complement bit pattern.
   for (size_t k = 0; k < Stored.size(); ++k)
     EXPECT_EQ(Model.Image_Array[k / 4][k % 4], static_cast<uint16_t>(Read_Back[k])) << k;
@@ -157,21 +167,13 @@ TEST(Open_File_Cfitsio, Test_Writer_Files_Read_By_Both) {
   int Status = 0;
   fitsfile* File = nullptr;
   fits_open_file(&File, Path.c_str(), READONLY, &Status);
-  std::vector<uint16_t> Read_Back(Physical.size());
-  int Any_Null = 0;
-  fits_read_img(File, TUSHORT, 1, static_cast<LONGLONG>(Read_Back.size()), nullptr, Read_Back.data(), &Any_Null,
-                &Status);
-  Check(Status, "read");
-  EXPECT_EQ(Read_Back, Physical);
+  EXPECT_EQ(Cfitsio_Pixels<uint16_t>(File, TUSHORT, Physical.size(), Status), Physical);
   EXPECT_EQ(Cfitsio_Double(File, "CRVAL1"), 83.822083);
   EXPECT_EQ(Cfitsio_Double(File, "CD1_2"), 1.2e-6);
   EXPECT_EQ(Cfitsio_Double(File, "CRPIX2"), 1.25);
   fits_close_file(File, &Status);
 
-  TImage_Model Model;
-  TRecording_Messages Messages;
-  Model.Open_File(Path, Messages);
-  EXPECT_TRUE(Messages.Texts.empty());
+  const TImage_Model Model = Open_Without_Messages(Path);
   EXPECT_TRUE(Model.Plate_Solved);
   EXPECT_EQ(Model.WCS1.crval[0], 83.822083);
   EXPECT_EQ(Model.WCS1.cd[1], 1.2e-6);

@@ -76,28 +76,15 @@ const double Reference_RA_H = (Field_RA - 50 * 1.5 / 3600 / std::cos(30.0 * std:
 const double Reference_Dec = Field_Dec - 30 * 1.5 / 3600;
 
 TStar_Field_Description Field_Description(const TField_Case& C) {
-  TStar_Field_Description D;
-  D.Width = 300;
-  D.Height = 240;
-  D.Crval1 = Field_RA;
-  D.Crval2 = Field_Dec;
-  D.Crpix1 = 149.5;
-  D.Crpix2 = 119.5;
+  TStar_Field_Description D = Centred_Field(300, 240, Field_RA, Field_Dec);
   D.Sky = 800.0;
   D.Gain = 1.5;
   D.Read_Noise = 9.0;
   D.Exposure = 60.0;
   D.FWHM = 3.2;
   D.Seed = C.Seed;
-  TField_Star T, R;
-  T.On_Sky = R.On_Sky = true;
-  T.RA_Hours = Target_RA_H;
-  T.Dec = Target_Dec;
-  T.Flux = C.Target_Flux;
-  R.RA_Hours = Reference_RA_H;
-  R.Dec = Reference_Dec;
-  R.Flux = C.Reference_Flux;
-  D.Stars = {T, R};
+  D.Stars = {Sky_Star(Target_RA_H, Target_Dec, C.Target_Flux),
+             Sky_Star(Reference_RA_H, Reference_Dec, C.Reference_Flux)};
   return D;
 }
 
@@ -113,24 +100,9 @@ TTargetData Field_Target(double Threshold) {
   return T;
 }
 
-TSettings Field_Settings() {
-  TSettings S;
-  S.Radius = 6;
-  S.Gap = 3;
-  S.Annulus = 5;
-  S.Gain = 1.5;
-  S.Readout_Noise = 9.0;
-  S.Max_Error = 0.1;
-  S.Snap_to_Centre = true;
-  return S;
-}
+TSettings Field_Settings() { return Field_Measure_Settings(Field_Description({}), 6, 3, 5); }
 
-TImage_Model Field_Image(const TField_Case& C) {
-  const TStar_Field_Description D = Field_Description(C);
-  TImage_Model I;
-  Load_Star_Field(Make_Star_Field(D), D, I);
-  return I;
-}
+TImage_Model Field_Image(const TField_Case& C) { return Star_Field_Image(Field_Description(C)); }
 
 TEST(Analyse_Image, Stops_Early_Without_World_Coordinates_Or_Catalogue) {
   const TTarget_Catalogue One = Catalogue_Of({Field_Target(14.0)});

@@ -299,18 +299,16 @@ TEST(Measure_Magnitude, Only_The_Reference_Star_Is_Recentred_And_Only_With_Snap)
   D.Noise = false;
   D.Write_WCS = false;
   D.Stars = {{30.0, 40.0, false, 0, 0, 30000.0, 3.0}, {60.3, 40.6, false, 0, 0, 50000.0, 3.0}};
-  const TStar_Field F = Make_Star_Field(D);
+  const TImage_Model Field = Star_Field_Image(D);
   TSettings S = Aperture(3, 3, 4);
 
   // The target's signal measured where it is marked, 1.5 columns off the star.
-  TImage_Model Probe;
-  Load_Star_Field(F, D, Probe);
+  TImage_Model Probe = Field;
   ASSERT_TRUE(Measure_Star(Probe, S, false, 31.5, 40.0));
   const double E_t_At_Mark = Probe.Net_Flux * S.Gain;
 
   for (const bool Snap : {false, true}) {
-    TImage_Model I;
-    Load_Star_Field(F, D, I);
+    TImage_Model I = Field;
     I.ObjectX = 31.5;
     I.ObjectY = 40.0;
     I.ReferenceX = 61.4;
@@ -446,36 +444,29 @@ TEST(Measure_Magnitude, Blank_Apertures_Measure_Unless_Recentring_Needs_Light) {
 }
 
 TEST(Marking, Right_Ascension_In_Hours_Is_Looked_For_In_Degrees) {
-  TImage_Model I;
-  TStar_Field_Description D;
-  D.Width = 100;
-  D.Height = 120;
-  D.Crval1 = 22.5;
-  D.Crval2 = 10.0;
-  D.Crpix1 = 50.0;
-  D.Crpix2 = 60.0;
+  // The centre pixel (49.5, 59.5) looks at RA 22.5 degrees (1.5 h); 1.5" per pixel.
+  TStar_Field_Description D = Centred_Field(100, 120, 22.5, 10.0);
   D.Noise = false;
-  Load_Star_Field(Make_Star_Field(D), D, I);
+  TImage_Model I = Star_Field_Image(D);
   Mark_Object(I, TSkyPosition{1.5, 10.0}, "V1");
   Mark_Reference(I, TSkyPosition{1.5, 10.0 + 20 * 1.5 / 3600}, "C1", 11.25, 'V');
   EXPECT_TRUE(I.Object_Marked);
   EXPECT_EQ(I.ObjectName, "V1");
-  EXPECT_NEAR(I.ObjectX, 50.0, 1e-6);
-  EXPECT_NEAR(I.ObjectY, 60.0, 1e-6);
+  EXPECT_NEAR(I.ObjectX, 49.5, 1e-6);
+  EXPECT_NEAR(I.ObjectY, 59.5, 1e-6);
   EXPECT_TRUE(I.Reference_Marked);
   EXPECT_EQ(I.ReferenceName, "C1");
-  EXPECT_NEAR(I.ReferenceX, 50.0, 1e-6);
-  EXPECT_NEAR(I.ReferenceY, 80.0, 1e-4);
+  EXPECT_NEAR(I.ReferenceX, 49.5, 1e-6);
+  EXPECT_NEAR(I.ReferenceY, 79.5, 1e-4);
   EXPECT_EQ(I.Reference_Mag, 11.25);
   EXPECT_EQ(I.Ref_Filter_Letter, 'V');
 }
 
 TEST(Marking, Nothing_Is_Marked_On_An_Image_Without_World_Coordinates) {
-  TImage_Model I;
   TStar_Field_Description D;
   D.Write_WCS = false;
   D.Noise = false;
-  Load_Star_Field(Make_Star_Field(D), D, I);
+  TImage_Model I = Star_Field_Image(D);
   I.Reference_Mag = 7.5;
   I.Ref_Filter_Letter = 'R';
   Mark_Object(I, TSkyPosition{0.0, 0.0}, "V1");

@@ -58,6 +58,26 @@ double Sigma_Of(const TStar_Field_Description& D, const TField_Star& S) {
 
 } // namespace
 
+TStar_Field_Description Centred_Field(int Width, int Height, double RA_Degrees, double Dec) {
+  TStar_Field_Description D;
+  D.Width = Width;
+  D.Height = Height;
+  D.Crval1 = RA_Degrees;
+  D.Crval2 = Dec;
+  D.Crpix1 = (Width - 1) / 2.0;
+  D.Crpix2 = (Height - 1) / 2.0;
+  return D;
+}
+
+TField_Star Sky_Star(double RA_Hours, double Dec, double Flux) {
+  TField_Star S;
+  S.On_Sky = true;
+  S.RA_Hours = RA_Hours;
+  S.Dec = Dec;
+  S.Flux = Flux;
+  return S;
+}
+
 TCCDPosition Field_Sky_To_Pixel(const TStar_Field_Description& D, double RA_Hours, double Dec) {
   const double a = RA_Hours * 15.0 * Deg - D.Crval1 * Deg;
   const double d = Dec * Deg, d0 = D.Crval2 * Deg;
@@ -200,4 +220,23 @@ void Load_Star_Field(const TStar_Field& Field, const TStar_Field_Description& D,
     Invert_CD_Matrix(W);
   else
     Image.Last_Error = 2;
+}
+
+TImage_Model Star_Field_Image(const TStar_Field_Description& D) {
+  TImage_Model Image;
+  Load_Star_Field(Make_Star_Field(D), D, Image);
+  return Image;
+}
+
+TSettings Field_Measure_Settings(const TStar_Field_Description& D, uint32_t Radius, uint32_t Gap, uint32_t Annulus) {
+  TSettings S;
+  S.Radius = Radius;
+  S.Gap = Gap;
+  S.Annulus = Annulus;
+  S.Gain = D.Gain;
+  S.Readout_Noise = D.Read_Noise;
+  S.Dark_Current = D.Dark_Current;
+  S.Max_Error = 0.1;
+  S.Snap_to_Centre = true;
+  return S;
 }

@@ -5,6 +5,7 @@
 // (a magnitude within its error), never exact pixel values: the standard library's random
 // distributions differ between implementations.
 
+#include "app/Settings.h"
 #include "image/Image_Model.h"
 #include "support/Fits_Writer.h"
 
@@ -59,6 +60,13 @@ struct TStar_Field {
   TFits_Writer Header;
 };
 
+// A plate-solved Width x Height field whose centre, CRPIX ((Width - 1) / 2, (Height - 1) / 2),
+// looks at RA_Degrees, Dec; the rest as TStar_Field_Description has it.
+TStar_Field_Description Centred_Field(int Width, int Height, double RA_Degrees, double Dec);
+
+// A star placed by its sky position (RA in hours, Dec in degrees), with the field's FWHM.
+TField_Star Sky_Star(double RA_Hours, double Dec, double Flux);
+
 // Sky (RA in hours, Dec in degrees) to pixel by the standard gnomonic projection and the
 // inverse CD matrix, independently of the program's transform.
 TCCDPosition Field_Sky_To_Pixel(const TStar_Field_Description& D, double RA_Hours, double Dec);
@@ -78,6 +86,13 @@ void Write_Star_Field(const TStar_Field& Field, const std::string& Path);
 // observation values and, when the description has world coordinates, the plate-solved
 // TAN record with its inverse CD matrix.
 void Load_Star_Field(const TStar_Field& Field, const TStar_Field_Description& D, TImage_Model& Image);
+
+// The field rendered and loaded into a fresh image model.
+TImage_Model Star_Field_Image(const TStar_Field_Description& D);
+
+// Settings that measure the field with its camera's gain, read noise and dark current: the
+// given aperture, annulus and gap, Max_Error 0.1, the reference star recentred.
+TSettings Field_Measure_Settings(const TStar_Field_Description& D, uint32_t Radius, uint32_t Gap, uint32_t Annulus);
 
 // Total flux a Gaussian of the given FWHM centred at (X, Y) puts into the pixels of a
 // Width x Height image.
