@@ -150,7 +150,7 @@ void BM_Measure_Files(benchmark::State& State) {
       const TMeasure_Result Result = Measure_File(File, D.Catalogue, D.Settings, Messages);
       std::string Row = Table_Row(Result, Layout, D.Settings.Max_Error);
       benchmark::DoNotOptimize(Row.data());
-      Measured += !Result.Failed && Result.Last_Error == 0;
+      Measured += !Result.Failed && Result.Image.Last_Error == 0;
     }
   });
   if (Measured != Frame_Count)

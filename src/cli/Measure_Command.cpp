@@ -370,32 +370,9 @@ TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& C
   TMeasure_Result R;
   R.File = Path;
   try {
-    auto Image = std::make_unique<TImage_Model>();
-    Image->Open_File(Path, Messages);
-    if (Image->Plate_Solved)
-      Analyse_Image(*Image, Catalogue, Settings);
-    const TImage_Model& I = *Image;
-    R.Last_Error = I.Last_Error;
-    R.Magnitude = I.Magnitude;
-    R.Std_Error = I.Std_Error;
-    R.Less_Than = I.Less_Than;
-    R.Threshold = I.Threshold;
-    R.Outburst = I.Outburst;
-    R.ObjectName = I.ObjectName;
-    R.ObjectX = I.ObjectX;
-    R.ObjectY = I.ObjectY;
-    R.ReferenceName = I.ReferenceName;
-    R.ReferenceX = I.ReferenceX;
-    R.ReferenceY = I.ReferenceY;
-    R.Reference_Mag = I.Reference_Mag;
-    R.CMag = I.CMag;
-    R.Ref_Background = I.Ref_Background;
-    R.Star_Background = I.Star_Background;
-    R.Plate_Solved = I.Plate_Solved;
-    R.JD = I.JD;
-    R.AirMass = I.AirMass;
-    R.Exposure = I.Exposure;
-    R.Image_Filter_Letter = I.Image_Filter_Letter;
+    R.Image.Open_File(Path, Messages);
+    if (R.Image.Plate_Solved)
+      Analyse_Image(R.Image, Catalogue, Settings);
   } catch (const std::exception& E) {
     // A reader or measurement error, or memory for an absurd image size: this file is lost,
     // the next one is measured.
@@ -404,15 +381,18 @@ TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& C
     if (R.Error.empty())
       R.Error = "unknown error";
   }
+  // Only the results travel on: the pixels are released before the next file is opened.
+  R.Image.Image_Array = TImageArray();
+  R.Image.Histogram = std::vector<uint32_t>();
   return R;
 }
 
 std::string State_Text(const TMeasure_Result& R) {
   if (R.Failed)
     return "error: " + R.Error;
-  switch (R.Last_Error) {
+  switch (R.Image.Last_Error) {
   case 0:
-    return R.Outburst ? "Outburst" : "Quiescent";
+    return R.Image.Outburst ? "Outburst" : "Quiescent";
   case 1:
     return "Not measured";
   case 2:
@@ -426,7 +406,7 @@ std::string State_Text(const TMeasure_Result& R) {
   case 6:
     return "No report dir!";
   default:
-    return "code " + std::to_string(R.Last_Error);
+    return "code " + std::to_string(R.Image.Last_Error);
   }
 }
 
@@ -458,28 +438,28 @@ std::string Json_Line(const TMeasure_Result& R) {
     Out += "\":";
     Out += Json_String(Value);
   };
-  Integer("Last_Error", R.Last_Error);
-  Number("Magnitude", R.Magnitude);
-  Number("Std_Error", R.Std_Error);
-  Integer("Less_Than", R.Less_Than);
-  Number("Threshold", R.Threshold);
-  Boolean("Outburst", R.Outburst);
-  String("ObjectName", R.ObjectName);
-  Number("ObjectX", R.ObjectX);
-  Number("ObjectY", R.ObjectY);
-  String("ReferenceName", R.ReferenceName);
-  Number("ReferenceX", R.ReferenceX);
-  Number("ReferenceY", R.ReferenceY);
-  Number("Reference_Mag", R.Reference_Mag);
-  Number("CMag", R.CMag);
-  Number("Ref_Background", R.Ref_Background);
-  Number("Star_Background", R.Star_Background);
-  Boolean("Plate_Solved", R.Plate_Solved);
-  Number("JD", R.JD);
-  Number("AirMass", R.AirMass);
-  Number("Exposure", R.Exposure);
+  Integer("Last_Error", R.Image.Last_Error);
+  Number("Magnitude", R.Image.Magnitude);
+  Number("Std_Error", R.Image.Std_Error);
+  Integer("Less_Than", R.Image.Less_Than);
+  Number("Threshold", R.Image.Threshold);
+  Boolean("Outburst", R.Image.Outburst);
+  String("ObjectName", R.Image.ObjectName);
+  Number("ObjectX", R.Image.ObjectX);
+  Number("ObjectY", R.Image.ObjectY);
+  String("ReferenceName", R.Image.ReferenceName);
+  Number("ReferenceX", R.Image.ReferenceX);
+  Number("ReferenceY", R.Image.ReferenceY);
+  Number("Reference_Mag", R.Image.Reference_Mag);
+  Number("CMag", R.Image.CMag);
+  Number("Ref_Background", R.Image.Ref_Background);
+  Number("Star_Background", R.Image.Star_Background);
+  Boolean("Plate_Solved", R.Image.Plate_Solved);
+  Number("JD", R.Image.JD);
+  Number("AirMass", R.Image.AirMass);
+  Number("Exposure", R.Image.Exposure);
   String("Image_Filter_Letter",
-         R.Image_Filter_Letter == '\0' ? std::string_view() : std::string_view(&R.Image_Filter_Letter, 1));
+         R.Image.Image_Filter_Letter == '\0' ? std::string_view() : std::string_view(&R.Image.Image_Filter_Letter, 1));
   Out += '}';
   return Out;
 }
@@ -509,17 +489,17 @@ std::string Table_Header(const TTable_Layout& Layout) {
 
 std::string Table_Row(const TMeasure_Result& R, const TTable_Layout& Layout, double Max_Error) {
   std::string Magnitude = "-", Error = "-";
-  if (!R.Failed && R.Last_Error == 0) {
-    Magnitude = Format_Fixed(R.Magnitude, 0, 3, '.');
-    if (R.Less_Than != 0) {
+  if (!R.Failed && R.Image.Last_Error == 0) {
+    Magnitude = Format_Fixed(R.Image.Magnitude, 0, 3, '.');
+    if (R.Image.Less_Than != 0) {
       Magnitude.insert(0, 1, '<');
       Error = Format_Fixed(Max_Error, 0, 3, '.');
     } else
-      Error = Format_Fixed(R.Std_Error, 0, 3, '.');
+      Error = Format_Fixed(R.Image.Std_Error, 0, 3, '.');
   }
   std::string Out = Pad_Right(Cell(R.File), Layout.File_Width);
   Out += Column_Gap;
-  Out += Pad_Right(Cell(R.Failed ? std::string() : R.ObjectName), Layout.Target_Width);
+  Out += Pad_Right(Cell(R.Failed ? std::string() : R.Image.ObjectName), Layout.Target_Width);
   Out += Column_Gap;
   Out += Pad_Left(Magnitude, Magnitude_Width);
   Out += Column_Gap;
@@ -599,7 +579,7 @@ int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment
       const bool Names_File = Result.Error.rfind(File + ": ", 0) == 0;
       Err << Program << ": " << (Names_File ? "" : File + ": ") << Result.Error << '\n' << std::flush;
       Status = Exit_Error;
-    } else if (Result.Last_Error != 0 && Status == Exit_All_Measured)
+    } else if (Result.Image.Last_Error != 0 && Status == Exit_All_Measured)
       Status = Exit_Not_Measured;
     Out << (Options.Json ? Json_Line(Result) : Table_Row(Result, Layout, Settings.Max_Error)) << '\n'
         << std::flush;

@@ -5,6 +5,7 @@
 
 #include "app/Settings.h"
 #include "catalogue/Target_Data.h"
+#include "image/Image_Model.h"
 #include "text/Messages.h"
 
 #include <cstdint>
@@ -65,34 +66,13 @@ std::string Json_String(std::string_view Text);
 // Shortest text that reads back as the same double; "null" for NaN and infinities.
 std::string Json_Number(double Value);
 
-// What the command reports of one file: the result fields of the analysed image, or the
-// error that abandoned the file. Holds no pixels.
+// What the command reports of one file: the analysed image without its pixels, or the
+// error that abandoned the file.
 struct TMeasure_Result {
   std::string File;
   bool Failed = false;
   std::string Error;
-
-  int32_t Last_Error = 1;
-  double Magnitude = 0.0;
-  double Std_Error = 0.0;
-  int32_t Less_Than = 0;
-  double Threshold = 0.0;
-  bool Outburst = false;
-  std::string ObjectName;
-  double ObjectX = 0.0;
-  double ObjectY = 0.0;
-  std::string ReferenceName;
-  double ReferenceX = 0.0;
-  double ReferenceY = 0.0;
-  double Reference_Mag = 0.0;
-  double CMag = 0.0;
-  double Ref_Background = 0.0;
-  double Star_Background = 0.0;
-  bool Plate_Solved = false;
-  double JD = 0.0;
-  double AirMass = 1.0;
-  double Exposure = 0.0;
-  char Image_Filter_Letter = '\0';
+  TImage_Model Image; // result fields only: the pixel array and histogram are released
 };
 
 // Opens Path in a fresh image model and, when it is plate-solved, analyses it against the

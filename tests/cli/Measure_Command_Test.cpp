@@ -146,11 +146,11 @@ TEST(Measure_Json, Numbers_Read_Back_Exactly) {
 TMeasure_Result Measured(int32_t Code) {
   TMeasure_Result R;
   R.File = "m31.fit";
-  R.Last_Error = Code;
-  R.ObjectName = "V1 Tst";
-  R.Magnitude = 13.5049;
-  R.Std_Error = 0.0234;
-  R.Plate_Solved = Code != 2;
+  R.Image.Last_Error = Code;
+  R.Image.ObjectName = "V1 Tst";
+  R.Image.Magnitude = 13.5049;
+  R.Image.Std_Error = 0.0234;
+  R.Image.Plate_Solved = Code != 2;
   return R;
 }
 
@@ -164,7 +164,7 @@ TEST(Measure_Output, Table_Rows) {
   EXPECT_EQ(Layout.Target_Width, std::string("A much longer name").size());
 
   TMeasure_Result Limit = Measured(0);
-  Limit.Less_Than = 1;
+  Limit.Image.Less_Than = 1;
   TMeasure_Result Failed = Measured(1);
   Failed.Failed = true;
   Failed.Error = "short file";
@@ -205,17 +205,17 @@ TEST(Measure_Output, Json_Lines) {
   EXPECT_EQ(Json_Line(Failed), "{\"file\":\"dir/\\\"x\\\".fit\",\"error\":\"cannot open\"}");
 
   TMeasure_Result R = Measured(0);
-  R.Image_Filter_Letter = 'V';
-  R.Magnitude = std::nan("");
+  R.Image.Image_Filter_Letter = 'V';
+  R.Image.Magnitude = std::nan("");
   const std::string Line = Json_Line(R);
   EXPECT_EQ(Line.find('\n'), std::string::npos);
   EXPECT_NE(Line.find(",\"Magnitude\":null,"), std::string::npos) << Line;
   EXPECT_NE(Line.find(",\"Image_Filter_Letter\":\"V\"}"), std::string::npos) << Line;
   EXPECT_NE(Line.find(",\"Outburst\":false,"), std::string::npos) << Line;
   EXPECT_NE(Line.find(",\"Last_Error\":0,"), std::string::npos) << Line;
-  R.Image_Filter_Letter = '\0';
+  R.Image.Image_Filter_Letter = '\0';
   EXPECT_NE(Json_Line(R).find(",\"Image_Filter_Letter\":\"\"}"), std::string::npos);
-  R.Image_Filter_Letter = '\xe9'; // a Latin-1 header byte
+  R.Image.Image_Filter_Letter = '\xe9'; // a Latin-1 header byte
   EXPECT_NE(Json_Line(R).find(",\"Image_Filter_Letter\":\"\\u00e9\"}"), std::string::npos);
 }
 

@@ -366,12 +366,12 @@ TEST_F(Measure_Run, Json_Holds_The_Measurement_At_Full_Precision) {
     const TMeasure_Result R = Measure_File((Dir / Files[k]).string(), Catalogue, Settings, Messages);
     ASSERT_FALSE(R.Failed) << R.Error;
     const std::map<std::string, double> Numbers = {
-        {"Last_Error", R.Last_Error}, {"Magnitude", R.Magnitude},         {"Std_Error", R.Std_Error},
-        {"Less_Than", R.Less_Than},   {"Threshold", R.Threshold},         {"ObjectX", R.ObjectX},
-        {"ObjectY", R.ObjectY},       {"ReferenceX", R.ReferenceX},       {"ReferenceY", R.ReferenceY},
-        {"Reference_Mag", R.Reference_Mag}, {"CMag", R.CMag},             {"Ref_Background", R.Ref_Background},
-        {"Star_Background", R.Star_Background}, {"JD", R.JD},             {"AirMass", R.AirMass},
-        {"Exposure", R.Exposure}};
+        {"Last_Error", R.Image.Last_Error}, {"Magnitude", R.Image.Magnitude},         {"Std_Error", R.Image.Std_Error},
+        {"Less_Than", R.Image.Less_Than},   {"Threshold", R.Image.Threshold},         {"ObjectX", R.Image.ObjectX},
+        {"ObjectY", R.Image.ObjectY},       {"ReferenceX", R.Image.ReferenceX},       {"ReferenceY", R.Image.ReferenceY},
+        {"Reference_Mag", R.Image.Reference_Mag}, {"CMag", R.Image.CMag},             {"Ref_Background", R.Image.Ref_Background},
+        {"Star_Background", R.Image.Star_Background}, {"JD", R.Image.JD},             {"AirMass", R.Image.AirMass},
+        {"Exposure", R.Image.Exposure}};
     for (const auto& [Key, Expected] : Numbers) {
       const TJson_Value* Value = Find(Object, Key);
       ASSERT_NE(Value, nullptr) << Key;
