@@ -1,7 +1,7 @@
 // Settings file reader: any bytes give values or "Invalid numeric input", never a crash.
 // What is read writes back and reads again to the same text.
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "text/Messages.h"
 
 #include <cstddef>

@@ -2,7 +2,7 @@
 // The main window: frame of the image windows, owner of the settings and the target
 // catalogue, home of the result panels and the view controls.
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "catalogue/Target_Data.h"
 #include "text/Messages.h"
 #include "text/Number_Format.h"

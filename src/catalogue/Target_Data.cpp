@@ -1,14 +1,11 @@
 #include "catalogue/Target_Data.h"
 
-#include <cerrno>
+#include "text/Input_File.h"
+
 #include <cstdint>
 #include <optional>
-#include <system_error>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -57,14 +54,9 @@ private:
   long long Line_Number = 0;
 };
 
-std::string Error_Text(int Error) { return std::generic_category().message(Error); }
-
 class TFile_Lines : public TLine_Source {
 public:
-  TFile_Lines(int File, const std::string& Name) : Fd(File), File_Name(Name), Buffer(64 * 1024) {}
-  ~TFile_Lines() override { ::close(Fd); }
-  TFile_Lines(const TFile_Lines&) = delete;
-  TFile_Lines& operator=(const TFile_Lines&) = delete;
+  explicit TFile_Lines(TInput_File& Input) : File(Input), Buffer(64 * 1024) {}
 
   bool At_End() override { return Begin == End && !Refill(); }
 
@@ -80,7 +72,7 @@ public:
       Line.append(Buffer.data() + Begin, Stop - Begin);
       // One more character is allowed for the CR of the line end.
       if (Line.size() > Max_Line_Length + 1)
-        throw TKorvane_Error(Too_Long_Text(Line_Number, File_Name));
+        throw TKorvane_Error(Too_Long_Text(Line_Number, File.Path()));
       if (Stop < End) {
         Begin = Stop + 1;
         break;
@@ -90,27 +82,18 @@ public:
     if (!Line.empty() && Line.back() == '\r')
       Line.pop_back();
     if (Line.size() > Max_Line_Length)
-      throw TKorvane_Error(Too_Long_Text(Line_Number, File_Name));
+      throw TKorvane_Error(Too_Long_Text(Line_Number, File.Path()));
     return Line;
   }
 
 private:
   bool Refill() {
-    for (;;) {
-      const ssize_t N = ::read(Fd, Buffer.data(), Buffer.size());
-      if (N < 0) {
-        if (errno == EINTR)
-          continue;
-        throw TKorvane_Error("Cannot read the target file " + File_Name + ": " + Error_Text(errno));
-      }
-      Begin = 0;
-      End = static_cast<size_t>(N);
-      return N > 0;
-    }
+    Begin = 0;
+    End = File.Read(Buffer.data(), Buffer.size());
+    return End > 0;
   }
 
-  int Fd;
-  const std::string& File_Name;
+  TInput_File& File;
   std::vector<char> Buffer;
   size_t Begin = 0, End = 0;
   long long Line_Number = 0;
@@ -212,24 +195,12 @@ double Sexagesimal_Dec(std::string_view Degrees, std::string_view Minutes, std::
 
 TLoad_Outcome Load_Targets(const std::string& DataFileName, TTarget_Catalogue& Catalogue,
                            const TNumber_Format& Format, TMessages& Messages) {
-  // Non-blocking open, so that a pipe standing at the path cannot stall the load.
-  const int Fd = ::open(DataFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (Fd < 0) {
-    const int Error = errno;
-    if (Error == ENOENT || Error == ENOTDIR) {
-      Messages.Show(DataFileName + " not found");
-      return TLoad_Outcome{};
-    }
-    throw TKorvane_Error("Cannot open the target file " + DataFileName + ": " + Error_Text(Error));
+  std::optional<TInput_File> File = TInput_File::Open_If_Exists(DataFileName);
+  if (!File) {
+    Messages.Show(DataFileName + " not found");
+    return TLoad_Outcome{};
   }
-  struct stat Info {};
-  if (::fstat(Fd, &Info) != 0 || !S_ISREG(Info.st_mode)) {
-    const bool Folder = S_ISDIR(Info.st_mode);
-    ::close(Fd);
-    throw TKorvane_Error("Cannot read the target file " + DataFileName + ": " +
-                         (Folder ? "it is a folder" : "it is not a regular file"));
-  }
-  TFile_Lines Lines(Fd, DataFileName);
+  TFile_Lines Lines(*File);
   return Load_Lines(Lines, Catalogue, Format);
 }
 

@@ -3,7 +3,7 @@
 // table and JSON Lines output and the run over all files. main() reads the environment, the
 // locale and the terminal state and passes them in, so every piece here runs in-process.
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "catalogue/Target_Data.h"
 #include "image/Image_Model.h"
 #include "text/Messages.h"

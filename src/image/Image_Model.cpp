@@ -1,18 +1,14 @@
 #include "image/Image_Model.h"
 
+#include "text/Input_File.h"
 #include "text/Number_Format.h"
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <string_view>
-#include <system_error>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -23,58 +19,6 @@ constexpr size_t Record_Length = Card_Length * Cards_Per_Record;
 constexpr size_t Max_Header_Records = 10000;
 // Data are read in blocks of whole rows of about this size, and converted while in cache.
 constexpr size_t Data_Block_Bytes = size_t{1} << 20;
-
-std::string System_Text(int Error) { return std::error_code(Error, std::generic_category()).message(); }
-
-// The file being read: opened for reading only, closed on every way out.
-class TInput_File {
-public:
-  TInput_File(const std::string& Path) : Name(Path) {
-    do
-      Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
-    while (Fd < 0 && errno == EINTR);
-    if (Fd < 0)
-      throw TKorvane_Error(Path + ": cannot open the file: " + System_Text(errno));
-    struct stat Status {};
-    if (::fstat(Fd, &Status) != 0) {
-      const int Error = errno;
-      ::close(Fd);
-      throw TKorvane_Error(Path + ": cannot read the file: " + System_Text(Error));
-    }
-    if (!S_ISREG(Status.st_mode)) {
-      ::close(Fd);
-      throw TKorvane_Error(Path + ": not a regular file");
-    }
-    Size = static_cast<uint64_t>(Status.st_size);
-  }
-  TInput_File(const TInput_File&) = delete;
-  TInput_File& operator=(const TInput_File&) = delete;
-  ~TInput_File() { ::close(Fd); }
-
-  // Reads up to Count bytes; fewer only at the end of the file.
-  size_t Read(void* Buffer, size_t Count) {
-    auto* Out = static_cast<char*>(Buffer);
-    size_t Done = 0;
-    while (Done < Count) {
-      const ssize_t Got = ::read(Fd, Out + Done, Count - Done);
-      if (Got < 0) {
-        if (errno == EINTR)
-          continue;
-        throw TKorvane_Error(Name + ": cannot read the file: " + System_Text(errno));
-      }
-      if (Got == 0)
-        break;
-      Done += static_cast<size_t>(Got);
-    }
-    return Done;
-  }
-
-  uint64_t Size = 0;
-
-private:
-  std::string Name;
-  int Fd = -1;
-};
 
 // Header bytes are ISO 8859-1; the model's text is UTF-8.
 std::string Latin1_To_UTF8(std::string_view Text) {
@@ -183,7 +127,7 @@ void TImage_Model::Open_File(const std::string& FName, TMessages& Messages) {
       throw Abandon("no END card in the first " + std::to_string(Max_Header_Records) +
                     " header records; not a FITS image");
     if (File.Read(Record, Record_Length) < Record_Length)
-      throw Abandon(Records == 0 && File.Size < Record_Length
+      throw Abandon(Records == 0 && File.Size() < Record_Length
                         ? "file ends inside the header (shorter than one 2880-byte header record)"
                         : "file ends inside the header");
     for (size_t c = 0; c < Cards_Per_Record; ++c) {
@@ -343,10 +287,10 @@ void TImage_Model::Open_File(const std::string& FName, TMessages& Messages) {
   const uint64_t Data_Start = static_cast<uint64_t>(KeyNames.size()) * Card_Length;
   const uint64_t Row_Bytes = uint64_t{2} * XSize;
   const uint64_t Data_Bytes = Row_Bytes * YSize;
-  if (File.Size < Data_Start || File.Size - Data_Start < Data_Bytes)
+  if (File.Size() < Data_Start || File.Size() - Data_Start < Data_Bytes)
     throw Abandon("file ends inside the data (" + std::to_string(XSize) + " x " + std::to_string(YSize) +
                   " pixels need " + std::to_string(Data_Bytes) + " bytes, the file holds " +
-                  std::to_string(File.Size > Data_Start ? File.Size - Data_Start : 0) + ")");
+                  std::to_string(File.Size() > Data_Start ? File.Size() - Data_Start : 0) + ")");
   Image_Array.Allocate_For_Overwrite(XSize, YSize);
   if (Data_Bytes > 0) {
     const size_t Rows_Per_Block = std::max<size_t>(1, Data_Block_Bytes / Row_Bytes);

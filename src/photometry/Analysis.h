@@ -1,7 +1,7 @@
 #pragma once
 // The analysis of one opened image: nearest catalogue target, marks, measurement, outburst.
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "catalogue/Target_Data.h"
 #include "image/Image_Model.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // Marking the target and its reference star, and measuring both by aperture photometry.
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "image/Image_Model.h"
 #include "wcs/Unit_WCS.h"
 

@@ -5,7 +5,7 @@
 // (a magnitude within its error), never exact pixel values: the standard library's random
 // distributions differ between implementations.
 
-#include "app/Settings.h"
+#include "settings/Settings.h"
 #include "image/Image_Model.h"
 #include "support/Fits_Writer.h"
 

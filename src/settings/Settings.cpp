@@ -1,5 +1,6 @@
-#include "app/Settings.h"
+#include "settings/Settings.h"
 
+#include "text/Input_File.h"
 #include "text/Messages.h"
 #include "text/Number_Format.h"
 
@@ -152,8 +153,6 @@ std::string One_Line(const std::string& Text) {
   return Line;
 }
 
-std::string Error_Text(int Error) { return std::generic_category().message(Error); }
-
 bool Write_All(int Fd, const std::string& Data) {
   size_t Done = 0;
   while (Done < Data.size()) {
@@ -277,39 +276,12 @@ bool Write_Settings_File(const std::string& Path, const TSettings& S) {
 }
 
 bool Read_Settings_File(const std::string& Path, TSettings& S) {
-  // Non-blocking open, so that a pipe standing at the path does not stall the start.
-  const int Fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (Fd < 0) {
-    const int Error = errno;
-    if (Error == ENOENT || Error == ENOTDIR)
-      return false;
-    throw TKorvane_Error("Cannot open the settings file " + Path + ": " + Error_Text(Error));
-  }
-  struct stat Info {};
-  if (::fstat(Fd, &Info) != 0 || !S_ISREG(Info.st_mode)) {
-    const bool Folder = S_ISDIR(Info.st_mode);
-    ::close(Fd);
-    throw TKorvane_Error("Cannot read the settings file " + Path + ": " +
-                         (Folder ? "it is a folder" : "it is not a regular file"));
-  }
+  std::optional<TInput_File> File = TInput_File::Open_If_Exists(Path);
+  if (!File)
+    return false;
   // One byte beyond the limit tells whether the file goes on past it.
-  std::string Content;
-  char Buffer[65536];
-  while (Content.size() <= Settings_Read_Limit) {
-    const size_t Want = std::min(sizeof Buffer, Settings_Read_Limit + 1 - Content.size());
-    const ssize_t N = ::read(Fd, Buffer, Want);
-    if (N < 0) {
-      if (errno == EINTR)
-        continue;
-      const int Error = errno;
-      ::close(Fd);
-      throw TKorvane_Error("Cannot read the settings file " + Path + ": " + Error_Text(Error));
-    }
-    if (N == 0)
-      break;
-    Content.append(Buffer, static_cast<size_t>(N));
-  }
-  ::close(Fd);
+  std::string Content(Settings_Read_Limit + 1, '\0');
+  Content.resize(File->Read(Content.data(), Content.size()));
   const bool Cut = Content.size() > Settings_Read_Limit;
   if (Cut)
     Content.resize(Settings_Read_Limit);
