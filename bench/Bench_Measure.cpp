@@ -21,7 +21,8 @@ TStar_Field_Description Description() {
   D.Sky = 900.0;
   D.FWHM = 4.0;
   D.Seed = 2048;
-  D.Stars = {{Target_X, Target_Y, false, 0, 0, 30000.0, 0}, {Reference_X, Reference_Y, false, 0, 0, 200000.0, 0}};
+  D.Stars = {{Target_X, Target_Y, false, 0, 0, 30000.0, 0},
+             {Reference_X, Reference_Y, false, 0, 0, 200000.0, 0}};
   Add_Random_Stars(D, 400, 500.0, 100000.0, 10.0, 4096);
   return D;
 }
@@ -45,7 +46,7 @@ void BM_Measure_Magnitude_Snap_R20(benchmark::State& State) {
     I.ReferenceY = Reference_Mark_Y;
     benchmark::DoNotOptimize(Measure_Magnitude(I, S));
   }
-  if (I.Last_Error != 0)
+  if (I.Last_Error != TResult_Code::Measured)
     State.SkipWithError("the benchmark field did not measure");
 }
 

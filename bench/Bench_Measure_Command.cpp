@@ -14,8 +14,8 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
-#include <time.h>
 #include <string>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -150,7 +150,7 @@ void BM_Measure_Files(benchmark::State& State) {
       const TMeasure_Result Result = Measure_File(File, D.Catalogue, D.Settings, Messages);
       std::string Row = Table_Row(Result, Layout, D.Settings.Max_Error);
       benchmark::DoNotOptimize(Row.data());
-      Measured += !Result.Failed && Result.Image.Last_Error == 0;
+      Measured += !Result.Failed && Result.Image.Last_Error == TResult_Code::Measured;
     }
   });
   if (Measured != Frame_Count)

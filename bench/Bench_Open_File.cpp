@@ -106,7 +106,8 @@ void Baseline_Read_And_Swap(benchmark::State& State) {
     auto* Bytes = reinterpret_cast<char*>(Pixels.get());
     size_t Done = 0;
     while (Done < Count * 2) {
-      const ssize_t Got = ::pread(Fd, Bytes + Done, Count * 2 - Done, static_cast<off_t>(File.Header_Bytes + Done));
+      const ssize_t Got =
+          ::pread(Fd, Bytes + Done, Count * 2 - Done, static_cast<off_t>(File.Header_Bytes + Done));
       if (Got <= 0)
         std::abort();
       Done += static_cast<size_t>(Got);

@@ -26,7 +26,8 @@ TForm_Help::TForm_Help(QWidget* Parent) : QDialog(Parent) {
       QStringLiteral("and type:"),
       QStringLiteral("'korvane /regserver' (as root, to register it for all users)"),
       QStringLiteral("It's silent whether it succedes or not."),
-  }.join(QLatin1Char('\n')));
+  }
+                          .join(QLatin1Char('\n')));
 
   auto* Layout = new QVBoxLayout(this);
   Layout->setContentsMargins(0, 0, 0, 0);

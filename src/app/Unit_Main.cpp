@@ -46,6 +46,15 @@ std::string Settings_Path() {
   return Settings_File_Path(Environment("XDG_CONFIG_HOME"), Home_Folder());
 }
 
+// The box for a damaged settings file: a bad value is "Invalid numeric input" however many
+// there are; a file that merely ends early says where.
+std::string Damaged_Settings_Text(const std::string& Path, const std::vector<TSettings_Damage>& Damage) {
+  for (const TSettings_Damage& Line : Damage)
+    if (!Line.Missing)
+      return "Invalid numeric input";
+  return Path + ": " + Damage_Text(Damage.front()) + "; the settings from there on take their defaults";
+}
+
 QLabel* New_Panel(const char* Name, QWidget* Parent, int Left, int Top, int Width, int Height) {
   auto* Panel = new QLabel(Parent);
   Panel->setObjectName(QLatin1String(Name));
@@ -56,8 +65,7 @@ QLabel* New_Panel(const char* Name, QWidget* Parent, int Left, int Top, int Widt
   return Panel;
 }
 
-QPushButton* New_Button(const char* Name, const QString& Caption, QWidget* Parent, int Left,
-                        int Width) {
+QPushButton* New_Button(const char* Name, const QString& Caption, QWidget* Parent, int Left, int Width) {
   auto* Button = new QPushButton(Caption, Parent);
   Button->setObjectName(QLatin1String(Name));
   Button->setGeometry(Left, 0, Width, 26);
@@ -98,7 +106,9 @@ TMain_Form::TMain_Form(TMessages& Messages_, QWidget* Parent)
   FormCreate();
 }
 
-TMain_Form::~TMain_Form() { FormDestroy(); }
+TMain_Form::~TMain_Form() {
+  FormDestroy();
+}
 
 void TMain_Form::Create_Controls() {
   Mdi_Area = new TMdi_Area(Bottom_Bar_Height, this);
@@ -108,14 +118,13 @@ void TMain_Form::Create_Controls() {
   // Top row: fixed positions over the image area.
   ComboBox_Scale = new QComboBox(Mdi_Area);
   ComboBox_Scale->setObjectName(QStringLiteral("ComboBox_Scale"));
-  ComboBox_Scale->addItems({"1:8", "1:7", "1:6", "1:5", "1:4", "1:3", "1:2", "1:1", "2:1", "3:1",
-                            "4:1", "5:1", "6:1", "7:1", "8:1"});
+  ComboBox_Scale->addItems({"1:8", "1:7", "1:6", "1:5", "1:4", "1:3", "1:2", "1:1", "2:1", "3:1", "4:1",
+                            "5:1", "6:1", "7:1", "8:1"});
   ComboBox_Scale->setMaxVisibleItems(15);
   ComboBox_Scale->setGeometry(0, 0, 70, 24);
   Button_Plus = New_Button("Button_Plus", QStringLiteral("+"), Mdi_Area, 69, 41);
   Button_Minus = New_Button("Button_Minus", QStringLiteral("-"), Mdi_Area, 108, 41);
-  Button_Visualisation =
-      New_Button("Button_Visualisation", QStringLiteral("RESET VIS"), Mdi_Area, 148, 80);
+  Button_Visualisation = New_Button("Button_Visualisation", QStringLiteral("RESET VIS"), Mdi_Area, 148, 80);
   Button_AAVSO = New_Button("Button_AAVSO", QStringLiteral("AAVSO"), Mdi_Area, 226, 80);
   Panel_Image_Filter = New_Panel("Panel_Image_Filter", Mdi_Area, 393, 5, 80, 20);
   Panel_Plate_Solved = New_Panel("Panel_Plate_Solved", Mdi_Area, 473, 5, 139, 20);
@@ -203,14 +212,14 @@ void TMain_Form::FormCreate() {
 
   const std::string Home = Home_Folder();
   IniFName = Settings_File_Path(Environment("XDG_CONFIG_HOME"), Home);
-  Settings = Initial_Settings();
-  try {
-    if (!Read_Settings_File(IniFName, Settings))
-      Settings = Default_Settings(Home);
-  } catch (const std::exception& Error) {
-    // A damaged file: the values read before the bad line stay, start-up goes on.
-    Show_Error_Box(Error.what());
-  }
+  // Missing or damaged values take their defaults; the rest of the file is read.
+  Settings = Default_Settings(Home);
+  Ini_State = Load_Settings_File(IniFName, Settings);
+  if (Ini_State.Kind == TSettings_File_State::TKind::Damaged)
+    Show_Error_Box(Damaged_Settings_Text(IniFName, Ini_State.Damage));
+  else if (Ini_State.Kind == TSettings_File_State::TKind::Unreadable)
+    Show_Error_Box(Ini_State.Error +
+                   ". Changes to the settings will not be saved there: the file is left as it is");
   Apply_Window_Geometry(Settings.Window);
 
   ComboBox_Scale->setCurrentIndex(Settings.Scale_Index);
@@ -228,13 +237,25 @@ void TMain_Form::FormCreate() {
 }
 
 void TMain_Form::FormClose() {
-  IniFName = Settings_Path();
+  // The path is looked up anew; a file other than the one read at start is taken as found now.
+  const std::string Path = Settings_Path();
+  if (Path != IniFName) {
+    TSettings Unused = Settings;
+    Ini_State = Load_Settings_File(Path, Unused);
+    IniFName = Path;
+  }
   Settings.Window = Current_Window_Geometry();
-  // A file that cannot be written loses this run's settings; there is no one to tell.
-  Write_Settings_File(IniFName, Settings);
+  try {
+    Save_Settings_File(IniFName, Ini_State, Settings);
+  } catch (const std::exception& Error) {
+    // The window closes all the same; the user learns that the settings were lost.
+    Show_Error_Box(Error.what());
+  }
 }
 
-void TMain_Form::FormDestroy() { Timer1->stop(); }
+void TMain_Form::FormDestroy() {
+  Timer1->stop();
+}
 
 void TMain_Form::closeEvent(QCloseEvent* Event) {
   FormClose();
@@ -272,8 +293,7 @@ void TMain_Form::moveEvent(QMoveEvent* Event) {
 
 TWindow_Geometry TMain_Form::Current_Window_Geometry() const {
   const QRect Frame = frameGeometry();
-  if (size() == Placed_Client_Size &&
-      Frame.topLeft() == QPoint(Placed_Geometry.Left, Placed_Geometry.Top))
+  if (size() == Placed_Client_Size && Frame.topLeft() == QPoint(Placed_Geometry.Left, Placed_Geometry.Top))
     return Placed_Geometry;
   TWindow_Geometry Geometry;
   Geometry.Top = Frame.y();
@@ -286,8 +306,7 @@ TWindow_Geometry TMain_Form::Current_Window_Geometry() const {
 void TMain_Form::Place_Bottom_Bar() {
   const int Width = Mdi_Area->width();
   Panel_Bottom->setGeometry(0, Mdi_Area->height() - Bottom_Bar_Height, Width, Bottom_Bar_Height);
-  Panel_Targets->setGeometry(Width - Panel_Targets_Width, 0, Panel_Targets_Width,
-                             Bottom_Bar_Height);
+  Panel_Targets->setGeometry(Width - Panel_Targets_Width, 0, Panel_Targets_Width, Bottom_Bar_Height);
   Panel_Targets->raise();
 }
 
@@ -303,29 +322,27 @@ bool TMain_Form::eventFilter(QObject* Watched, QEvent* Event) {
 }
 
 void TMain_Form::Load_Targets() {
-  const TLoad_Outcome Outcome =
-      ::Load_Targets(Settings.DataFileName, Catalogue, Number_Format, Messages);
+  const TLoad_Outcome Outcome = ::Load_Targets(Settings.DataFileName, Catalogue, Number_Format, Messages);
   if (Outcome.Panel_Changed)
     Panel_Targets->setText(QString::fromStdString(Outcome.Panel_Text));
 }
 
 void TMain_Form::Clear_Top_Panels() {
-  for (QLabel* Panel : {Panel_Image_Filter, Panel_Plate_Solved, Panel_Chart, Panel_Magnitude,
-                        Panel_Reference, Panel_STDEV, Panel_Outburst})
+  for (QLabel* Panel : {Panel_Image_Filter, Panel_Plate_Solved, Panel_Chart, Panel_Magnitude, Panel_Reference,
+                        Panel_STDEV, Panel_Outburst})
     Panel->clear();
 }
 
 void TMain_Form::Clear_Bottom_Panels() {
-  for (QLabel* Panel : {Panel_BP, Panel_WP, Panel_Location, Panel_Pixel, Panel_Position,
-                        Panel_Errors, Panel_Report_Written, Panel_Ref_Background,
-                        Panel_Star_Background})
+  for (QLabel* Panel : {Panel_BP, Panel_WP, Panel_Location, Panel_Pixel, Panel_Position, Panel_Errors,
+                        Panel_Report_Written, Panel_Ref_Background, Panel_Star_Background})
     Panel->clear();
 }
 
 void TMain_Form::Show_Zoom() {
-  for (QWidget* Control : {static_cast<QWidget*>(ComboBox_Scale),
-                           static_cast<QWidget*>(Button_Plus), static_cast<QWidget*>(Button_Minus),
-                           static_cast<QWidget*>(Button_Visualisation)}) {
+  for (QWidget* Control :
+       {static_cast<QWidget*>(ComboBox_Scale), static_cast<QWidget*>(Button_Plus),
+        static_cast<QWidget*>(Button_Minus), static_cast<QWidget*>(Button_Visualisation)}) {
     Control->setVisible(true);
     Control->setEnabled(true);
   }
@@ -333,9 +350,9 @@ void TMain_Form::Show_Zoom() {
 }
 
 void TMain_Form::Hide_Zoom() {
-  for (QWidget* Control : {static_cast<QWidget*>(ComboBox_Scale),
-                           static_cast<QWidget*>(Button_Plus), static_cast<QWidget*>(Button_Minus),
-                           static_cast<QWidget*>(Button_Visualisation)}) {
+  for (QWidget* Control :
+       {static_cast<QWidget*>(ComboBox_Scale), static_cast<QWidget*>(Button_Plus),
+        static_cast<QWidget*>(Button_Minus), static_cast<QWidget*>(Button_Visualisation)}) {
     Control->setVisible(false);
     Control->setEnabled(false);
   }
@@ -358,9 +375,13 @@ void TMain_Form::LoadData1Click() {
   Load_Targets();
 }
 
-void TMain_Form::Close1Click() { StringGrid_FITs->hide(); }
+void TMain_Form::Close1Click() {
+  StringGrid_FITs->hide();
+}
 
-void TMain_Form::StringGrid_FITsClick() { StringGrid_FITs->hide(); }
+void TMain_Form::StringGrid_FITsClick() {
+  StringGrid_FITs->hide();
+}
 
 void TMain_Form::Settings1Click() {
   if (!Form_Settings)

@@ -2,8 +2,8 @@
 // The main window: frame of the image windows, owner of the settings and the target
 // catalogue, home of the result panels and the view controls.
 
-#include "settings/Settings.h"
 #include "catalogue/Target_Data.h"
+#include "settings/Settings.h"
 #include "text/Messages.h"
 #include "text/Number_Format.h"
 
@@ -121,6 +121,8 @@ private:
 
   TMessages& Messages;
   std::string IniFName;
+  // How the settings file was found at start: it decides how it is written at close.
+  TSettings_File_State Ini_State;
   std::string TargetFName;
 
   // The geometry the settings asked for, the client size that realised it, and whether

@@ -2,6 +2,7 @@
 
 #include "app/Korvane_Application.h"
 #include "app/Qt_Messages.h"
+#include "app/Signal_Closer.h"
 #include "app/Unit_Help.h"
 #include "app/Unit_Main.h"
 #include "settings/Unit_Settings.h"
@@ -21,6 +22,8 @@ int main(int argc, char** argv) {
   TForm_Help Help(&Main);
   Form_Help = &Help;
 
+  // A logout, a shutdown or Ctrl+C closes the main window as its close button does.
+  TSignal_Closer Closer(Main);
   Main.show();
   const int Result = Application.exec();
 

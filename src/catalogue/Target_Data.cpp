@@ -6,7 +6,6 @@
 #include <optional>
 #include <vector>
 
-
 namespace {
 
 // A target line is some hundred characters. A longer line than this is not a target file,
@@ -25,6 +24,11 @@ public:
   virtual ~TLine_Source() = default;
   virtual bool At_End() = 0;
   virtual std::string Read_Line() = 0;
+  // The 1-based number of the line read last.
+  long long Line() const { return Line_Number; }
+
+protected:
+  long long Line_Number = 0;
 };
 
 class TText_Lines : public TLine_Source {
@@ -51,7 +55,6 @@ public:
 private:
   std::string_view Text;
   size_t Pos = 0;
-  long long Line_Number = 0;
 };
 
 class TFile_Lines : public TLine_Source {
@@ -96,15 +99,57 @@ private:
   TInput_File& File;
   std::vector<char> Buffer;
   size_t Begin = 0, End = 0;
-  long long Line_Number = 0;
 };
 
-int To_Int(std::string_view Text) { return static_cast<int>(Str_To_Int(Text, INT32_MIN, INT32_MAX)); }
+int To_Int(std::string_view Text) {
+  return static_cast<int>(Str_To_Int(Text, INT32_MIN, INT32_MAX));
+}
+
+// One entry line; nothing for a line without a name, which would never be searched and
+// takes no slot, so that the counted entries stay contiguous. A field that does not convert
+// throws TKorvane_Error.
+std::optional<TTargetData> Parse_Entry(const std::string& Stringin, char Separator) {
+  TField_Reader Fields(Stringin);
+  TTargetData Entry;
+  Entry.Name = Fields.Next_Field();
+  if (Entry.Name.empty())
+    return std::nullopt;
+  {
+    const std::string H = Fields.Next_Field(), M = Fields.Next_Field(), Sec = Fields.Next_Field();
+    Entry.RA = Sexagesimal_RA(H, M, Sec, Separator);
+  }
+  {
+    const std::string D = Fields.Next_Field(), M = Fields.Next_Field(), Sec = Fields.Next_Field();
+    Entry.Dec = Sexagesimal_Dec(D, M, Sec, Separator);
+  }
+  Entry.RName = Fields.Next_Field();
+  if (!Entry.RName.empty()) {
+    {
+      const std::string H = Fields.Next_Field(), M = Fields.Next_Field(), Sec = Fields.Next_Field();
+      Entry.RRA = Sexagesimal_RA(H, M, Sec, Separator);
+    }
+    {
+      const std::string D = Fields.Next_Field(), M = Fields.Next_Field(), Sec = Fields.Next_Field();
+      Entry.RDec = Sexagesimal_Dec(D, M, Sec, Separator);
+    }
+    const std::string Filter = Fields.Next_Field();
+    if (Filter.empty())
+      throw TKorvane_Error("The target " + Entry.Name + " names the reference star " + Entry.RName +
+                           " but gives no filter for it");
+    Entry.RFilter = Filter[0];
+    Entry.Rmag = Str_To_Float_Or_Point(Fields.Next_Field(), Separator);
+    // An empty threshold means none (0). One that does not convert ends the load like the
+    // other decimal fields: read as 0 it would silently turn every outburst into quiescence.
+    const std::string Threshold = Fields.Next_Field();
+    Entry.Threshold = Threshold.empty() ? 0.0 : Str_To_Float_Or_Point(Threshold, Separator);
+    Entry.ChartName = Fields.Next_Field();
+  }
+  return Entry;
+}
 
 // Reads the entries of an opened target file. Complete entries are stored from slot 1 up
 // and counted at once, so that a failing line leaves the entries before it loaded and counted.
 TLoad_Outcome Load_Lines(TLine_Source& Lines, TTarget_Catalogue& Catalogue, const TNumber_Format& Format) {
-  const char Separator = Format.Decimal_Separator;
   for (int Header = 0; Header < 3; ++Header)
     if (!Lines.At_End())
       Lines.Read_Line();
@@ -113,42 +158,15 @@ TLoad_Outcome Load_Lines(TLine_Source& Lines, TTarget_Catalogue& Catalogue, cons
     const std::string Stringin = Lines.Read_Line();
     if (Stringin.empty())
       continue;
-    TField_Reader Fields(Stringin);
-    TTargetData Entry;
-    Entry.Name = Fields.Next_Field();
-    // A line without a name would never be searched; it takes no slot, so that the
-    // counted entries stay contiguous.
-    if (Entry.Name.empty())
+    std::optional<TTargetData> Entry;
+    try {
+      Entry = Parse_Entry(Stringin, Format.Decimal_Separator);
+    } catch (const TKorvane_Error& Error) {
+      throw TLine_Error(Error.what(), Lines.Line());
+    }
+    if (!Entry)
       continue;
-    {
-      const std::string H = Fields.Next_Field(), M = Fields.Next_Field(), Sec = Fields.Next_Field();
-      Entry.RA = Sexagesimal_RA(H, M, Sec, Separator);
-    }
-    {
-      const std::string D = Fields.Next_Field(), M = Fields.Next_Field(), Sec = Fields.Next_Field();
-      Entry.Dec = Sexagesimal_Dec(D, M, Sec, Separator);
-    }
-    Entry.RName = Fields.Next_Field();
-    if (!Entry.RName.empty()) {
-      {
-        const std::string H = Fields.Next_Field(), M = Fields.Next_Field(), Sec = Fields.Next_Field();
-        Entry.RRA = Sexagesimal_RA(H, M, Sec, Separator);
-      }
-      {
-        const std::string D = Fields.Next_Field(), M = Fields.Next_Field(), Sec = Fields.Next_Field();
-        Entry.RDec = Sexagesimal_Dec(D, M, Sec, Separator);
-      }
-      const std::string Filter = Fields.Next_Field();
-      if (Filter.empty())
-        throw TKorvane_Error("The target " + Entry.Name + " names the reference star " + Entry.RName +
-                             " but gives no filter for it");
-      Entry.RFilter = Filter[0];
-      Entry.Rmag = Str_To_Float(Fields.Next_Field(), Separator);
-      // An unreadable threshold is not an error: the entry then has none (0).
-      Entry.Threshold = Try_Str_To_Float(Fields.Next_Field(), Separator).value_or(0.0);
-      Entry.ChartName = Fields.Next_Field();
-    }
-    Catalogue.Targets[static_cast<size_t>(Catalogue.NTargets)] = std::move(Entry);
+    Catalogue.Targets[static_cast<size_t>(Catalogue.NTargets)] = std::move(*Entry);
     ++Catalogue.NTargets;
   }
   TLoad_Outcome Outcome;
@@ -175,7 +193,7 @@ std::string TField_Reader::Next_Field() {
 double Sexagesimal_RA(std::string_view Hours, std::string_view Minutes, std::string_view Seconds,
                       char Separator) {
   // The seconds are converted first: a line of blanks fails on its empty seconds field.
-  const long double S = Str_To_Float(Seconds, Separator);
+  const long double S = Str_To_Float_Or_Point(Seconds, Separator);
   const long double H = To_Int(Hours);
   const long double M = To_Int(Minutes);
   return static_cast<double>(H + M / 60 + S / 3600);
@@ -183,7 +201,7 @@ double Sexagesimal_RA(std::string_view Hours, std::string_view Minutes, std::str
 
 double Sexagesimal_Dec(std::string_view Degrees, std::string_view Minutes, std::string_view Seconds,
                        char Separator) {
-  const long double S = Str_To_Float(Seconds, Separator);
+  const long double S = Str_To_Float_Or_Point(Seconds, Separator);
   const long double D = To_Int(Degrees);
   const long double M = To_Int(Minutes);
   // The sign is taken from the text, so that -0 or -00 degrees is south: only a "-" as the

@@ -47,16 +47,19 @@ private:
   size_t Spos = 1;
 };
 
-// Sexagesimal conversions (fields as text, separator for the seconds).
+// Sexagesimal conversions (fields as text). The seconds take Separator or a point as their
+// decimal separator.
 double Sexagesimal_RA(std::string_view Hours, std::string_view Minutes, std::string_view Seconds,
                       char Separator);
 double Sexagesimal_Dec(std::string_view Degrees, std::string_view Minutes, std::string_view Seconds,
                        char Separator);
 
 // Loads the target file at DataFileName into Catalogue. A missing file shows
-// DataFileName + " not found" through Messages and changes nothing. A field that does not
-// convert throws TKorvane_Error with the documented text; the complete entries before the
-// faulty line stay loaded and counted.
+// DataFileName + " not found" through Messages and changes nothing. Decimal fields (seconds,
+// reference magnitude, threshold) take the user's separator from Format or a point, so that
+// a file reads the same under every regional setting. A field that does not convert, a
+// non-empty threshold included, throws TKorvane_Error with the documented text; the
+// complete entries before the faulty line stay loaded and counted. An empty threshold is 0.
 // A line without a name is skipped and takes no slot. A file that cannot be opened or read,
 // an empty filter field for a named reference star and a line longer than 64 KiB throw
 // TKorvane_Error too.

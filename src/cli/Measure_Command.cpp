@@ -2,6 +2,7 @@
 
 #include "image/Image_Model.h"
 #include "photometry/Analysis.h"
+#include "photometry/Result_Code.h"
 #include "text/Number_Format.h"
 
 #include <algorithm>
@@ -30,16 +31,22 @@ struct TValue_Option {
 };
 
 constexpr TValue_Option Value_Options[] = {
-    {"--targets", TValue_Kind::Text},         {"--settings", TValue_Kind::Text},
-    {"--radius", TValue_Kind::Pixels},        {"--gap", TValue_Kind::Pixels},
-    {"--annulus", TValue_Kind::Pixels},       {"--gain", TValue_Kind::Non_Negative},
-    {"--readout-noise", TValue_Kind::Non_Negative}, {"--dark-current", TValue_Kind::Non_Negative},
+    {"--targets", TValue_Kind::Text},
+    {"--settings", TValue_Kind::Text},
+    {"--radius", TValue_Kind::Pixels},
+    {"--gap", TValue_Kind::Pixels},
+    {"--annulus", TValue_Kind::Pixels},
+    {"--gain", TValue_Kind::Non_Negative},
+    {"--readout-noise", TValue_Kind::Non_Negative},
+    {"--dark-current", TValue_Kind::Non_Negative},
     {"--max-error", TValue_Kind::Positive},
 };
 
 // Smallest accepted value of the pixel options: a gap may be 0, an aperture or annulus
 // of no width measures nothing.
-long long Min_Pixels(std::string_view Name) { return Name == "--gap" ? 0 : 1; }
+long long Min_Pixels(std::string_view Name) {
+  return Name == "--gap" ? 0 : 1;
+}
 
 // Stores one option value; returns the usage error, empty when the value is good.
 std::string Store_Value(TMeasure_Options& O, const TValue_Option& Option, const std::string& Value) {
@@ -55,8 +62,9 @@ std::string Store_Value(TMeasure_Options& O, const TValue_Option& Option, const 
     const long long Min = Min_Pixels(Name);
     const auto Number = Try_Str_To_Int(Value, Min, Max_Aperture_Pixels);
     if (!Number || Value.empty() || Value.front() == ' ')
-      return "invalid value " + Quoted + " for " + std::string(Name) + ": expected a whole number of pixels from " +
-             std::to_string(Min) + " to " + std::to_string(Max_Aperture_Pixels);
+      return "invalid value " + Quoted + " for " + std::string(Name) +
+             ": expected a whole number of pixels from " + std::to_string(Min) + " to " +
+             std::to_string(Max_Aperture_Pixels);
     const auto Pixels = static_cast<uint32_t>(*Number);
     (Name == "--radius" ? O.Radius : Name == "--gap" ? O.Gap : O.Annulus) = Pixels;
     return {};
@@ -174,7 +182,11 @@ public:
       return;
     Clear();
     std::string Line = "[";
-    Line.append(std::to_string(Index)).append("/").append(std::to_string(Count)).append("] ").append(Cell(File));
+    Line.append(std::to_string(Index))
+        .append("/")
+        .append(std::to_string(Count))
+        .append("] ")
+        .append(Cell(File));
     Shown_Width = Display_Width(Line);
     Err << '\r' << Line << std::flush;
   }
@@ -206,6 +218,38 @@ private:
   TProgress& Progress;
   std::string Prefix;
 };
+
+// A file's findings, gathered while it is read and printed when it is done: each text once,
+// in the order first seen, with a count when it came more than once. A damaged header of
+// thousands of cards then gives a line per kind of fault, not thousands of lines.
+class TFile_Messages : public TMessages {
+public:
+  explicit TFile_Messages(TStderr_Messages& Out) : Sink(Out) {}
+  void Show(const std::string& Text) override {
+    for (auto& [Seen, Count] : Texts)
+      if (Seen == Text) {
+        ++Count;
+        return;
+      }
+    Texts.emplace_back(Text, 1);
+  }
+  void Flush() {
+    for (const auto& [Text, Count] : Texts)
+      Sink.Show(Count == 1 ? Text : Text + " (" + std::to_string(Count) + " times)");
+    Texts.clear();
+  }
+
+private:
+  TStderr_Messages& Sink;
+  std::vector<std::pair<std::string, size_t>> Texts;
+};
+
+// "korvane-measure: FILE: message". The core's messages often name the file already; it is
+// not named twice.
+void Print_Error(std::ostream& Err, const std::string& File, const std::string& Message) {
+  const bool Names_File = File.empty() || Message.rfind(File + ": ", 0) == 0;
+  Err << Program << ": " << (Names_File ? "" : File + ": ") << Message << '\n' << std::flush;
+}
 
 int Usage_Error(std::ostream& Err, const std::string& Message) {
   Err << Program << ": " << Message << '\n' << "Try '" << Program << " --help' for more information.\n";
@@ -240,7 +284,7 @@ TParsed_Arguments Parse_Arguments(const std::vector<std::string>& Args) {
     const bool Has_Inline_Value = Equals != std::string::npos;
 
     if (Name == "--help" || Name == "-h" || Name == "--version" || Name == "--json" || Name == "--snap" ||
-        Name == "--no-snap") {
+        Name == "--no-snap" || Name == "--fits-crpix") {
       if (Has_Inline_Value)
         return Fail("option " + Name + " takes no value");
       if (Name == "--help" || Name == "-h") {
@@ -253,6 +297,8 @@ TParsed_Arguments Parse_Arguments(const std::vector<std::string>& Args) {
       }
       if (Name == "--json")
         O.Json = true;
+      else if (Name == "--fits-crpix")
+        O.Fits_Crpix = true;
       else
         O.Snap_to_Centre = Name == "--snap";
       continue;
@@ -296,7 +342,9 @@ void Apply_Options(const TMeasure_Options& O, TSettings& S) {
   Override(S.Snap_to_Centre, O.Snap_to_Centre);
 }
 
-std::string Version_Text() { return std::string(Program) + " " + KORVANE_VERSION; }
+std::string Version_Text() {
+  return std::string(Program) + " " + KORVANE_VERSION;
+}
 
 std::string Usage_Text() {
   return "Usage: korvane-measure [OPTION]... FITS...\n"
@@ -316,6 +364,8 @@ std::string Usage_Text() {
          "  --dark-current X       dark current, electrons per pixel per second\n"
          "  --max-error X          largest acceptable magnitude error (greater than 0)\n"
          "  --snap, --no-snap      recentre the reference star's aperture, or not\n"
+         "  --fits-crpix           read CRPIX as the FITS standard counts pixels, from 1 (as\n"
+         "                         plate solvers write it); without it CRPIX is 0-based\n"
          "  --json                 one JSON object per file and line instead of the table\n"
          "  -h, --help             show this help and exit\n"
          "  --version              show the version and exit\n"
@@ -366,13 +416,11 @@ std::string Json_Number(double Value) {
 }
 
 TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& Catalogue,
-                             const TSettings& Settings, TMessages& Messages) {
+                             const TSettings& Settings, TMessages& Messages, const TOpen_Options& Options) {
   TMeasure_Result R;
   R.File = Path;
   try {
-    R.Image.Open_File(Path, Messages);
-    if (R.Image.Plate_Solved)
-      Analyse_Image(R.Image, Catalogue, Settings);
+    Open_And_Analyse(R.Image, Path, Catalogue, Measure_Settings_Of(Settings), Messages, Options);
   } catch (const std::exception& E) {
     // A reader or measurement error, or memory for an absurd image size: this file is lost,
     // the next one is measured.
@@ -381,6 +429,8 @@ TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& C
     if (R.Error.empty())
       R.Error = "unknown error";
   }
+  if (const std::string Note = R.Image.Distortion_Note(); !Note.empty())
+    Messages.Show("note: " + Note);
   // Only the results travel on: the pixels are released before the next file is opened.
   R.Image.Image_Array = TImageArray();
   R.Image.Histogram = std::vector<uint32_t>();
@@ -391,22 +441,12 @@ std::string State_Text(const TMeasure_Result& R) {
   if (R.Failed)
     return "error: " + R.Error;
   switch (R.Image.Last_Error) {
-  case 0:
+  case TResult_Code::Measured:
     return R.Image.Outburst ? "Outburst" : "Quiescent";
-  case 1:
+  case TResult_Code::Not_Measured:
     return "Not measured";
-  case 2:
-    return "Not Plate Solved";
-  case 3:
-    return "No star!";
-  case 4:
-    return "No reference!";
-  case 5:
-    return "No data!";
-  case 6:
-    return "No report dir!";
   default:
-    return "code " + std::to_string(R.Image.Last_Error);
+    return Result_Code_Text(R.Image.Last_Error);
   }
 }
 
@@ -438,7 +478,7 @@ std::string Json_Line(const TMeasure_Result& R) {
     Out += "\":";
     Out += Json_String(Value);
   };
-  Integer("Last_Error", R.Image.Last_Error);
+  Integer("Last_Error", Code_Number(R.Image.Last_Error));
   Number("Magnitude", R.Image.Magnitude);
   Number("Std_Error", R.Image.Std_Error);
   Integer("Less_Than", R.Image.Less_Than);
@@ -458,8 +498,9 @@ std::string Json_Line(const TMeasure_Result& R) {
   Number("JD", R.Image.JD);
   Number("AirMass", R.Image.AirMass);
   Number("Exposure", R.Image.Exposure);
-  String("Image_Filter_Letter",
-         R.Image.Image_Filter_Letter == '\0' ? std::string_view() : std::string_view(&R.Image.Image_Filter_Letter, 1));
+  String("Image_Filter_Letter", R.Image.Image_Filter_Letter == '\0'
+                                    ? std::string_view()
+                                    : std::string_view(&R.Image.Image_Filter_Letter, 1));
   Out += '}';
   return Out;
 }
@@ -489,7 +530,7 @@ std::string Table_Header(const TTable_Layout& Layout) {
 
 std::string Table_Row(const TMeasure_Result& R, const TTable_Layout& Layout, double Max_Error) {
   std::string Magnitude = "-", Error = "-";
-  if (!R.Failed && R.Image.Last_Error == 0) {
+  if (!R.Failed && R.Image.Last_Error == TResult_Code::Measured) {
     Magnitude = Format_Fixed(R.Image.Magnitude, 0, 3, '.');
     if (R.Image.Less_Than != 0) {
       Magnitude.insert(0, 1, '<');
@@ -527,38 +568,61 @@ int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment
   const TMeasure_Options& Options = Parsed.Options;
 
   // Settings: the named file, else korvane.ini, else the defaults. A damaged file stops the
-  // run: measuring with half the settings would give wrong numbers without a word.
-  TSettings Settings = Initial_Settings();
-  std::string Settings_Path;
+  // run, each damaged line named: measuring with defaults in place of the observer's values
+  // would give wrong numbers without a word.
+  const std::string Settings_Path = Options.Settings_File
+                                        ? *Options.Settings_File
+                                        : Settings_File_Path(Environment.Xdg_Config_Home, Environment.Home);
+  TSettings Settings = Default_Settings(Environment.Home);
   try {
-    if (Options.Settings_File) {
-      Settings_Path = *Options.Settings_File;
-      std::error_code Ignored;
-      if (!std::filesystem::is_regular_file(Settings_Path, Ignored) ||
-          !Read_Settings_File(Settings_Path, Settings))
-        return Usage_Error(Err, "settings file '" + Settings_Path + "' not found");
-    } else {
-      Settings_Path = Settings_File_Path(Environment.Xdg_Config_Home, Environment.Home);
-      if (!Read_Settings_File(Settings_Path, Settings))
-        Settings = Default_Settings(Environment.Home);
+    // A pipe or a device named here is refused by the reader, naming it.
+    const auto Damage = Read_Settings_File(Settings_Path, Settings);
+    if (!Damage && Options.Settings_File)
+      return Usage_Error(Err, "settings file '" + Settings_Path + "' not found");
+    if (Damage && !Damage->empty()) {
+      for (const TSettings_Damage& Line : *Damage)
+        Err << Program << ": " << Settings_Path << ": " << Damage_Text(Line) << '\n';
+      Err << std::flush;
+      return Exit_Error;
     }
   } catch (const std::exception& E) {
-    Err << Program << ": " << Settings_Path << ": " << E.what() << '\n' << std::flush;
+    Print_Error(Err, Settings_Path, E.what());
     return Exit_Error;
   }
   Apply_Options(Options, Settings);
 
+  // Settings that would measure nothing meaningful stop the run before any file.
+  try {
+    Check_Measure_Settings(Measure_Settings_Of(Settings));
+  } catch (const std::exception& E) {
+    Print_Error(Err, Settings_Path, E.what());
+    return Exit_Error;
+  }
+
   TProgress Progress(Err, Environment.Show_Progress && Options.Files.size() > 3);
 
-  // The catalogue. A missing file leaves it empty (the loader says so); a damaged one stops
-  // the run.
+  // The catalogue. A target file named on the command line must exist; the settings' one
+  // may be missing, which leaves the catalogue empty (the loader says so). A damaged file
+  // stops the run.
+  if (Options.Targets_File) {
+    std::error_code Ignored;
+    if (!std::filesystem::exists(*Options.Targets_File, Ignored))
+      return Usage_Error(Err, "target file '" + *Options.Targets_File + "' not found");
+  }
   auto Catalogue = std::make_unique<TTarget_Catalogue>();
   try {
     TStderr_Messages Loader_Messages(Err, Progress, "");
-    Load_Targets(Settings.DataFileName, *Catalogue, TNumber_Format{Environment.Decimal_Separator},
-                 Loader_Messages);
+    const TLoad_Outcome Outcome = Load_Targets(
+        Settings.DataFileName, *Catalogue, TNumber_Format{Environment.Decimal_Separator}, Loader_Messages);
+    if (Outcome.Panel_Changed && Outcome.Panel_Text.starts_with("Too many"))
+      Print_Error(Err, Settings.DataFileName,
+                  "warning: " + Outcome.Panel_Text + ": only the first " + std::to_string(Max_Targets) +
+                      " targets are searched");
+  } catch (const TLine_Error& E) {
+    Print_Error(Err, Settings.DataFileName, "line " + std::to_string(E.Line) + ": " + E.what());
+    return Exit_Error;
   } catch (const std::exception& E) {
-    Err << Program << ": " << Settings.DataFileName << ": " << E.what() << '\n' << std::flush;
+    Print_Error(Err, Settings.DataFileName, E.what());
     return Exit_Error;
   }
 
@@ -571,15 +635,16 @@ int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment
   for (size_t k = 0; k < Count; ++k) {
     const std::string& File = Options.Files[k];
     Progress.Show(k + 1, Count, File);
-    TStderr_Messages File_Messages(Err, Progress, File + ": ");
-    const TMeasure_Result Result = Measure_File(File, *Catalogue, Settings, File_Messages);
+    TStderr_Messages File_Output(Err, Progress, File + ": ");
+    TFile_Messages File_Messages(File_Output);
+    const TMeasure_Result Result =
+        Measure_File(File, *Catalogue, Settings, File_Messages, TOpen_Options{Options.Fits_Crpix});
     Progress.Clear();
+    File_Messages.Flush();
     if (Result.Failed) {
-      // The reader's messages often name the file already; it is not named twice.
-      const bool Names_File = Result.Error.rfind(File + ": ", 0) == 0;
-      Err << Program << ": " << (Names_File ? "" : File + ": ") << Result.Error << '\n' << std::flush;
+      Print_Error(Err, File, Result.Error);
       Status = Exit_Error;
-    } else if (Result.Image.Last_Error != 0 && Status == Exit_All_Measured)
+    } else if (Result.Image.Last_Error != TResult_Code::Measured && Status == Exit_All_Measured)
       Status = Exit_Not_Measured;
     Out << (Options.Json ? Json_Line(Result) : Table_Row(Result, Layout, Settings.Max_Error)) << '\n'
         << std::flush;

@@ -3,9 +3,10 @@
 // table and JSON Lines output and the run over all files. main() reads the environment, the
 // locale and the terminal state and passes them in, so every piece here runs in-process.
 
-#include "settings/Settings.h"
 #include "catalogue/Target_Data.h"
 #include "image/Image_Model.h"
+#include "photometry/Photometry.h"
+#include "settings/Settings.h"
 #include "text/Messages.h"
 
 #include <cstdint>
@@ -16,12 +17,9 @@
 #include <vector>
 
 // Exit statuses of the command.
-constexpr int Exit_All_Measured = 0;  // every file ended with Last_Error 0
-constexpr int Exit_Not_Measured = 1;  // some file ended with another code
-constexpr int Exit_Error = 2;         // usage error, bad settings or target file, unreadable file
-
-// Largest aperture radius, gap or annulus width the command accepts, in pixels.
-constexpr uint32_t Max_Aperture_Pixels = 10000;
+constexpr int Exit_All_Measured = 0; // every file ended with Last_Error 0
+constexpr int Exit_Not_Measured = 1; // some file ended with another code
+constexpr int Exit_Error = 2;        // usage error, bad settings or target file, unreadable file
 
 // What the command line asks for. Each optional value overrides one setting.
 struct TMeasure_Options {
@@ -35,6 +33,7 @@ struct TMeasure_Options {
   std::optional<double> Dark_Current;
   std::optional<double> Max_Error;
   std::optional<bool> Snap_to_Centre;
+  bool Fits_Crpix = false; // CRPIX counts pixels from 1, as the FITS standard has it
   bool Json = false;
   std::vector<std::string> Files;
 };
@@ -76,11 +75,13 @@ struct TMeasure_Result {
 };
 
 // Opens Path in a fresh image model and, when it is plate-solved, analyses it against the
-// catalogue, as the program's Open Image command does. Reader findings go to Messages. An
-// error that abandons the file is caught and returned in Failed and Error. The image is
-// released before the function returns.
+// catalogue, through the same core step as the program's Open Image command. Reader
+// findings go to Messages, and a note when the header names distortion terms that are not
+// applied. An error that abandons the file is caught and returned in Failed and Error. The
+// pixels are released before the function returns.
 TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& Catalogue,
-                             const TSettings& Settings, TMessages& Messages);
+                             const TSettings& Settings, TMessages& Messages,
+                             const TOpen_Options& Options = {});
 
 // The state as the result panels show it: "Outburst" or "Quiescent" for a measurement,
 // "Not Plate Solved", "No star!", "No reference!", "No data!", "Not measured" for an

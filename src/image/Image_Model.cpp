@@ -9,7 +9,6 @@
 #include <cstring>
 #include <string_view>
 
-
 namespace {
 
 constexpr size_t Card_Length = 80;
@@ -101,22 +100,18 @@ void Convert_Words(uint16_t* Words, size_t Count, uint16_t Offset) {
 
 } // namespace
 
-void TImage_Model::Open_File(const std::string& FName, TMessages& Messages) {
+void TImage_Model::Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options) {
   WCS_Calculator = TWCS();
-  WCS1.coorflip = false;
-  WCS1.longpole = 180.0;
-  WCS1.lngcor = nullptr;
-  WCS1.latcor = nullptr;
-  WCS1.rodeg = 57.295779;
+  WCS1 = TWCSRecord();
+  // CRPIX read as the FITS standard counts pixels, from 1, moves to the 0-based convention.
+  const double Crpix_Offset = Options.Fits_Crpix ? 1.0 : 0.0;
   Caption_String = FName;
   FileName = FName;
 
   TInput_File File(FName);
   auto Abandon = [&FName](const std::string& Cause) { return TKorvane_Error(FName + ": " + Cause); };
 
-  KeyNames.clear();
-  Values.clear();
-  CommentStrings.clear();
+  Cards.clear();
   CD1_1_found = CD1_2_found = CD2_1_found = CD2_2_found = false;
 
   // Header: whole records until the one holding the END card.
@@ -132,7 +127,7 @@ void TImage_Model::Open_File(const std::string& FName, TMessages& Messages) {
                         : "file ends inside the header");
     for (size_t c = 0; c < Cards_Per_Record; ++c) {
       const std::string_view Card(Record + c * Card_Length, Card_Length);
-      const uint32_t i = static_cast<uint32_t>(KeyNames.size());
+      const uint32_t i = static_cast<uint32_t>(Cards.size());
       TCard_Parts Parts = Split_Card(Card);
       const std::string Key = Trim_Right_Controls(Parts.Key);
       if (Key == "END") {
@@ -141,9 +136,8 @@ void TImage_Model::Open_File(const std::string& FName, TMessages& Messages) {
       }
       if (Parts.Equals_Without_Blank)
         Messages.Show("\"= \" Expected!");
-      KeyNames.push_back(Latin1_To_UTF8(Key));
-      Values.push_back(Latin1_To_UTF8(Trim_Right_Controls(Parts.Value)));
-      CommentStrings.push_back(Latin1_To_UTF8(Trim_Left_Controls(Parts.Comment)));
+      Cards.push_back(THeader_Card{Latin1_To_UTF8(Key), Latin1_To_UTF8(Trim_Right_Controls(Parts.Value)),
+                                   Latin1_To_UTF8(Trim_Left_Controls(Parts.Comment))});
 
       // Keyword actions: every card, so the last occurrence of a keyword wins. Numbers
       // always use a decimal point, as FITS writes them.
@@ -166,12 +160,12 @@ void TImage_Model::Open_File(const std::string& FName, TMessages& Messages) {
           *Flags[Element] = true;
       } else if (Key == "CRPIX1") {
         const auto N = Number();
-        WCS1.crpix[0] = WCS1.xrefpix = N.value_or(0.0);
+        WCS1.crpix[0] = WCS1.xrefpix = N ? *N - Crpix_Offset : 0.0;
         if (N)
           CRPIX1_found = true;
       } else if (Key == "CRPIX2") {
         const auto N = Number();
-        WCS1.crpix[1] = WCS1.yrefpix = N.value_or(0.0);
+        WCS1.crpix[1] = WCS1.yrefpix = N ? *N - Crpix_Offset : 0.0;
         if (N)
           CRPIX2_found = true;
       } else if (Key == "CRVAL1") {
@@ -192,65 +186,52 @@ void TImage_Model::Open_File(const std::string& FName, TMessages& Messages) {
         WCS1.longpole = Number().value_or(180.0);
       } else if (Key == "FILTER") {
         if (Value.size() < 2)
-          throw Abandon("FILTER value '" + Latin1_To_UTF8(Value) +
-                        "' is too short to give a filter letter");
+          throw Abandon("FILTER value '" + Latin1_To_UTF8(Value) + "' is too short to give a filter letter");
         Image_Filter_Letter = Value[1];
       }
     }
   }
 
-  // Plate-solved decision.
-  if (CD1_1_found && CD1_2_found && CD2_1_found && CD2_2_found && CRPIX1_found && CRPIX2_found &&
-      CRVAL1_found && CRVAL2_found) {
-    Plate_Solved = true;
-    WCS1.rotmat = true;
-    try {
-      Invert_CD_Matrix(WCS1);
-    } catch (const TKorvane_Error& Error) {
-      throw Abandon(Error.what());
-    }
-  } else {
-    Last_Error = 2;
-    Plate_Solved = false;
-    WCS1.rotmat = false;
+  try {
+    Decide_Plate_Solved();
+  } catch (const TKorvane_Error& Error) {
+    throw Abandon(Error.what());
   }
 
   // Mandatory keywords by position: findings only, in this order.
-  if (KeyNames[0] != "SIMPLE")
+  if (Cards[0].Key != "SIMPLE")
     Messages.Show("SIMPLE keyword not found!");
-  else if (Values[0] != "T")
+  else if (Cards[0].Value != "T")
     Messages.Show("Not a simple FITs Format!");
-  if (KeyNames[1] != "BITPIX") {
+  if (Cards[1].Key != "BITPIX") {
     Messages.Show("BITPIX keyword not found!");
   } else {
-    const auto Bits = Try_Str_To_Int(Values[1], -32768, 32767);
+    const auto Bits = Try_Str_To_Int(Cards[1].Value, -32768, 32767);
     if (!Bits)
-      throw Abandon("BITPIX value '" + Values[1] + "' is not an integer in -32768..32767");
+      throw Abandon("BITPIX value '" + Cards[1].Value + "' is not an integer in -32768..32767");
     BitPix = static_cast<int16_t>(*Bits);
   }
   if (BitPix != 16)
     Messages.Show("Not a 16 bit image!");
-  if (KeyNames[2] != "NAXIS") {
+  if (Cards[2].Key != "NAXIS") {
     Messages.Show("NAXIS keyword not found!");
   } else {
-    const auto Axes = Try_Str_To_Int(Values[2]);
+    const auto Axes = Try_Str_To_Int(Cards[2].Value);
     if (!Axes)
-      throw Abandon("NAXIS value '" + Values[2] + "' is not an integer");
+      throw Abandon("NAXIS value '" + Cards[2].Value + "' is not an integer");
     if (*Axes != 2)
       Messages.Show("Not a 2 dimensional image!");
   }
   // Data of another sample size would be read as garbage.
   if (BitPix != 16)
-    throw Abandon(KeyNames[1] == "BITPIX"
-                      ? "BITPIX " + std::to_string(BitPix) + " is not supported; only 16-bit images can be read"
-                      : "no BITPIX keyword; only 16-bit images can be read");
+    throw Abandon(Cards[1].Key == "BITPIX" ? "BITPIX " + std::to_string(BitPix) +
+                                                 " is not supported; only 16-bit images can be read"
+                                           : "no BITPIX keyword; only 16-bit images can be read");
 
   // Keywords by search, first occurrence from index 3 on.
   auto Find = [this](std::string_view Key) -> const std::string* {
-    for (size_t k = 3; k <= NKeys; ++k)
-      if (KeyNames[k] == Key)
-        return &Values[k];
-    return nullptr;
+    const THeader_Card* Card = Find_Card(Key, 3);
+    return Card != nullptr ? &Card->Value : nullptr;
   };
   auto Size_Value = [&](std::string_view Key) -> uint16_t {
     const std::string* Text = Find(Key);
@@ -284,7 +265,7 @@ void TImage_Model::Open_File(const std::string& FName, TMessages& Messages) {
     Messages.Show("BScale <> 1.0 not supported!");
 
   // Data: refuse before allocating when the file cannot hold the rows the header promises.
-  const uint64_t Data_Start = static_cast<uint64_t>(KeyNames.size()) * Card_Length;
+  const uint64_t Data_Start = static_cast<uint64_t>(Cards.size()) * Card_Length;
   const uint64_t Row_Bytes = uint64_t{2} * XSize;
   const uint64_t Data_Bytes = Row_Bytes * YSize;
   if (File.Size() < Data_Start || File.Size() - Data_Start < Data_Bytes)
@@ -311,4 +292,40 @@ void TImage_Model::Open_File(const std::string& FName, TMessages& Messages) {
   if (XSize == 0 || YSize == 0)
     throw Abandon(std::string(XSize == 0 ? "NAXIS1" : "NAXIS2") +
                   " is missing or 0: the image has no pixels to show or measure");
+}
+
+void TImage_Model::Decide_Plate_Solved() {
+  Plate_Solved = CD1_1_found && CD1_2_found && CD2_1_found && CD2_2_found && CRPIX1_found && CRPIX2_found &&
+                 CRVAL1_found && CRVAL2_found;
+  WCS1.rotmat = Plate_Solved;
+  if (Plate_Solved)
+    Invert_CD_Matrix(WCS1);
+  else
+    Last_Error = TResult_Code::Not_Plate_Solved;
+}
+
+const THeader_Card* TImage_Model::Find_Card(std::string_view Key, size_t From) const {
+  for (size_t k = From; k <= NKeys && k < Cards.size(); ++k)
+    if (Cards[k].Key == Key)
+      return &Cards[k];
+  return nullptr;
+}
+
+std::string TImage_Model::Distortion_Note() const {
+  for (const char* Key : {"CTYPE1", "CTYPE2"}) {
+    const THeader_Card* Card = Find_Card(Key);
+    if (Card == nullptr)
+      continue;
+    // A string value: quotes around it, blanks inside them at the end.
+    std::string_view Type = Card->Value;
+    if (Type.size() >= 2 && Type.front() == '\'' && Type.back() == '\'')
+      Type = Type.substr(1, Type.size() - 2);
+    while (!Type.empty() && Type.back() == ' ')
+      Type.remove_suffix(1);
+    if (Type.ends_with("-SIP"))
+      return std::string(Key) + " is '" + std::string(Type) +
+             "': its distortion terms are not applied, so stars far from the reference pixel may be "
+             "misplaced";
+  }
+  return {};
 }

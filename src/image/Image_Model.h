@@ -2,6 +2,7 @@
 // The image model: what one opened FITS image holds, and its reader Open_File.
 // The window that shows the image owns one of these.
 
+#include "photometry/Result_Code.h"
 #include "text/Messages.h"
 #include "wcs/Unit_WCS.h"
 
@@ -9,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -42,9 +44,7 @@ private:
   // Value-initialisation of a new element does nothing; Allocate still fills with zeros.
   template <class T> struct TNo_Init_Allocator : std::allocator<T> {
     using value_type = T;
-    template <class U> struct rebind {
-      using other = TNo_Init_Allocator<U>;
-    };
+    template <class U> struct rebind { using other = TNo_Init_Allocator<U>; };
     TNo_Init_Allocator() = default;
     template <class U> TNo_Init_Allocator(const TNo_Init_Allocator<U>&) noexcept {}
     template <class U> void construct(U* Where) noexcept { ::new (static_cast<void*>(Where)) U; }
@@ -55,6 +55,21 @@ private:
   std::vector<uint16_t, TNo_Init_Allocator<uint16_t>> Pixels;
   uint32_t Width = 0;
   uint32_t Height = 0;
+};
+
+// One 80-byte header card: keyword, value and comment, as UTF-8 text.
+struct THeader_Card {
+  std::string Key;     // columns 1 to 8, trailing blanks removed
+  std::string Value;   // as written (quotes kept), trailing blanks removed
+  std::string Comment; // after the '/', leading blanks removed
+};
+
+// How the FITS reader takes the header.
+struct TOpen_Options {
+  // CRPIX as the FITS standard defines it (the first pixel is 1): 1 is subtracted as it is
+  // read, so that every later step works in the program's 0-based convention. Off, CRPIX
+  // is used as it stands.
+  bool Fits_Crpix = false;
 };
 
 class TImage_Model {
@@ -68,60 +83,71 @@ public:
   std::string FileName;
   std::string Caption_String;
   // Every card read, in file order, END and the blank cards after it included.
-  std::vector<std::string> KeyNames;
-  std::vector<std::string> Values;
-  std::vector<std::string> CommentStrings;
+  std::vector<THeader_Card> Cards;
   uint32_t NKeys = 0; // index of the END card
-  uint16_t XSize = 0;
-  uint16_t YSize = 0;
+  uint16_t XSize = 0; // columns [px]
+  uint16_t YSize = 0; // rows [px]
 
   bool Plate_Solved = false;
   TWCS WCS_Calculator;
   TWCSRecord WCS1;
 
   // --- display state, set up when the image is shown ---
-  std::vector<uint32_t> Histogram; // pixels of each value 0..65535
-  uint16_t BlackPoint = 0, WhitePoint = 0;
-  uint16_t Start_BlackPoint = 0, Start_WhitePoint = 0; // stretch when a drag began
+  std::vector<uint32_t> Histogram;                     // pixels of each value 0..65535
+  uint16_t BlackPoint = 0, WhitePoint = 0;             // ADU
+  uint16_t Start_BlackPoint = 0, Start_WhitePoint = 0; // stretch when a drag began, ADU
   int32_t Current_Scale = 0;                           // index into the scale list
 
   // --- observation values ---
-  double JD = 0.0;
+  double JD = 0.0; // Julian date of mid-exposure, days (the header's JD is the start)
   double AirMass = 1.0;
-  double Exposure = 0.0;
-  std::string Date_Obs;
+  double Exposure = 0.0; // seconds
+  std::string Date_Obs;  // DATE-OBS as written, quotes included
   char Image_Filter_Letter = '\0';
 
-  // --- marks ---
-  double ObjectX = 0.0, ObjectY = 0.0;
-  double NewX = 0.0, NewY = 0.0;
+  // --- marks: positions in 0-based pixels (column, row) ---
+  double ObjectX = 0.0, ObjectY = 0.0; // the variable star
+  double NewX = 0.0, NewY = 0.0;       // centre of the star measured last, after recentring
   std::string ObjectName;
   bool Object_Marked = false;
-  double ReferenceX = 0.0, ReferenceY = 0.0;
+  double ReferenceX = 0.0, ReferenceY = 0.0; // the comparison star; follows recentring
   std::string ReferenceName;
   bool Reference_Marked = false;
-  double Reference_Mag = 0.0;
+  double Reference_Mag = 0.0; // catalogue magnitude of the comparison star
   char Ref_Filter_Letter = '\0';
 
-  // --- measurement ---
-  double Npap_real = 0.0;
-  int32_t Npan = 0;
-  double Net_Flux = 0.0;
-  double Sky_Fluxpp = 0.0;
-  double Ref_Background = 0.0;
-  double Star_Background = 0.0;
-  int32_t Last_Error = 1;
-  double Magnitude = 0.0;
-  double Std_Error = 0.0;
-  int32_t Less_Than = 0;
-  double CMag = 0.0;
+  // --- measurement (the star measured last is, after a full measurement, the comparison) ---
+  double Npap_real = 0.0;       // sum of the aperture's pixel weights of the last star, pixels
+  int32_t Npan = 0;             // annulus pixels kept by the last clipping pass of the last star
+  double Net_Flux = 0.0;        // signal of the last star, ADU (at least 50)
+  double Sky_Fluxpp = 0.0;      // sky of the last star, ADU per pixel
+  double Ref_Background = 0.0;  // sky around the VARIABLE (the first star measured), ADU per pixel
+  double Star_Background = 0.0; // sky around the COMPARISON star (the second), ADU per pixel
+  TResult_Code Last_Error = TResult_Code::Not_Measured;
+  double Magnitude = 0.0; // the variable's magnitude, or its limit when Less_Than is 1
+  double Std_Error = 0.0; // standard error of Magnitude, magnitudes
+  int32_t Less_Than = 0;  // 1: the variable is fainter than Magnitude
+  double CMag = 0.0;      // instrumental magnitude of the comparison star, from electrons per second
   bool Outburst = false;
-  double Threshold = 0.0;
+  double Threshold = 0.0; // outburst threshold of the target, magnitudes
   std::string ChartName;
   bool AAVSO_Written = false;
 
   // Reads the FITS file at FName into this model. Findings that do not stop the reading go
   // to Messages; a condition that stops it throws TKorvane_Error naming the cause and the
   // file. Called once, on a fresh model.
-  void Open_File(const std::string& FName, TMessages& Messages);
+  void Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options = {});
+
+  // Decides from the world-coordinate keywords found whether the image is plate-solved:
+  // all of CRVAL1/2, CRPIX1/2 and CD1_1..CD2_2. Sets Plate_Solved and WCS1.rotmat, inverts
+  // the CD matrix (TKorvane_Error when it is singular) or sets Last_Error to
+  // Not_Plate_Solved.
+  void Decide_Plate_Solved();
+
+  // The first card named Key at index From or later, up to the END card; null when none.
+  const THeader_Card* Find_Card(std::string_view Key, size_t From = 0) const;
+
+  // The distortion projection named by CTYPE1 or CTYPE2 when it ends in "-SIP" (its
+  // terms are not applied); empty otherwise.
+  std::string Distortion_Note() const;
 };

@@ -31,8 +31,13 @@ int Nearest_Target(const TTarget_Catalogue& Catalogue, double RA0, double Dec0, 
 }
 
 bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue, const TSettings& Settings) {
+  return Analyse_Image(Image, Catalogue, Measure_Settings_Of(Settings));
+}
+
+bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue,
+                   const TMeasure_Settings& Settings) {
   if (!Image.Plate_Solved) {
-    Image.Last_Error = 2;
+    Image.Last_Error = TResult_Code::Not_Plate_Solved;
     return false;
   }
   if (Catalogue.NTargets <= 0)
@@ -47,7 +52,7 @@ bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue, cons
   // Only when nothing lies closer than the starting distance is entry 1 marked, unnamed.
   Mark_Object(Image, TSkyPosition{T.RA, T.Dec}, Found ? T.Name : std::string());
   if (T.RName.empty()) {
-    Image.Last_Error = 5;
+    Image.Last_Error = TResult_Code::No_Data;
     return false;
   }
   Image.ChartName = T.ChartName;
@@ -61,4 +66,10 @@ bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue, cons
   // A limit says only that the star is fainter: never an outburst. At the threshold: quiescent.
   Image.Outburst = Image.Less_Than == 0 && Image.Magnitude < T.Threshold;
   return true;
+}
+
+bool Open_And_Analyse(TImage_Model& Image, const std::string& Path, const TTarget_Catalogue& Catalogue,
+                      const TMeasure_Settings& Settings, TMessages& Messages, const TOpen_Options& Options) {
+  Image.Open_File(Path, Messages, Options);
+  return Image.Plate_Solved && Analyse_Image(Image, Catalogue, Settings);
 }

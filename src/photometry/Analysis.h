@@ -1,9 +1,13 @@
 #pragma once
 // The analysis of one opened image: nearest catalogue target, marks, measurement, outburst.
 
-#include "settings/Settings.h"
 #include "catalogue/Target_Data.h"
 #include "image/Image_Model.h"
+#include "photometry/Photometry.h"
+#include "settings/Settings.h"
+#include "text/Messages.h"
+
+#include <string>
 
 // Index (0-based) of the catalogue entry nearest to the reference sky position (RA0, Dec0
 // in degrees), by the plain Euclidean distance in degrees of RA and Dec; the first of
@@ -12,5 +16,16 @@
 int Nearest_Target(const TTarget_Catalogue& Catalogue, double RA0, double Dec0, bool& Found);
 
 // Analyses an opened image against the catalogue. True when target and reference star were
-// measured and the measurement ended with code 0.
+// measured and the measurement ended with Measured. An image that is not plate-solved gets
+// Not_Plate_Solved; with an empty catalogue nothing changes.
+bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue,
+                   const TMeasure_Settings& Settings);
 bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue, const TSettings& Settings);
+
+// The step every caller takes for one file: Open_File on a fresh model, then, when the
+// image is plate-solved, Analyse_Image. Reader findings go to Messages; an error that stops
+// the reading or the measurement is thrown (TKorvane_Error) and leaves Image as far as it
+// got. True when the analysis ended with Measured.
+bool Open_And_Analyse(TImage_Model& Image, const std::string& Path, const TTarget_Catalogue& Catalogue,
+                      const TMeasure_Settings& Settings, TMessages& Messages,
+                      const TOpen_Options& Options = {});

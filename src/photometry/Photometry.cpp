@@ -21,10 +21,10 @@ constexpr double Diagonal = 1.414;
 constexpr int Recentring_Passes = 50;
 constexpr int Max_Clipping_Passes = 10;
 constexpr int32_t No_Previous_Count = 99999;
-constexpr double Minimum_Net_Flux = 50.0;    // ADU
-constexpr double Minimum_Signal = 50.0;      // electrons
-constexpr double Error_Factor = 1.0857;      // 2.5 / ln 10
-constexpr double Limit_Factor = 0.84836;     // 1 / 1.0857^2
+constexpr double Minimum_Net_Flux = 50.0; // ADU
+constexpr double Minimum_Signal = 50.0;   // electrons
+constexpr double Error_Factor = 1.0857;   // 2.5 / ln 10
+constexpr double Limit_Factor = 0.84836;  // 1 / 1.0857^2
 constexpr double Digitisation = 0.289;
 constexpr double Start_Limit_Signal = 500.0; // electrons
 constexpr int Max_Limit_Rounds = 10;
@@ -43,7 +43,7 @@ std::optional<int64_t> Round_Centre(double V) {
 
 // Column 0 and row 0 lie outside the measurable area; the last column and row inside it.
 bool Measurable(const TImage_Model& Image, std::optional<int64_t> xc, std::optional<int64_t> yc) {
-  return xc && yc && *xc > 0 && *xc < Image.XSize && *yc > 0 && *yc < Image.YSize;
+  return xc && yc && *xc > 0 && *xc<Image.XSize&& * yc> 0 && *yc < Image.YSize;
 }
 
 struct TAperture_Sums {
@@ -52,7 +52,8 @@ struct TAperture_Sums {
 
 // One pass of the weighted aperture: distances from the exact centre (X, Y), the box
 // around the rounded centre (xc, yc), cut at the image's edges.
-TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, double Y, int64_t xc, int64_t yc) {
+TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, double Y, int64_t xc,
+                             int64_t yc) {
   const int64_t XSize = Image.XSize, YSize = Image.YSize;
   const int64_t i0 = xc < R + 1 ? 0 : xc - R - 1;
   const int64_t i1 = std::min(xc + R + 1, XSize - 1);
@@ -130,20 +131,14 @@ TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, dou
   return Sums;
 }
 
-// What one star's measurement leaves behind. Annulus_Count is the exact number of annulus
-// pixels kept; Npan saturates at the largest signed 32-bit value.
-struct TStar_Result {
-  int64_t Annulus_Count = 0;
-};
-
 // The sky level from the annulus around the rounded centre (xc, yc), by iterative clipping
 // of the histogram of its pixel values. Returns false when the annulus holds no pixel of
 // the image. Counts are 32-bit and sums 64-bit, so no annulus size can overflow them.
-bool Sky_Level(const TImage_Model& Image, int64_t R, const TSettings& Settings, int64_t xc, int64_t yc,
-               double& Sky, int64_t& Count) {
+bool Sky_Level(const TImage_Model& Image, const TAperture& Aperture, int64_t xc, int64_t yc, double& Sky,
+               int64_t& Count) {
   const int64_t XSize = Image.XSize, YSize = Image.YSize;
-  const int64_t r_in = R + static_cast<int64_t>(Settings.Gap);
-  const int64_t r_out = r_in + static_cast<int64_t>(Settings.Annulus);
+  const int64_t r_in = static_cast<int64_t>(Aperture.Radius) + static_cast<int64_t>(Aperture.Gap);
+  const int64_t r_out = r_in + static_cast<int64_t>(Aperture.Annulus);
   const double lim_in = (static_cast<double>(r_in) + 0.5) * (static_cast<double>(r_in) + 0.5);
   const double lim_out = (static_cast<double>(r_out) + 0.5) * (static_cast<double>(r_out) + 0.5);
   const int64_t i0 = xc < r_out ? 0 : xc - r_out;
@@ -216,52 +211,9 @@ bool Sky_Level(const TImage_Model& Image, int64_t R, const TSettings& Settings, 
   return true;
 }
 
-bool Measure_One(TImage_Model& Image, const TSettings& Settings, bool Snap, double X, double Y,
-                 TStar_Result& Result) {
-  if (Image.Image_Array.Columns() != Image.XSize || Image.Image_Array.Rows() != Image.YSize)
-    throw TKorvane_Error("The image holds no pixel data: open the FITS file before measuring");
-  const int64_t R = Settings.Radius;
-  auto xc = Round_Centre(X), yc = Round_Centre(Y);
-  TAperture_Sums Sums;
-  int Passes = 0;
-  for (;;) {
-    if (!Measurable(Image, xc, yc))
-      return false;
-    Sums = Aperture_Pass(Image, R, X, Y, *xc, *yc);
-    Image.Npap_real = Sums.Npap;
-    if (!Snap)
-      break;
-    if (Sums.S <= 0.0)
-      throw TKorvane_Error("The aperture holds no light (all its pixels are 0), so the star cannot be "
-                           "centred: check the reference star's position or turn off Snap_to_Centre");
-    X += Sums.Sx / Sums.S;
-    Y += Sums.Sy / Sums.S;
-    xc = Round_Centre(X);
-    yc = Round_Centre(Y);
-    if (++Passes >= Recentring_Passes)
-      break;
-  }
-  // After the last shift the centroid lies within the image, so its rounding exists.
-  if (!xc || !yc)
-    return false;
-
-  double Sky = 0.0;
-  int64_t Count = 0;
-  if (!Sky_Level(Image, R, Settings, *xc, *yc, Sky, Count))
-    return false;
-
-  Image.NewX = X;
-  Image.NewY = Y;
-  Image.Sky_Fluxpp = Sky;
-  Image.Npan = static_cast<int32_t>(std::min<int64_t>(Count, std::numeric_limits<int32_t>::max()));
-  Image.Net_Flux = std::max(Sums.S - Sky * Sums.Npap, Minimum_Net_Flux);
-  Result.Annulus_Count = Count;
-  return true;
-}
-
 struct TNoise_Model {
-  double n = 0.0;          // aperture pixels, the target's Npap_real rounded
-  double Per_Pixel = 0.0;  // DC * Exposure + RN^2 + 0.289 * G^2, without the sky term
+  double n = 0.0;         // aperture pixels, the target's Npap_real rounded
+  double Per_Pixel = 0.0; // DC * Exposure + RN^2 + 0.289 * G^2, without the sky term
   double Gain = 0.0;
 };
 
@@ -314,42 +266,145 @@ void Mark_Reference(TImage_Model& Image, const TSkyPosition& Pos, const std::str
   Image.Ref_Filter_Letter = Filter;
 }
 
+TMeasure_Settings Measure_Settings_Of(const TSettings& S) {
+  TMeasure_Settings M;
+  M.Aperture = TAperture{S.Radius, S.Gap, S.Annulus};
+  M.Camera = TCamera{S.Gain, S.Readout_Noise, S.Dark_Current};
+  M.Max_Error = S.Max_Error;
+  M.Snap_to_Centre = S.Snap_to_Centre;
+  return M;
+}
+
+void Check_Measure_Settings(const TMeasure_Settings& S) {
+  Require_Finite(S.Camera.Readout_Noise, "Readout_Noise");
+  Require_Finite(S.Camera.Dark_Current, "Dark_Current");
+  Require_Finite(S.Max_Error, "Max_Error");
+  const std::string Range = " to " + std::to_string(Max_Aperture_Pixels) + " pixels";
+  const auto Pixels = [&](uint32_t Value, const char* Name, uint32_t Min) {
+    if (Value < Min || Value > Max_Aperture_Pixels)
+      throw TKorvane_Error(std::string(Name) + " is " + std::to_string(Value) + ": it must be from " +
+                           std::to_string(Min) + Range);
+  };
+  Pixels(S.Aperture.Radius, "Radius", 1);
+  Pixels(S.Aperture.Annulus, "Annulus", 1);
+  Pixels(S.Aperture.Gap, "Gap", 0);
+  const auto Not_Negative = [](double Value, const char* Name, const char* Unit) {
+    if (Value < 0.0)
+      throw TKorvane_Error(std::string(Name) + " is " + Format_Fixed(Value, 0, 3, '.') +
+                           ": it must be 0 or more " + Unit);
+  };
+  Not_Negative(S.Camera.Readout_Noise, "Readout_Noise", "electrons");
+  Not_Negative(S.Camera.Dark_Current, "Dark_Current", "electrons per pixel per second");
+  if (!(S.Max_Error > 0.0))
+    throw TKorvane_Error("Max_Error is " + Format_Fixed(S.Max_Error, 0, 3, '.') +
+                         ": the largest acceptable error must be more than 0 magnitudes");
+}
+
+TStar_Measurement Measure_One_Star(const TImage_Model& Image, const TAperture& Aperture, bool Snap, double X,
+                                   double Y) {
+  if (Image.Image_Array.Columns() != Image.XSize || Image.Image_Array.Rows() != Image.YSize)
+    throw TKorvane_Error("The image holds no pixel data: open the FITS file before measuring");
+  const int64_t R = Aperture.Radius;
+  TStar_Measurement M;
+  auto xc = Round_Centre(X), yc = Round_Centre(Y);
+  TAperture_Sums Sums;
+  for (;;) {
+    if (!Measurable(Image, xc, yc))
+      return M;
+    Sums = Aperture_Pass(Image, R, X, Y, *xc, *yc);
+    M.Npap_real = Sums.Npap;
+    ++M.Passes;
+    if (!Snap)
+      break;
+    if (Sums.S <= 0.0)
+      throw TKorvane_Error("The aperture holds no light (all its pixels are 0), so the star cannot be "
+                           "centred: check the reference star's position or turn off Snap_to_Centre");
+    X += Sums.Sx / Sums.S;
+    Y += Sums.Sy / Sums.S;
+    xc = Round_Centre(X);
+    yc = Round_Centre(Y);
+    if (M.Passes >= Recentring_Passes)
+      break;
+  }
+  // After the last shift the centroid lies within the image, so its rounding exists.
+  if (!xc || !yc)
+    return M;
+
+  double Sky = 0.0;
+  int64_t Count = 0;
+  if (!Sky_Level(Image, Aperture, *xc, *yc, Sky, Count))
+    return M;
+  M.Measured = true;
+  M.X = X;
+  M.Y = Y;
+  M.Sky_Fluxpp = Sky;
+  M.Annulus_Count = Count;
+  M.Net_Flux = std::max(Sums.S - Sky * Sums.Npap, Minimum_Net_Flux);
+  return M;
+}
+
+namespace {
+
+// The one place a star's measurement reaches the image's fields. Npan saturates at the
+// largest signed 32-bit value.
+void Write_Star(TImage_Model& Image, const TStar_Measurement& M) {
+  if (M.Passes > 0)
+    Image.Npap_real = M.Npap_real;
+  if (!M.Measured)
+    return;
+  Image.NewX = M.X;
+  Image.NewY = M.Y;
+  Image.Sky_Fluxpp = M.Sky_Fluxpp;
+  Image.Npan = static_cast<int32_t>(std::min<int64_t>(M.Annulus_Count, std::numeric_limits<int32_t>::max()));
+  Image.Net_Flux = M.Net_Flux;
+}
+
+} // namespace
+
+bool Measure_Star(TImage_Model& Image, const TAperture& Aperture, bool Snap, double X, double Y) {
+  const TStar_Measurement M = Measure_One_Star(Image, Aperture, Snap, X, Y);
+  Write_Star(Image, M);
+  return M.Measured;
+}
+
 bool Measure_Star(TImage_Model& Image, const TSettings& Settings, bool Snap, double X, double Y) {
-  TStar_Result Result;
-  return Measure_One(Image, Settings, Snap, X, Y, Result);
+  return Measure_Star(Image, Measure_Settings_Of(Settings).Aperture, Snap, X, Y);
 }
 
 bool Measure_Magnitude(TImage_Model& Image, const TSettings& Settings) {
-  const double G = Settings.Gain;
-  Require_Finite(Settings.Readout_Noise, "Readout_Noise");
-  Require_Finite(Settings.Dark_Current, "Dark_Current");
-  Require_Finite(Settings.Max_Error, "Max_Error");
-  Require_Finite(Image.Reference_Mag, "The reference star's magnitude");
+  return Measure_Magnitude(Image, Measure_Settings_Of(Settings));
+}
 
-  bool ok = true;
-  TStar_Result Star;
+bool Measure_Magnitude(TImage_Model& Image, const TMeasure_Settings& Settings) {
+  Check_Measure_Settings(Settings);
+  Require_Finite(Image.Reference_Mag, "The reference star's magnitude");
+  const double G = Settings.Camera.Gain;
 
   // The target is never recentred.
-  if (!Measure_One(Image, Settings, false, Image.ObjectX, Image.ObjectY, Star)) {
-    Image.Last_Error = 3;
+  const TStar_Measurement Target =
+      Measure_One_Star(Image, Settings.Aperture, false, Image.ObjectX, Image.ObjectY);
+  if (!Target.Measured) {
+    Write_Star(Image, Target);
+    Image.Last_Error = TResult_Code::No_Star;
     return false;
   }
-  const double E_t = std::max(Image.Net_Flux * G, Minimum_Signal);
-  Image.Ref_Background = Image.Sky_Fluxpp;
+  const double E_t = std::max(Target.Net_Flux * G, Minimum_Signal);
   TNoise_Model Model;
-  Model.n = static_cast<double>(Round_Half_Even(Image.Npap_real).value_or(0));
+  Model.n = static_cast<double>(Round_Half_Even(Target.Npap_real).value_or(0));
   Model.Gain = G;
-  Model.Per_Pixel = Settings.Dark_Current * Image.Exposure + Settings.Readout_Noise * Settings.Readout_Noise +
-                    Digitisation * G * G;
-  const double N_t = Noise(Model, E_t, static_cast<double>(Star.Annulus_Count), Image.Sky_Fluxpp);
+  Model.Per_Pixel = Settings.Camera.Dark_Current * Image.Exposure +
+                    Settings.Camera.Readout_Noise * Settings.Camera.Readout_Noise + Digitisation * G * G;
+  const double N_t = Noise(Model, E_t, static_cast<double>(Target.Annulus_Count), Target.Sky_Fluxpp);
 
-  if (!Measure_One(Image, Settings, Settings.Snap_to_Centre, Image.ReferenceX, Image.ReferenceY, Star)) {
-    Image.Last_Error = 4;
+  const TStar_Measurement Reference =
+      Measure_One_Star(Image, Settings.Aperture, Settings.Snap_to_Centre, Image.ReferenceX, Image.ReferenceY);
+  if (!Reference.Measured) {
+    Write_Star(Image, Target);
+    Image.Ref_Background = Target.Sky_Fluxpp;
+    Write_Star(Image, Reference);
+    Image.Last_Error = TResult_Code::No_Reference;
     return false;
   }
-  // The mark follows the recentred position.
-  Image.ReferenceX = Image.NewX;
-  Image.ReferenceY = Image.NewY;
   // The reference star's instrumental magnitude is electrons per second: it has no value
   // without a gain or an exposure time. Stop here with what to fix, before any result is
   // written; Last_Error keeps its earlier value.
@@ -361,21 +416,21 @@ bool Measure_Magnitude(TImage_Model& Image, const TSettings& Settings) {
     throw TKorvane_Error("Exposure is 0: the image has no EXPOSURE keyword");
   if (!(Image.Exposure > 0.0) || !std::isfinite(Image.Exposure))
     throw TKorvane_Error("Exposure must be a positive number of seconds: check the image's EXPOSURE keyword");
-  double E_r = Image.Net_Flux * G;
-  Image.CMag = -2.5 * std::log10(E_r / Image.Exposure);
+  double E_r = Reference.Net_Flux * G;
+  const double CMag = -2.5 * std::log10(E_r / Image.Exposure);
   E_r = std::max(E_r, Minimum_Signal);
-  Image.Star_Background = Image.Sky_Fluxpp;
-  const double nb_r = static_cast<double>(Star.Annulus_Count);
-  const double s_r = Image.Sky_Fluxpp;
+  const double nb_r = static_cast<double>(Reference.Annulus_Count);
+  const double s_r = Reference.Sky_Fluxpp;
   const double N_r = Noise(Model, E_r, nb_r, s_r);
 
-  Image.Magnitude = Image.Reference_Mag - 2.5 * std::log10(E_t / E_r);
+  double Magnitude = Image.Reference_Mag - 2.5 * std::log10(E_t / E_r);
   // With N 0 (no noise at all) the ratio is infinite and its share of the error 0.
   const double Inv_SNR_t2 = (N_t / E_t) * (N_t / E_t);
   const double Inv_SNR_r2 = (N_r / E_r) * (N_r / E_r);
-  Image.Std_Error = Error_Factor * std::sqrt(Inv_SNR_t2 + Inv_SNR_r2);
+  const double Std_Error = Error_Factor * std::sqrt(Inv_SNR_t2 + Inv_SNR_r2);
 
   // The signal at which the target's error would reach Max_Error, by fixed-point iteration.
+  bool Limit_Reached = true;
   const double Q = Limit_Factor * Settings.Max_Error * Settings.Max_Error - Inv_SNR_r2;
   double B = Start_Limit_Signal;
   for (int Round = 1;; ++Round) {
@@ -383,8 +438,7 @@ bool Measure_Magnitude(TImage_Model& Image, const TSettings& Settings) {
     if (Q < Smallest_Q) {
       // The reference star's own noise already exceeds the acceptable error.
       B = Start_Limit_Signal;
-      Image.Last_Error = 4;
-      ok = false;
+      Limit_Reached = false;
     } else {
       B = Noise(Model, A, nb_r, s_r) * std::sqrt(1.0 / Q);
     }
@@ -393,16 +447,25 @@ bool Measure_Magnitude(TImage_Model& Image, const TSettings& Settings) {
   }
   const double E_lim = B;
   // E_lim 0 (an enormous Max_Error) puts the limit at infinity: nothing is fainter.
-  if (E_lim > 0.0 && Image.Magnitude > Image.Reference_Mag - 2.5 * std::log10(E_lim / E_r)) {
-    Image.Magnitude = Image.Reference_Mag - 2.5 * std::log10(E_lim / E_r);
-    Image.Less_Than = 1;
-  } else {
-    Image.Less_Than = 0;
+  int32_t Less_Than = 0;
+  if (E_lim > 0.0 && Magnitude > Image.Reference_Mag - 2.5 * std::log10(E_lim / E_r)) {
+    Magnitude = Image.Reference_Mag - 2.5 * std::log10(E_lim / E_r);
+    Less_Than = 1;
   }
 
+  // Every number is known: the results are written together.
+  Write_Star(Image, Target);
+  Image.Ref_Background = Target.Sky_Fluxpp;
+  Write_Star(Image, Reference);
+  // The mark follows the recentred position.
+  Image.ReferenceX = Reference.X;
+  Image.ReferenceY = Reference.Y;
+  Image.Star_Background = Reference.Sky_Fluxpp;
+  Image.CMag = CMag;
+  Image.Magnitude = Magnitude;
+  Image.Std_Error = Std_Error;
+  Image.Less_Than = Less_Than;
   // The marks are not painted here: the image window repaints both after this call.
-  if (!ok)
-    return false;
-  Image.Last_Error = 0;
-  return true;
+  Image.Last_Error = Limit_Reached ? TResult_Code::Measured : TResult_Code::No_Reference;
+  return Limit_Reached;
 }

@@ -5,6 +5,7 @@
 #include "text/Number_Format.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
@@ -12,33 +13,66 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 // A real settings file is a few hundred bytes. Only its first 20 lines are used, so a huge
-// or endless file is read no further than this; a file whose values do not fit in it is
-// damaged and is reported as such.
+// or endless file is read no further than this; a file whose values do not fit in it, or
+// that is damaged, is not used at all.
 constexpr size_t Settings_Read_Limit = 1024 * 1024;
 
-const char* const Damaged_Text = "Invalid numeric input";
-
 // Sequential reader over the file's text, in the manner of a text file read with
-// read-number / read-line calls.
+// read-number / read-line calls. Each read stores into its setting or, when the value is
+// damaged or missing, leaves the setting alone and notes the line in Damage.
 class TSettings_Reader {
 public:
-  TSettings_Reader(std::string_view Content, bool Cut, const std::string& Path)
-      : Text(Content), Cut_Off(Cut), File_Path(Path) {}
+  TSettings_Reader(std::string_view Content, bool Cut, const std::string& Path,
+                   std::vector<TSettings_Damage>& Found)
+      : Text(Content), Cut_Off(Cut), File_Path(Path), Damage(Found) {}
 
   // Moves to the start of the next line (past the next LF), or to the end.
   void Skip_Line() {
     while (!At_End()) {
-      if (Text[Pos++] == '\n')
+      if (Text[Pos++] == '\n') {
+        ++Line;
         return;
+      }
     }
   }
 
+  // A whole line, without its line end, for the setting of file line Nominal_Line.
+  void Text_Line(std::string& Field, int Nominal_Line, const char* Name) {
+    if (At_End())
+      return Note_Missing(Nominal_Line, Name);
+    Field = Read_Line();
+  }
+
+  void Boolean_Line(bool& Field, int Nominal_Line, const char* Name) {
+    if (At_End())
+      return Note_Missing(Nominal_Line, Name);
+    const std::string Line_Text = Read_Line();
+    Field = !Line_Text.empty() && Line_Text[0] == 'T';
+  }
+
+  void Integer_Line(int& Field, int Nominal_Line, const char* Name) {
+    Number_Line(Field, Nominal_Line, Name, 32,
+                [](std::string_view Word) { return Try_Str_To_Int(Word, INT32_MIN, INT32_MAX); });
+  }
+
+  void Unsigned_Line(uint32_t& Field, int Nominal_Line, const char* Name) {
+    Number_Line(Field, Nominal_Line, Name, 32,
+                [](std::string_view Word) { return Try_Str_To_Int(Word, 0, UINT32_MAX); });
+  }
+
+  void Real_Line(double& Field, int Nominal_Line, const char* Name) {
+    Number_Line(Field, Nominal_Line, Name, 64,
+                [](std::string_view Word) { return Try_Str_To_Float(Word, '.'); });
+  }
+
+private:
   // The rest of the current line without its line end (LF, or CR LF); moves past it.
   std::string Read_Line() {
     const size_t Begin = Pos;
@@ -51,49 +85,31 @@ public:
     return std::string(Text.substr(Begin, End - Begin));
   }
 
-  // Passes over blanks, tabs and line ends and takes the following run of characters above
-  // the blank, at most Max_Length of them. Nothing (std::nullopt) at the end of the text.
-  std::optional<std::string_view> Read_Number_Text(size_t Max_Length) {
+  // A number line: passes over blanks, tabs and line ends (a blank line where a number
+  // stands shifts the later lines) and converts the following run of at most Max_Length
+  // characters above the blank; then on to the next line.
+  template <typename T, typename Convert>
+  void Number_Line(T& Field, int Nominal_Line, const char* Name, size_t Max_Length, Convert To_Number) {
     while (!At_End() && (Text[Pos] == ' ' || Text[Pos] == '\t' || Text[Pos] == '\r' || Text[Pos] == '\n'))
-      ++Pos;
+      if (Text[Pos++] == '\n')
+        ++Line;
     if (At_End())
-      return std::nullopt;
+      return Note_Missing(Nominal_Line, Name);
     const size_t Begin = Pos;
     while (Pos - Begin < Max_Length && !At_End() && static_cast<unsigned char>(Text[Pos]) > ' ')
       ++Pos;
-    return Text.substr(Begin, Pos - Begin);
-  }
-
-  // An integer line: the number, 0 at the end of the text; then on to the next line.
-  long long Read_Integer_Line(long long Min, long long Max) {
-    // Try_Str_To_Int allows leading blanks; the run never starts with one.
-    return Read_Number_Line<long long>(32, [&](std::string_view Word) { return Try_Str_To_Int(Word, Min, Max); });
-  }
-
-  double Read_Real_Line() {
-    return Read_Number_Line<double>(64, [](std::string_view Word) { return Try_Str_To_Float(Word, '.'); });
-  }
-
-  bool Read_Boolean_Line() {
-    const std::string Line = Read_Line();
-    return !Line.empty() && Line[0] == 'T';
-  }
-
-private:
-  // A number line: the first run of at most Max_Length characters as To_Number converts
-  // it, 0 at the end of the text; then on to the next line. A run it refuses means a
-  // damaged file.
-  template <typename T, typename Convert> T Read_Number_Line(size_t Max_Length, Convert To_Number) {
-    const auto Number = Read_Number_Text(Max_Length);
-    T Value = 0;
-    if (Number) {
-      const std::optional<T> Converted = To_Number(*Number);
-      if (!Converted)
-        throw TKorvane_Error(Damaged_Text);
-      Value = *Converted;
-    }
+    const std::string_view Word = Text.substr(Begin, Pos - Begin);
+    if (const auto Value = To_Number(Word))
+      Field = static_cast<T>(*Value);
+    else
+      Damage.push_back({Line, Name, std::string(Word), false});
     Skip_Line();
-    return Value;
+  }
+
+  // The file ends before this setting's line; noted once, for the first missing line.
+  void Note_Missing(int Nominal_Line, const char* Name) {
+    if (Damage.empty() || !Damage.back().Missing)
+      Damage.push_back({Nominal_Line, Name, std::string(), true});
   }
 
   bool At_End() const {
@@ -108,39 +124,39 @@ private:
 
   std::string_view Text;
   size_t Pos = 0;
+  int Line = 1; // 1-based line of Pos
   bool Cut_Off;
   const std::string& File_Path;
+  std::vector<TSettings_Damage>& Damage;
 };
 
-void Read_Settings_Text(std::string_view Content, TSettings& S, bool Cut, const std::string& Path) {
-  TSettings_Reader R(Content, Cut, Path);
+std::vector<TSettings_Damage> Read_Settings_Text(std::string_view Content, TSettings& S, bool Cut,
+                                                 const std::string& Path) {
+  std::vector<TSettings_Damage> Damage;
+  TSettings_Reader R(Content, Cut, Path, Damage);
   R.Skip_Line();
-  const auto Int32_Line = [&R] { return static_cast<int>(R.Read_Integer_Line(INT32_MIN, INT32_MAX)); };
-  // Aperture sizes are read as 64-bit integers and keep their low 32 bits.
-  const auto Low_32_Bits_Line = [&R] {
-    return static_cast<uint32_t>(static_cast<unsigned long long>(R.Read_Integer_Line(INT64_MIN, INT64_MAX)));
-  };
-  S.Window.Top = Int32_Line();
-  S.Window.Left = Int32_Line();
-  S.Window.Width = Int32_Line();
-  S.Window.Height = Int32_Line();
-  S.Scale_Index = Int32_Line();
+  R.Integer_Line(S.Window.Top, 2, "Top");
+  R.Integer_Line(S.Window.Left, 3, "Left");
+  R.Integer_Line(S.Window.Width, 4, "Width");
+  R.Integer_Line(S.Window.Height, 5, "Height");
+  R.Integer_Line(S.Scale_Index, 6, "Scale_Index");
   if (S.Scale_Index < 0 || S.Scale_Index > 14)
     S.Scale_Index = 7; // the scale list has 15 entries; "1:1" stands in for anything else
-  S.Radius = Low_32_Bits_Line();
-  S.Annulus = Low_32_Bits_Line();
-  S.Gap = Low_32_Bits_Line();
-  S.DataFileName = R.Read_Line();
-  S.Readout_Noise = R.Read_Real_Line();
-  S.Dark_Current = R.Read_Real_Line();
-  S.Gain = R.Read_Real_Line();
-  S.degC = R.Read_Real_Line();
-  S.Max_Error = R.Read_Real_Line();
-  S.ReportFileDir = R.Read_Line();
-  S.AAVSO_ObsCode = R.Read_Line();
-  S.Notes = R.Read_Line();
-  S.Snap_to_Centre = R.Read_Boolean_Line();
-  S.Show_Annulus = R.Read_Boolean_Line();
+  R.Unsigned_Line(S.Radius, 7, "Radius");
+  R.Unsigned_Line(S.Annulus, 8, "Annulus");
+  R.Unsigned_Line(S.Gap, 9, "Gap");
+  R.Text_Line(S.DataFileName, 10, "DataFileName");
+  R.Real_Line(S.Readout_Noise, 11, "Readout_Noise");
+  R.Real_Line(S.Dark_Current, 12, "Dark_Current");
+  R.Real_Line(S.Gain, 13, "Gain");
+  R.Real_Line(S.degC, 14, "degC");
+  R.Real_Line(S.Max_Error, 15, "Max_Error");
+  R.Text_Line(S.ReportFileDir, 16, "ReportFileDir");
+  R.Text_Line(S.AAVSO_ObsCode, 17, "AAVSO_ObsCode");
+  R.Text_Line(S.Notes, 18, "Notes");
+  R.Boolean_Line(S.Snap_to_Centre, 19, "Snap_to_Centre");
+  R.Boolean_Line(S.Show_Annulus, 20, "Show_Annulus");
+  return Damage;
 }
 
 // A text setting is one line of the file: a line feed inside it would split the line and
@@ -151,6 +167,14 @@ std::string One_Line(const std::string& Text) {
     if (c == '\n')
       c = ' ';
   return Line;
+}
+
+std::string System_Text(int Error) {
+  return std::error_code(Error, std::generic_category()).message();
+}
+
+[[noreturn]] void Write_Failed(const std::string& Path, int Error) {
+  throw TKorvane_Error(Path + ": cannot write the file: " + System_Text(Error));
 }
 
 bool Write_All(int Fd, const std::string& Data) {
@@ -174,6 +198,102 @@ std::string Folder_Of(const std::string& Path) {
   if (Slash == 0)
     return "/";
   return Path.substr(0, Slash);
+}
+
+// The file Path finally names: symbolic links are followed, a relative one from the folder
+// it lies in. A path that names nothing (yet) is its own answer.
+std::string Link_Target(const std::string& Path) {
+  std::string Target = Path;
+  for (int Depth = 0; Depth < 40; ++Depth) {
+    struct stat Status {};
+    if (::lstat(Target.c_str(), &Status) != 0 || !S_ISLNK(Status.st_mode))
+      return Target;
+    std::error_code Error;
+    const std::filesystem::path Link = std::filesystem::read_symlink(Target, Error);
+    if (Error)
+      Write_Failed(Path, Error.value());
+    Target = Link.is_absolute() ? Link.string() : Folder_Of(Target) + "/" + Link.string();
+  }
+  Write_Failed(Path, ELOOP);
+}
+
+// Writes Bytes to the file Path names, whole or not at all (see Write_Settings_File).
+// Throws TKorvane_Error "PATH: cannot write the file: CAUSE".
+void Write_File_Whole(const std::string& Path, const std::string& Bytes) {
+  if (Path.empty())
+    Write_Failed(Path, ENOENT);
+  const std::string Target = Link_Target(Path);
+  const std::string Folder = Folder_Of(Target);
+  // On a fresh account ~/.config may not exist yet: create it rather than lose the settings.
+  {
+    std::error_code Ignored;
+    if (!std::filesystem::exists(Folder, Ignored))
+      std::filesystem::create_directories(Folder, Ignored);
+  }
+  struct stat Old {};
+  const bool Keep_Mode = ::stat(Target.c_str(), &Old) == 0 && S_ISREG(Old.st_mode);
+  // Writing past the file-size limit raises SIGXFSZ, which ends the program unless caught:
+  // a file that would not fit is not begun.
+  struct rlimit Limit {};
+  if (::getrlimit(RLIMIT_FSIZE, &Limit) == 0 && Limit.rlim_cur != RLIM_INFINITY &&
+      Bytes.size() > Limit.rlim_cur)
+    Write_Failed(Path, EFBIG);
+
+  // The temporary file is created with the normal creation mode (0644 less the umask); an
+  // existing file's permission bits are then given to it.
+  static std::atomic<unsigned> Counter{0};
+  std::string Temp;
+  int Fd = -1;
+  for (int Attempt = 0; Fd < 0; ++Attempt) {
+    Temp = Target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(Counter++);
+    Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (Fd < 0 && (errno != EEXIST || Attempt == 100))
+      Write_Failed(Path, errno);
+  }
+  bool Ok =
+      (!Keep_Mode || ::fchmod(Fd, Old.st_mode & 07777) == 0) && Write_All(Fd, Bytes) && ::fsync(Fd) == 0;
+  int Error = Ok ? 0 : errno;
+  if (::close(Fd) != 0 && Ok) {
+    Ok = false;
+    Error = errno;
+  }
+  if (Ok && ::rename(Temp.c_str(), Target.c_str()) != 0) {
+    Ok = false;
+    Error = errno;
+  }
+  if (!Ok) {
+    ::unlink(Temp.c_str());
+    Write_Failed(Path, Error);
+  }
+  // Make the rename itself durable; the file is complete either way.
+  const int Dir = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (Dir >= 0) {
+    ::fsync(Dir);
+    ::close(Dir);
+  }
+}
+
+// Reads the settings file at Path into S as Read_Settings_File does, and its bytes into
+// Content. False when there is no such file.
+bool Read_Into(const std::string& Path, TSettings& S, std::vector<TSettings_Damage>& Damage,
+               std::string& Content) {
+  std::optional<TInput_File> File = TInput_File::Open_If_Exists(Path);
+  if (!File)
+    return false;
+  // One byte beyond the limit tells whether the file goes on past it.
+  Content.assign(Settings_Read_Limit + 1, '\0');
+  Content.resize(File->Read(Content.data(), Content.size()));
+  const bool Cut = Content.size() > Settings_Read_Limit;
+  if (Cut)
+    Content.resize(Settings_Read_Limit);
+  TSettings Read = S;
+  Damage = Read_Settings_Text(Content, Read, Cut, Path);
+  // A damaged file is kept whole before it is overwritten; one this large is not read at all.
+  if (Cut && !Damage.empty())
+    throw TKorvane_Error("The settings file " + Path + " is damaged and larger than " +
+                         std::to_string(Settings_Read_Limit / (1024 * 1024)) + " MiB");
+  S = std::move(Read);
+  return true;
 }
 
 } // namespace
@@ -210,8 +330,15 @@ std::string Settings_File_Path(const std::string& Xdg_Config_Home, const std::st
   return Home + "/.config/korvane.ini";
 }
 
-void Read_Settings(std::string_view Content, TSettings& S) {
-  Read_Settings_Text(Content, S, false, std::string());
+std::string Damage_Text(const TSettings_Damage& Damage) {
+  const std::string Where = "line " + std::to_string(Damage.Line) + " (" + Damage.Setting + "): ";
+  if (Damage.Missing)
+    return Where + "missing, the file ends before it";
+  return Where + "'" + Damage.Text + "' is not a valid value";
+}
+
+std::vector<TSettings_Damage> Read_Settings(std::string_view Content, TSettings& S) {
+  return Read_Settings_Text(Content, S, false, std::string());
 }
 
 std::string Settings_Text(const TSettings& S) {
@@ -244,47 +371,52 @@ std::string Settings_Text(const TSettings& S) {
 }
 
 bool Write_Settings_File(const std::string& Path, const TSettings& S) {
-  if (Path.empty())
-    return false;
-  const std::string Text = Settings_Text(S);
-  // On a fresh account ~/.config may not exist yet: create it rather than lose the settings.
-  {
-    std::error_code Ignored;
-    const std::string Folder = Folder_Of(Path);
-    if (!Folder.empty() && !std::filesystem::exists(Folder, Ignored))
-      std::filesystem::create_directories(Folder, Ignored);
-  }
-  std::string Temp = Path + ".tmp-XXXXXX";
-  const int Fd = ::mkstemp(Temp.data());
-  if (Fd < 0)
-    return false;
-  bool Ok = Write_All(Fd, Text) && ::fsync(Fd) == 0;
-  Ok = ::close(Fd) == 0 && Ok;
-  if (Ok)
-    Ok = ::rename(Temp.c_str(), Path.c_str()) == 0;
-  if (!Ok) {
-    ::unlink(Temp.c_str());
+  try {
+    Write_File_Whole(Path, Settings_Text(S));
+    return true;
+  } catch (const TKorvane_Error&) {
     return false;
   }
-  // Make the rename itself durable; the file is complete either way.
-  const int Dir = ::open(Folder_Of(Path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (Dir >= 0) {
-    ::fsync(Dir);
-    ::close(Dir);
-  }
-  return true;
 }
 
-bool Read_Settings_File(const std::string& Path, TSettings& S) {
-  std::optional<TInput_File> File = TInput_File::Open_If_Exists(Path);
-  if (!File)
-    return false;
-  // One byte beyond the limit tells whether the file goes on past it.
-  std::string Content(Settings_Read_Limit + 1, '\0');
-  Content.resize(File->Read(Content.data(), Content.size()));
-  const bool Cut = Content.size() > Settings_Read_Limit;
-  if (Cut)
-    Content.resize(Settings_Read_Limit);
-  Read_Settings_Text(Content, S, Cut, Path);
-  return true;
+std::optional<std::vector<TSettings_Damage>> Read_Settings_File(const std::string& Path, TSettings& S) {
+  std::vector<TSettings_Damage> Damage;
+  std::string Content;
+  if (!Read_Into(Path, S, Damage, Content))
+    return std::nullopt;
+  return Damage;
+}
+
+TSettings_File_State Load_Settings_File(const std::string& Path, TSettings& S) {
+  using TKind = TSettings_File_State::TKind;
+  TSettings_File_State State;
+  try {
+    if (Read_Into(Path, S, State.Damage, State.Content))
+      State.Kind = State.Damage.empty() ? TKind::Good : TKind::Damaged;
+  } catch (const std::exception& Error) {
+    State.Kind = TKind::Unreadable;
+    State.Damage.clear();
+    State.Error = Error.what();
+  }
+  // The buffer was sized for the read limit; only a damaged file's bytes are kept.
+  if (State.Kind == TKind::Damaged)
+    State.Content.shrink_to_fit();
+  else
+    State.Content = std::string();
+  return State;
+}
+
+void Save_Settings_File(const std::string& Path, TSettings_File_State& State, const TSettings& S) {
+  using TKind = TSettings_File_State::TKind;
+  if (State.Kind == TKind::Unreadable)
+    return;
+  try {
+    if (State.Kind == TKind::Damaged)
+      Write_File_Whole(Path + ".damaged", State.Content);
+    Write_File_Whole(Path, Settings_Text(S));
+  } catch (const TKorvane_Error& Error) {
+    throw TKorvane_Error(std::string("The settings were not saved: ") + Error.what());
+  }
+  State = TSettings_File_State();
+  State.Kind = TKind::Good;
 }

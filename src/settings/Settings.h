@@ -2,13 +2,15 @@
 // The settings model and the 20-line korvane.ini file.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct TWindow_Geometry {
   int Top = 0;
   int Left = 0;
-  int Width = 0;  // outer size, screen pixels
+  int Width = 0; // outer size, screen pixels
   int Height = 0;
 };
 
@@ -44,22 +46,65 @@ TSettings Default_Settings(const std::string& Home);
 // environment is read by the caller).
 std::string Settings_File_Path(const std::string& Xdg_Config_Home, const std::string& Home);
 
-// Reads the content of a settings file into S, line by line in the file's fixed order.
-// S must hold the initial state. A line that should hold a number and does not ends the
-// reading with TKorvane_Error("Invalid numeric input"); the values read before it stay in
-// S, the rest keep what S held. A Scale_Index outside 0..14 becomes 7.
-void Read_Settings(std::string_view Content, TSettings& S);
+// A line of the settings file whose value could not be taken. Its setting keeps the value it
+// held before the reading (the default).
+struct TSettings_Damage {
+  int Line = 0;         // 1-based line of the file
+  std::string Setting;  // the setting's name, as the field is named in TSettings
+  std::string Text;     // the text found there
+  bool Missing = false; // the file ends before this line: this setting and the later ones are missing
+};
+
+// One line of text for a damaged line: "line 7 (Radius): 'abc' is not a valid value", or for
+// a short file "line 13 (Gain): missing, the file ends before it".
+std::string Damage_Text(const TSettings_Damage& Damage);
+
+// Reads the content of a settings file into S, line by line in the file's fixed order. S
+// holds the defaults on entry. A value that does not convert or lies outside its setting's
+// range (a negative aperture size, a window top beyond 32 bits) leaves its setting as S held
+// it, and the reading goes on with the next line; so do the lines a short file lacks. A
+// Scale_Index outside 0..14 becomes 7. Returns the damaged lines in file order; a file that
+// ends early gives one entry for its first missing line.
+std::vector<TSettings_Damage> Read_Settings(std::string_view Content, TSettings& S);
 
 // The 20 lines of the settings file, each ending with CR LF.
 std::string Settings_Text(const TSettings& S);
 
-// Writes the settings file whole or not at all: a temporary file in the same folder is
-// written, flushed and renamed over Path. Returns false (and leaves any old file as it
-// was) when the file cannot be written.
+// Writes the settings file whole or not at all: a temporary file is written, flushed and
+// renamed over the file. A symbolic link at Path is followed: the file it names is replaced
+// (the temporary file lies in that file's folder) and the link stays. The file keeps its
+// permission bits; a new one gets 0644 less the umask. Returns false (and leaves any old
+// file as it was, with no temporary file) when the file cannot be written.
 bool Write_Settings_File(const std::string& Path, const TSettings& S);
 
-// Reads the settings file at Path into S (which must hold the initial state). Returns
-// false when there is no such file (S unchanged). Throws TKorvane_Error as Read_Settings,
-// and with a message naming the file when it cannot be opened or read. At most the first
-// MiB of the file is read; a file whose values do not fit in it counts as damaged.
-bool Read_Settings_File(const std::string& Path, TSettings& S);
+// Reads the settings file at Path into S (which holds the defaults) as Read_Settings does.
+// Returns nothing when there is no such file, else the damaged lines. Throws TKorvane_Error
+// naming the file when it cannot be opened or read, or is not a regular file; S is then
+// unchanged. At most the first MiB of the file is read: a larger file must hold its 20
+// lines undamaged in it, else it counts as unreadable.
+std::optional<std::vector<TSettings_Damage>> Read_Settings_File(const std::string& Path, TSettings& S);
+
+// The settings file as the program found it at start, which decides how it is written at the end.
+struct TSettings_File_State {
+  enum class TKind {
+    Missing,   // no file: it is created
+    Good,      // read whole: it is replaced
+    Damaged,   // read with damaged lines: a copy is kept before it is replaced
+    Unreadable // not read (permission, not a regular file, read error): left alone
+  };
+  TKind Kind = TKind::Missing;
+  std::vector<TSettings_Damage> Damage; // Damaged: its damaged lines
+  std::string Content;                  // Damaged: the bytes read, kept as the copy
+  std::string Error;                    // Unreadable: why, naming the file
+};
+
+// Reads the settings file at Path into S (which holds the defaults) and says how it was
+// found. Never throws: an unreadable file leaves S as it was.
+TSettings_File_State Load_Settings_File(const std::string& Path, TSettings& S);
+
+// Writes S to Path at the end of a run, according to State: an unreadable file is left alone
+// (nothing is written); over a damaged one, its bytes as read are first kept beside it as
+// Path + ".damaged" (written whole); then the settings file is written as by
+// Write_Settings_File. State becomes Good after a write. Throws TKorvane_Error "The settings
+// were not saved: CAUSE" when a file cannot be written; the settings file is then unchanged.
+void Save_Settings_File(const std::string& Path, TSettings_File_State& State, const TSettings& S);

@@ -11,13 +11,19 @@
 
 namespace {
 
-std::string System_Text(int Error) { return std::error_code(Error, std::generic_category()).message(); }
+std::string System_Text(int Error) {
+  return std::error_code(Error, std::generic_category()).message();
+}
 
 } // namespace
 
-TInput_File::TInput_File(const std::string& Path) : Name(Path) { Open(true); }
+TInput_File::TInput_File(const std::string& Path) : Name(Path) {
+  Open(true);
+}
 
-TInput_File::TInput_File(const std::string& Path, TMissing) : Name(Path) { Open(false); }
+TInput_File::TInput_File(const std::string& Path, TMissing) : Name(Path) {
+  Open(false);
+}
 
 std::optional<TInput_File> TInput_File::Open_If_Exists(const std::string& Path) {
   TInput_File File(Path, TMissing{});

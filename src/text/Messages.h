@@ -18,3 +18,11 @@ class TKorvane_Error : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
 };
+
+// An error at one line of a text file (a target file): the text as the program shows it,
+// and the 1-based line, for callers that name it (korvane-measure does).
+class TLine_Error : public TKorvane_Error {
+public:
+  TLine_Error(const std::string& Text, long long Line_Number) : TKorvane_Error(Text), Line(Line_Number) {}
+  long long Line;
+};

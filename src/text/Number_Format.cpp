@@ -15,7 +15,9 @@ std::string Pad_Left(std::string Text, int Width) {
   return Text;
 }
 
-bool Is_Digit(char c) { return c >= '0' && c <= '9'; }
+bool Is_Digit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 } // namespace
 
@@ -48,8 +50,8 @@ std::string Format_Settings_Real(double Value) {
   if (!std::isfinite(Value) || Value == 0.0)
     Value = 0.0;
   char Buffer[64];
-  auto Result = std::to_chars(Buffer, Buffer + sizeof Buffer, std::fabs(Value),
-                              std::chars_format::scientific, 14);
+  auto Result =
+      std::to_chars(Buffer, Buffer + sizeof Buffer, std::fabs(Value), std::chars_format::scientific, 14);
   std::string Text(Buffer, Result.ptr); // d.dddddddddddddde±XX
   const size_t E = Text.find('e');
   const std::string Mantissa = Text.substr(0, E);
@@ -90,9 +92,8 @@ std::optional<long long> Try_Str_To_Int(std::string_view Text, long long Min, lo
   if (Negative) {
     if (Magnitude > static_cast<unsigned long long>(INT64_MAX) + 1)
       return std::nullopt;
-    Value = Magnitude == static_cast<unsigned long long>(INT64_MAX) + 1
-                ? INT64_MIN
-                : -static_cast<long long>(Magnitude);
+    Value = Magnitude == static_cast<unsigned long long>(INT64_MAX) + 1 ? INT64_MIN
+                                                                        : -static_cast<long long>(Magnitude);
   } else {
     if (Magnitude > static_cast<unsigned long long>(INT64_MAX))
       return std::nullopt;
@@ -180,6 +181,21 @@ double Str_To_Float(std::string_view Text, char Separator) {
   return *Value;
 }
 
+std::optional<double> Try_Str_To_Float_Or_Point(std::string_view Text, char Separator) {
+  if (Separator == '.' || Text.find('.') == std::string_view::npos)
+    return Try_Str_To_Float(Text, Separator);
+  if (Text.find(Separator) != std::string_view::npos)
+    return std::nullopt;
+  return Try_Str_To_Float(Text, '.');
+}
+
+double Str_To_Float_Or_Point(std::string_view Text, char Separator) {
+  auto Value = Try_Str_To_Float_Or_Point(Text, Separator);
+  if (!Value)
+    throw TKorvane_Error("'" + std::string(Text) + "' is not a valid floating point value");
+  return *Value;
+}
+
 std::optional<long long> Round_Half_Even(double Value) {
   if (!std::isfinite(Value))
     return std::nullopt;
@@ -190,7 +206,9 @@ std::optional<long long> Round_Half_Even(double Value) {
 }
 
 namespace {
-bool Is_Control_Or_Blank(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool Is_Control_Or_Blank(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
 } // namespace
 
 std::string Trim_Right_Controls(std::string_view Text) {
@@ -207,4 +225,6 @@ std::string Trim_Left_Controls(std::string_view Text) {
   return std::string(Text.substr(Begin));
 }
 
-std::string Trim_Controls(std::string_view Text) { return Trim_Left_Controls(Trim_Right_Controls(Text)); }
+std::string Trim_Controls(std::string_view Text) {
+  return Trim_Left_Controls(Trim_Right_Controls(Text));
+}

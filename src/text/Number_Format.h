@@ -41,6 +41,13 @@ std::optional<double> Try_Str_To_Float(std::string_view Text, char Separator = '
 // As Try_Str_To_Float; throws TKorvane_Error "'TEXT' is not a valid floating point value".
 double Str_To_Float(std::string_view Text, char Separator = '.');
 
+// As Try_Str_To_Float, but a point serves as the decimal separator too, besides Separator,
+// so that files written under other regional settings read the same. A number holds at
+// most one separator: a point and Separator in the same text fail.
+std::optional<double> Try_Str_To_Float_Or_Point(std::string_view Text, char Separator);
+// As Try_Str_To_Float_Or_Point; throws TKorvane_Error "'TEXT' is not a valid floating point value".
+double Str_To_Float_Or_Point(std::string_view Text, char Separator);
+
 // Rounds to the nearest integer, halves to the even neighbour. Values outside the range of
 // a 64-bit integer (and NaN) are not representable: the result is then std::nullopt.
 std::optional<long long> Round_Half_Even(double Value);

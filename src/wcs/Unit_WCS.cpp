@@ -76,7 +76,7 @@ TRotated Rotate(double Lat, double Dlng, double Colat, double Fallback, bool On_
   return R;
 }
 
-}  // namespace
+} // namespace
 
 double TWCS::floor_mod(double a, double b) {
   // The quotient is floored to a 32-bit integer. Converting a double outside that range
@@ -89,7 +89,7 @@ double TWCS::floor_mod(double a, double b) {
   }
   constexpr double Lo = static_cast<double>(std::numeric_limits<std::int32_t>::min());
   constexpr double Hi = static_cast<double>(std::numeric_limits<std::int32_t>::max());
-  const std::int32_t n = q < Lo ? std::numeric_limits<std::int32_t>::min()
+  const std::int32_t n = q < Lo   ? std::numeric_limits<std::int32_t>::min()
                          : q > Hi ? std::numeric_limits<std::int32_t>::max()
                                   : static_cast<std::int32_t>(q);
   return a - b * static_cast<double>(n);
@@ -217,8 +217,7 @@ void TWCS::tnxpix(const TWCSRecord& W, TCCDPosition& C, double ra, double dec) c
 }
 
 void Invert_CD_Matrix(TWCSRecord& W) {
-  static const char* const Singular =
-      "singular CD matrix: the image's CD1_1..CD2_2 cannot be inverted";
+  static const char* const Singular = "singular CD matrix: the image's CD1_1..CD2_2 cannot be inverted";
   const double det = W.cd[0] * W.cd[3] - W.cd[1] * W.cd[2];
   if (det == 0.0 || !std::isfinite(det)) {
     throw TKorvane_Error(Singular);

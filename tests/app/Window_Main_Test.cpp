@@ -3,6 +3,8 @@
 #include "app/Unit_Main.h"
 #include "settings/Unit_Settings.h"
 #include "support/Recording_Messages.h"
+#include "support/Test_Files.h"
+#include "support/Unprivileged.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +24,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -29,9 +33,8 @@
 #include <string>
 #include <vector>
 
-// Under the sanitizers: the system font library keeps a few caches until exit, which the
-// leak checker would report against these tests.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -44,18 +47,6 @@ TKorvane_Application& Application() {
   // Never destroyed: it must outlive every window of every test.
   static auto* App = new TKorvane_Application(Argc, Argv);
   return *App;
-}
-
-void Put(const fs::path& Path, const std::string& Bytes) {
-  std::ofstream Out(Path, std::ios::binary);
-  Out << Bytes;
-}
-
-std::string Get(const fs::path& Path) {
-  std::ifstream In(Path, std::ios::binary);
-  std::stringstream Buffer;
-  Buffer << In.rdbuf();
-  return Buffer.str();
 }
 
 std::string Crlf_Lines(const std::vector<std::string>& Lines) {
@@ -141,16 +132,34 @@ TEST_F(Window_Main, Start_Up_Outcomes) {
   };
   const std::vector<TCase> Cases = {
       {"first run", "", "", "No objects Loaded", 0, {Home().string() + "/data.csv not found"}, {}},
-      {"named file missing", Crlf_Lines(Settings_Lines(Targets.string())), "",
-       "No objects Loaded", 0, {Targets.string() + " not found"}, {}},
-      {"two targets", Crlf_Lines(Settings_Lines(Targets.string())),
-       Header_Lines + Good_Line + "\r\n" + Good_Line, "2 Targets Loaded", 2, {}, {}},
-      {"bad target line", Crlf_Lines(Settings_Lines(Targets.string())),
-       Header_Lines + Good_Line + "V2,x,0,0,0,0,0\r\n", "No objects Loaded", 1, {},
+      {"named file missing",
+       Crlf_Lines(Settings_Lines(Targets.string())),
+       "",
+       "No objects Loaded",
+       0,
+       {Targets.string() + " not found"},
+       {}},
+      {"two targets",
+       Crlf_Lines(Settings_Lines(Targets.string())),
+       Header_Lines + Good_Line + "\r\n" + Good_Line,
+       "2 Targets Loaded",
+       2,
+       {},
+       {}},
+      {"bad target line",
+       Crlf_Lines(Settings_Lines(Targets.string())),
+       Header_Lines + Good_Line + "V2,x,0,0,0,0,0\r\n",
+       "No objects Loaded",
+       1,
+       {},
        {"'x' is not a valid integer value."}},
       {"damaged settings",
-       Crlf_Lines({"[Korvane]", "150", "-20", "900", "600", "three", "10"}), "",
-       "No objects Loaded", 0, {" not found"}, {"Invalid numeric input."}},
+       Crlf_Lines({"[Korvane]", "150", "-20", "900", "600", "three", "10"}),
+       "",
+       "No objects Loaded",
+       0,
+       {Home().string() + "/data.csv not found"},
+       {"Invalid numeric input."}},
   };
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(Case.Label);
@@ -190,9 +199,12 @@ TEST_F(Window_Main, Settings_Applied_At_Start) {
   const std::vector<TCase> Cases = {
       {"defaults", "", 7, {100, 100, 100, 100}, 12},
       {"file", Crlf_Lines(Settings_Lines("x.csv")), 3, {150, 20, 900, 600}, 10},
-      // The geometry read before the bad line stays; the scale keeps its initial entry.
-      {"damaged", Crlf_Lines({"[Korvane]", "150", "-20", "900", "600", "three"}), 0,
-       {150, -20, 900, 600}, 0},
+      // The bad scale takes its default; the lines around it are read.
+      {"damaged",
+       Crlf_Lines({"[Korvane]", "150", "-20", "900", "600", "three", "10"}),
+       7,
+       {150, -20, 900, 600},
+       10},
   };
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(Case.Label);
@@ -259,6 +271,123 @@ TEST_F(Window_Main, Closing_Writes_The_Settings_File) {
   EXPECT_EQ(Settings_Files, std::vector<std::string>{"korvane.ini"});
 }
 
+// The names of the folder's entries that start with "korvane", sorted.
+std::vector<std::string> Settings_Files_In(const fs::path& Folder) {
+  std::vector<std::string> Names;
+  for (const fs::directory_entry& Entry : fs::directory_iterator(Folder))
+    if (Entry.path().filename().string().starts_with("korvane"))
+      Names.push_back(Entry.path().filename().string());
+  std::sort(Names.begin(), Names.end());
+  return Names;
+}
+
+TEST_F(Window_Main, Damaged_Or_Short_File_Keeps_The_Other_Settings_Through_A_Close) {
+  const std::vector<std::string> Good = Settings_Lines("/data/targets.csv");
+  const auto With = [&Good](const std::vector<std::pair<size_t, std::string>>& Changes) {
+    std::vector<std::string> Lines = Good;
+    for (const auto& [Index, Text] : Changes)
+      Lines[Index] = Text;
+    return Lines;
+  };
+  const std::string Zero = " 0.00000000000000E+0000";
+  const std::string One = " 1.00000000000000E+0000";
+  const std::string Ends_Early =
+      "missing, the file ends before it; the settings from there on take their defaults.";
+  struct TCase {
+    const char* Label;
+    std::string File;
+    std::vector<std::string> Written; // the lines written at close
+    std::string Box;
+  };
+  const std::vector<TCase> Cases = {
+      {"a word, a decimal comma and a negative gap", Crlf_Lines(With({{6, "abc"}, {10, "1,4"}, {8, "-3"}})),
+       With({{6, "12"}, {10, Zero}, {8, "3"}}), "Invalid numeric input."},
+      {"a file cut after line 12", Crlf_Lines(std::vector<std::string>(Good.begin(), Good.begin() + 12)),
+       With({{12, Zero},
+             {13, Zero},
+             {14, One},
+             {15, "/tmp"},
+             {16, ""},
+             {17, "na"},
+             {18, "False"},
+             {19, "False"}}),
+       Ini().string() + ": line 13 (Gain): " + Ends_Early},
+      {"an empty file",
+       "",
+       {"[Korvane]", "100", "100", "100", "100", "7",    "12", "3",  "3",     (Home() / "data.csv").string(),
+        Zero,        Zero,  Zero,  Zero,  One,   "/tmp", "",   "na", "False", "False"},
+       Ini().string() + ": line 2 (Top): " + Ends_Early},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Label);
+    fs::remove(Ini().string() + ".damaged");
+    Put(Ini(), Case.File);
+    Error_Boxes.clear();
+    TMain_Form& Form = Start();
+    EXPECT_EQ(Error_Boxes, std::vector<std::string>{Case.Box});
+    EXPECT_TRUE(Form.close());
+    EXPECT_EQ(Get(Ini()), Crlf_Lines(Case.Written));
+    EXPECT_EQ(Get(Ini().string() + ".damaged"), Case.File);
+    EXPECT_EQ(Settings_Files_In(Config()), (std::vector<std::string>{"korvane.ini", "korvane.ini.damaged"}));
+    EXPECT_EQ(Error_Boxes.size(), 1u);
+    Main.reset();
+  }
+}
+
+TEST_F(Window_Main, Unreadable_File_Survives_A_Close) {
+  const std::string Original = Crlf_Lines(Settings_Lines("/data/targets.csv"));
+  Put(Ini(), Original);
+  ASSERT_EQ(::chmod(Ini().c_str(), 0), 0);
+  // The unprivileged user reaches the folder and may write in it: only the program's
+  // restraint keeps the file.
+  fs::permissions(Root, fs::perms(0711));
+  fs::permissions(Home(), fs::perms(0755));
+  fs::permissions(Config(), fs::perms(0777));
+  EXPECT_EXIT(
+      {
+        Become_Unprivileged_Or_Exit();
+        if (::access(Ini().c_str(), R_OK) == 0 || ::access(Config().c_str(), W_OK) != 0)
+          std::_Exit(4); // the check would prove nothing
+        TMain_Form& Form = Start();
+        Form.show();
+        const bool Told = Error_Boxes.size() == 1 &&
+                          Error_Boxes[0].find(Ini().string()) != std::string::npos &&
+                          Error_Boxes[0].find("Permission denied") != std::string::npos &&
+                          Error_Boxes[0].find("not be saved") != std::string::npos;
+        const bool Closed = Form.close();
+        for (const std::string& Box : Error_Boxes)
+          std::fprintf(stderr, "box: %s\n", Box.c_str());
+        std::_Exit(!Told ? 5 : !Closed ? 6 : Error_Boxes.size() != 1 ? 7 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  ASSERT_EQ(::chmod(Ini().c_str(), 0600), 0);
+  EXPECT_EQ(Get(Ini()), Original);
+  EXPECT_EQ(Settings_Files_In(Config()), std::vector<std::string>{"korvane.ini"});
+}
+
+TEST_F(Window_Main, Failed_Write_At_Close_Says_So) {
+  const std::string Original = Crlf_Lines(Settings_Lines("/data/targets.csv"));
+  Put(Ini(), Original);
+  TMain_Form& Form = Start();
+  Form.show();
+  Form.Settings.Radius = 20;
+  // A file-size limit below the file's size (SIGXFSZ at its default action, which would end
+  // the program were the write begun).
+  struct rlimit Saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &Saved), 0);
+  struct rlimit Small = Saved;
+  Small.rlim_cur = 100;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &Small), 0);
+  const bool Closed = Form.close();
+  ::setrlimit(RLIMIT_FSIZE, &Saved);
+  EXPECT_TRUE(Closed);
+  EXPECT_FALSE(Form.isVisible());
+  EXPECT_EQ(Error_Boxes, std::vector<std::string>{"The settings were not saved: " + Ini().string() +
+                                                  ": cannot write the file: File too large."});
+  EXPECT_EQ(Get(Ini()), Original);
+  EXPECT_EQ(Settings_Files_In(Config()), std::vector<std::string>{"korvane.ini"});
+}
+
 TEST_F(Window_Main, Controls_With_Their_Captions) {
   TMain_Form& Form = Start();
   const std::vector<std::pair<const char*, const char*>> Buttons = {
@@ -274,10 +403,10 @@ TEST_F(Window_Main, Controls_With_Their_Captions) {
     EXPECT_EQ(Button->text(), QLatin1String(Caption));
   }
   for (const char* Name :
-       {"Panel_Image_Filter", "Panel_Plate_Solved", "Panel_Chart", "Panel_Magnitude",
-        "Panel_Reference", "Panel_STDEV", "Panel_Outburst", "Panel_BP", "Panel_WP",
-        "Panel_Location", "Panel_Pixel", "Panel_Position", "Panel_Errors", "Panel_Report_Written",
-        "Panel_Ref_Background", "Panel_Star_Background", "Panel_Targets"}) {
+       {"Panel_Image_Filter", "Panel_Plate_Solved", "Panel_Chart", "Panel_Magnitude", "Panel_Reference",
+        "Panel_STDEV", "Panel_Outburst", "Panel_BP", "Panel_WP", "Panel_Location", "Panel_Pixel",
+        "Panel_Position", "Panel_Errors", "Panel_Report_Written", "Panel_Ref_Background",
+        "Panel_Star_Background", "Panel_Targets"}) {
     SCOPED_TRACE(Name);
     EXPECT_NE(Form.findChild<QLabel*>(QLatin1String(Name)), nullptr);
   }
@@ -291,10 +420,10 @@ TEST_F(Window_Main, Controls_With_Their_Captions) {
 
   // Menu items: name, caption, menu holding them (empty: the menu bar itself).
   const std::vector<std::tuple<const char*, const char*, const char*>> Items = {
-      {"Open1", "Open Image", "File1"},  {"Close2", "Close Image", "File1"},
-      {"LoadData1", "Load Data", "File1"}, {"CloseAll1", "Close All", "File1"},
+      {"Open1", "Open Image", "File1"},        {"Close2", "Close Image", "File1"},
+      {"LoadData1", "Load Data", "File1"},     {"CloseAll1", "Close All", "File1"},
       {"ShowHeader1", "Show Header", "FITs1"}, {"Close1", "Close", "FITs1"},
-      {"Settings1", "Settings", ""},       {"Help1", "Help", ""},
+      {"Settings1", "Settings", ""},           {"Help1", "Help", ""},
   };
   QMenuBar* Bar = Form.menuBar();
   for (const auto& [Name, Caption, Menu_Name] : Items) {
@@ -302,8 +431,8 @@ TEST_F(Window_Main, Controls_With_Their_Captions) {
     auto* Action = Form.findChild<QAction*>(QLatin1String(Name));
     ASSERT_NE(Action, nullptr);
     EXPECT_EQ(Action->text(), QLatin1String(Caption));
-    const QWidget* Holder = *Menu_Name ? Form.findChild<QMenu*>(QLatin1String(Menu_Name))
-                                       : static_cast<QWidget*>(Bar);
+    const QWidget* Holder =
+        *Menu_Name ? Form.findChild<QMenu*>(QLatin1String(Menu_Name)) : static_cast<QWidget*>(Bar);
     ASSERT_NE(Holder, nullptr);
     EXPECT_TRUE(Holder->actions().contains(Action));
   }
@@ -354,14 +483,18 @@ TEST_F(Window_Main, View_Controls_Follow_Show_And_Hide_Zoom) {
   TMain_Form& Form = Start();
   const std::vector<QWidget*> View = {Form.ComboBox_Scale, Form.Button_Plus, Form.Button_Minus,
                                       Form.Button_Visualisation};
-  const std::vector<QLabel*> Top = {Form.Panel_Image_Filter, Form.Panel_Plate_Solved,
-                                    Form.Panel_Chart,         Form.Panel_Magnitude,
-                                    Form.Panel_Reference,     Form.Panel_STDEV,
+  const std::vector<QLabel*> Top = {Form.Panel_Image_Filter, Form.Panel_Plate_Solved, Form.Panel_Chart,
+                                    Form.Panel_Magnitude,    Form.Panel_Reference,    Form.Panel_STDEV,
                                     Form.Panel_Outburst};
-  const std::vector<QLabel*> Bottom = {
-      Form.Panel_BP,     Form.Panel_WP,     Form.Panel_Location,       Form.Panel_Pixel,
-      Form.Panel_Position, Form.Panel_Errors, Form.Panel_Report_Written,
-      Form.Panel_Ref_Background, Form.Panel_Star_Background};
+  const std::vector<QLabel*> Bottom = {Form.Panel_BP,
+                                       Form.Panel_WP,
+                                       Form.Panel_Location,
+                                       Form.Panel_Pixel,
+                                       Form.Panel_Position,
+                                       Form.Panel_Errors,
+                                       Form.Panel_Report_Written,
+                                       Form.Panel_Ref_Background,
+                                       Form.Panel_Star_Background};
   auto Check_View = [&](bool Shown) {
     for (QWidget* Control : View) {
       SCOPED_TRACE(Control->objectName().toStdString());
@@ -413,10 +546,10 @@ TEST_F(Window_Main, Header_Grid_Hidden_By_Close_Or_Click) {
     Grid->show();
     QApplication::processEvents();
     const QPointF At(5, 5);
-    QMouseEvent Press(QEvent::MouseButtonPress, At, Target->mapToGlobal(At), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
-    QMouseEvent Release(QEvent::MouseButtonRelease, At, Target->mapToGlobal(At), Qt::LeftButton,
-                        Qt::NoButton, Qt::NoModifier);
+    QMouseEvent Press(QEvent::MouseButtonPress, At, Target->mapToGlobal(At), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent Release(QEvent::MouseButtonRelease, At, Target->mapToGlobal(At), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
     QApplication::sendEvent(Target, &Press);
     EXPECT_FALSE(Grid->isHidden());
     QApplication::sendEvent(Target, &Release);
@@ -532,8 +665,7 @@ TEST(Window_Error_Box, Exception_From_A_Handler_Reaches_The_Box) {
   TKorvane_Application& App = Application();
   ASSERT_EQ(QCoreApplication::instance(), &App);
   std::vector<std::string> Boxes;
-  const TError_Box Previous =
-      Set_Error_Box([&](const std::string& Text) { Boxes.push_back(Text); });
+  const TError_Box Previous = Set_Error_Box([&](const std::string& Text) { Boxes.push_back(Text); });
 
   TFailing Failing;
   QEvent Direct(QEvent::User);

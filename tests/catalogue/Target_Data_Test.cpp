@@ -70,12 +70,8 @@ TEST(Target_Data, Field_Reader_Splits_At_Every_Comma_And_Keeps_Everything_Else) 
     std::vector<std::string> Fields; // followed by empty fields
   };
   const Case Cases[] = {
-      {"a,b", {"a", "b"}},
-      {" a , b ", {" a ", " b "}},
-      {"a,,b,", {"a", "", "b", ""}},
-      {",x", {"", "x"}},
-      {"\"Q\",'s'", {"\"Q\"", "'s'"}},
-      {"", {}},
+      {"a,b", {"a", "b"}}, {" a , b ", {" a ", " b "}},     {"a,,b,", {"a", "", "b", ""}},
+      {",x", {"", "x"}},   {"\"Q\",'s'", {"\"Q\"", "'s'"}}, {"", {}},
   };
   for (const Case& C : Cases) {
     TField_Reader R(C.Line);
@@ -92,14 +88,9 @@ TEST(Target_Data, Sexagesimal_Conversion_Takes_The_Declination_Sign_From_The_Tex
     double Expected;
   };
   const Case Cases[] = {
-      {"-00", "30", "00", -0.5},
-      {"-0", "30", "00", -0.5},
-      {"00", "30", "00", 0.5},
-      {"+05", "30", "00", 5.5},
-      {" -05", "30", "00", -4.5}, // the blank comes first: the adding branch
-      {"-05", "30", "00", -5.5},
-      {"-4", "5", "6.5", -4.0851389},
-      {"89", "59", "59.99", 89.99999722},
+      {"-00", "30", "00", -0.5}, {"-0", "30", "00", -0.5},       {"00", "30", "00", 0.5},
+      {"+05", "30", "00", 5.5},  {" -05", "30", "00", -4.5}, // the blank comes first: the adding branch
+      {"-05", "30", "00", -5.5}, {"-4", "5", "6.5", -4.0851389}, {"89", "59", "59.99", 89.99999722},
   };
   for (const Case& C : Cases)
     EXPECT_NEAR(Sexagesimal_Dec(C.Degrees, C.Minutes, C.Seconds, '.'), C.Expected, 1e-7) << C.Degrees;
@@ -171,12 +162,11 @@ TEST_F(Target_File, Entry_Lines_Fill_The_Slots_In_File_Order) {
 
 TEST_F(Target_File, Fields_Of_Entries_With_And_Without_Reference_Star) {
   TTarget_Catalogue C;
-  Load(std::string(Header) +
-           "No Ref,10,20,30,+05,30,00\r\n"                                // ends after field 7
-           "Empty Ref,10,20,30,-00,30,00,,9,9,9,9,9,9,V,1,2,C\r\n"         // nothing after 8 read
-           "Vis,0,0,0,0,0,0,R,0,0,0,0,0,0,Vis,10,abc,C1,extra,fields\r\n"  // bad threshold: 0
-           "\"Quoted\",0,0,0,0,0,0,R,0,0,0,0,0,0,B,10,,C2\r\n"             // empty threshold: 0
-           "   Blanks ,0,0,0, -05,30,00,R,0,0,0,0,0,0,R,10, 9.5 \r\n",     // no chart field
+  Load(std::string(Header) + "No Ref,10,20,30,+05,30,00\r\n"                         // ends after field 7
+                             "Empty Ref,10,20,30,-00,30,00,,9,9,9,9,9,9,V,1,2,C\r\n" // nothing after 8 read
+                             "Vis,0,0,0,0,0,0,R,0,0,0,0,0,0,Vis,10,,C1,extra,fields\r\n" // empty threshold: 0
+                             "\"Quoted\",0,0,0,0,0,0,R,0,0,0,0,0,0,B,10,,C2\r\n"         // empty threshold: 0
+                             "   Blanks ,0,0,0, -05,30,00,R,0,0,0,0,0,0,R,10, 9.5 \r\n", // no chart field
        C);
   ASSERT_EQ(C.NTargets, 5);
   EXPECT_NEAR(C.Targets[0].RA, 10 + 20 / 60.0 + 30 / 3600.0, 1e-12);
@@ -217,13 +207,15 @@ TEST_F(Target_File, A_Field_That_Does_Not_Convert_Ends_The_Load) {
       {"V,1,2,3,4,5,6,R,1,2,3,4,5,6,V,bright", '.', "'bright' is not a valid floating point value"},
       {"V,1,2,3,4,5,6,R,1,2,3,4,5,6", '.', ""}, // reference star without filter
       {"V,1,2,3,4,5,6,R,1,2,3,4,5,6,,12", '.', ""},
-      {"V,1,2,3.5,4,5,6", ',', "'3.5' is not a valid floating point value"},
-      {"V,1,2,3,4,5,6,R,1,2,3,4,5,6,V,12.5,11", ',', "'12.5' is not a valid floating point value"},
+      {"V,1,2,3,4,5,6,R,1,2,3,4,5,6,V,12,abc,C", '.', "'abc' is not a valid floating point value"},
+      {"V,1,2,3,4,5,6,R,1,2,3,4,5,6,V,12,abc,C", ',', "'abc' is not a valid floating point value"},
+      {"V,1,2,3,4,5,6,R,1,2,3,4,5,6,V,12, ", ',', "' ' is not a valid floating point value"},
+      {"V,1,2,3.5.1,4,5,6", ',', "'3.5.1' is not a valid floating point value"},
   };
   for (const Case& C : Cases) {
     SCOPED_TRACE(C.Line);
-    const std::string Content = std::string(Header) + "Good,1,2,3,4,5,6,R,1,2,3,4,5,6,V,12,11,C\r\n" + C.Line +
-                                "\r\n" + "After,1,2,3,4,5,6\r\n";
+    const std::string Content = std::string(Header) + "Good,1,2,3,4,5,6,R,1,2,3,4,5,6,V,12,11,C\r\n" +
+                                C.Line + "\r\n" + "After,1,2,3,4,5,6\r\n";
     for (bool From_File : {true, false}) {
       TTarget_Catalogue Catalogue = Used_Catalogue();
       try {
@@ -247,18 +239,39 @@ TEST_F(Target_File, A_Field_That_Does_Not_Convert_Ends_The_Load) {
   }
 }
 
-TEST_F(Target_File, Decimal_Comma_Allows_Whole_Numbers) {
-  TTarget_Catalogue C;
-  const TLoad_Outcome Outcome = Load(std::string(Header) + "V1,1,2,3,-4,5,6,Ref A,1,3,0,-4,10,0,V,12,11,C\r\n", C, ',');
-  EXPECT_EQ(Outcome.Panel_Text, "1 Targets Loaded");
-  ASSERT_EQ(C.NTargets, 1);
-  EXPECT_NEAR(C.Targets[0].RA, 1 + 2 / 60.0 + 3 / 3600.0, 1e-12);
-  EXPECT_EQ(C.Targets[0].Rmag, 12.0);
-  EXPECT_EQ(C.Targets[0].Threshold, 11.0);
-  // A threshold with a point is unreadable under a decimal comma: 0, and the load goes on.
-  Load(std::string(Header) + "V1,1,2,3,-4,5,6,Ref A,1,3,0,-4,10,0,V,12,11.5,C\r\nV2,1,2,3,4,5,6\r\n", C, ',');
-  EXPECT_EQ(C.NTargets, 2);
-  EXPECT_EQ(C.Targets[0].Threshold, 0.0);
+TEST_F(Target_File, A_File_Loads_The_Same_Values_Under_Either_Decimal_Separator) {
+  struct Case {
+    const char* Line;
+    double RA, Dec, RRA, RDec, Rmag, Threshold;
+  };
+  auto S = [](double Whole, double Minutes, double Seconds) { return Whole + Minutes / 60 + Seconds / 3600; };
+  const Case Cases[] = {
+      {"V1,1,2,3.5,-4,5,6.5,Ref A,1,3,0.5,-4,10,0.25,V,12.345,13.5,C", S(1, 2, 3.5), -S(4, 5, 6.5),
+       S(1, 3, 0.5), -S(4, 10, 0.25), 12.345, 13.5},
+      {"V1,1,2,3,-4,5,6,Ref A,1,3,0,-4,10,0,V,12,11,C", S(1, 2, 3), -S(4, 5, 6), S(1, 3, 0), -S(4, 10, 0),
+       12.0, 11.0},
+      {"V1,1,2, 3.5 ,-4,5,.5,Ref A,1,3,0,-4,10,0,V, 1.2345E1 ,-1.5e+1,C", S(1, 2, 3.5), -S(4, 5, 0.5),
+       S(1, 3, 0), -S(4, 10, 0), 12.345, -15.0},
+      {"V1,1,2,3,-4,5,6,Ref A,1,3,0,-4,10,0,V,9.5,,C", S(1, 2, 3), -S(4, 5, 6), S(1, 3, 0), -S(4, 10, 0), 9.5,
+       0.0},
+  };
+  for (const Case& C : Cases)
+    for (char Separator : {'.', ','}) {
+      SCOPED_TRACE(std::string(C.Line) + " with '" + Separator + "'");
+      TTarget_Catalogue Catalogue = Used_Catalogue();
+      const TLoad_Outcome Outcome =
+          Load(std::string(Header) + C.Line + "\r\nAfter,1,2,3.25,4,5,6\r\n", Catalogue, Separator);
+      EXPECT_EQ(Outcome.Panel_Text, "2 Targets Loaded");
+      ASSERT_EQ(Catalogue.NTargets, 2);
+      const TTargetData& T = Catalogue.Targets[0];
+      EXPECT_NEAR(T.RA, C.RA, 1e-12);
+      EXPECT_NEAR(T.Dec, C.Dec, 1e-12);
+      EXPECT_NEAR(T.RRA, C.RRA, 1e-12);
+      EXPECT_NEAR(T.RDec, C.RDec, 1e-12);
+      EXPECT_EQ(T.Rmag, C.Rmag);
+      EXPECT_EQ(T.Threshold, C.Threshold);
+      EXPECT_NEAR(Catalogue.Targets[1].RA, S(1, 2, 3.25), 1e-12);
+    }
 }
 
 TEST_F(Target_File, Missing_File_Changes_Nothing) {

@@ -58,10 +58,27 @@ TEST(Measure_Arguments, Actions_And_Usage_Errors) {
 }
 
 TEST(Measure_Arguments, Values_Reach_The_Settings) {
-  const TParsed_Arguments Parsed =
-      Parse_Arguments({"--radius", "5", "--gap=0", "--annulus", "7", "--gain", "1.5", "--readout-noise=12",
-                       "--dark-current", "2e-2", "--max-error", "0.05", "--snap", "--targets", "t.csv",
-                       "--settings=k.ini", "--json", "b.fit", "--", "--json", "-"});
+  const TParsed_Arguments Parsed = Parse_Arguments({"--radius",
+                                                    "5",
+                                                    "--gap=0",
+                                                    "--annulus",
+                                                    "7",
+                                                    "--gain",
+                                                    "1.5",
+                                                    "--readout-noise=12",
+                                                    "--dark-current",
+                                                    "2e-2",
+                                                    "--max-error",
+                                                    "0.05",
+                                                    "--snap",
+                                                    "--targets",
+                                                    "t.csv",
+                                                    "--settings=k.ini",
+                                                    "--json",
+                                                    "b.fit",
+                                                    "--",
+                                                    "--json",
+                                                    "-"});
   ASSERT_EQ(Parsed.Action, TCommand_Action::Measure) << Parsed.Error;
   const TMeasure_Options& O = Parsed.Options;
   EXPECT_EQ(O.Files, (std::vector<std::string>{"b.fit", "--json", "-"}));
@@ -111,14 +128,14 @@ TEST(Measure_Json, String_Escaping) {
       {"a\nb\r\t", "\"a\\u000ab\\u000d\\u0009\""},
       {std::string("\x00\x01\x1f", 3), "\"\\u0000\\u0001\\u001f\""},
       {"\x7f", "\"\x7f\""},
-      {"caf\xc3\xa9", "\"caf\xc3\xa9\""},                 // UTF-8 passes through
+      {"caf\xc3\xa9", "\"caf\xc3\xa9\""}, // UTF-8 passes through
       {"\xe2\x82\xac \xf0\x9f\x8c\x9f", "\"\xe2\x82\xac \xf0\x9f\x8c\x9f\""},
-      {"caf\xe9", "\"caf\\u00e9\""},                       // a Latin-1 byte
-      {"\xc0\x80", "\"\\u00c0\\u0080\""},                  // overlong NUL
-      {"\xe0\x80\xaf", "\"\\u00e0\\u0080\\u00af\""},       // overlong '/'
-      {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},       // surrogate
+      {"caf\xe9", "\"caf\\u00e9\""},                            // a Latin-1 byte
+      {"\xc0\x80", "\"\\u00c0\\u0080\""},                       // overlong NUL
+      {"\xe0\x80\xaf", "\"\\u00e0\\u0080\\u00af\""},            // overlong '/'
+      {"\xed\xa0\x80", "\"\\u00ed\\u00a0\\u0080\""},            // surrogate
       {"\xf4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""}, // above U+10FFFF
-      {"\xe2\x82", "\"\\u00e2\\u0082\""},                  // cut short
+      {"\xe2\x82", "\"\\u00e2\\u0082\""},                       // cut short
       {"\xe2\x82x", "\"\\u00e2\\u0082x\""},
       {"\xff", "\"\\u00ff\""},
   };
@@ -127,8 +144,17 @@ TEST(Measure_Json, String_Escaping) {
 }
 
 TEST(Measure_Json, Numbers_Read_Back_Exactly) {
-  const double Values[] = {0.0, -0.0, 0.1, 1.0 / 3.0, -2.5, 13.505, 2456000.5 + 60.0 / 172800.0,
-                           1e300, 5e-324, std::numeric_limits<double>::max(), 123456789.125};
+  const double Values[] = {0.0,
+                           -0.0,
+                           0.1,
+                           1.0 / 3.0,
+                           -2.5,
+                           13.505,
+                           2456000.5 + 60.0 / 172800.0,
+                           1e300,
+                           5e-324,
+                           std::numeric_limits<double>::max(),
+                           123456789.125};
   for (double Value : Values) {
     const std::string Text = Json_Number(Value);
     double Back = 1.0;
@@ -146,7 +172,7 @@ TEST(Measure_Json, Numbers_Read_Back_Exactly) {
 TMeasure_Result Measured(int32_t Code) {
   TMeasure_Result R;
   R.File = "m31.fit";
-  R.Image.Last_Error = Code;
+  R.Image.Last_Error = static_cast<TResult_Code>(Code);
   R.Image.ObjectName = "V1 Tst";
   R.Image.Magnitude = 13.5049;
   R.Image.Std_Error = 0.0234;

@@ -9,6 +9,8 @@
 #include <fitsio.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 void Check(int Status, const char* What) {
@@ -34,9 +36,9 @@ void Compare_Header(const std::string& Path, const TImage_Model& Model) {
     Check(Status, "read_keyn");
     const size_t i = static_cast<size_t>(k - 1);
     SCOPED_TRACE(std::string(Name) + " card " + std::to_string(k));
-    EXPECT_EQ(Model.KeyNames[i], Name);
-    EXPECT_EQ(Model.Values[i], Value);
-    EXPECT_EQ(Trim_Right_Controls(Model.CommentStrings[i]), Trim_Controls(Comment));
+    EXPECT_EQ(Model.Cards[i].Key, Name);
+    EXPECT_EQ(Model.Cards[i].Value, Value);
+    EXPECT_EQ(Trim_Right_Controls(Model.Cards[i].Comment), Trim_Controls(Comment));
   }
   fits_close_file(File, &Status);
 }
@@ -98,7 +100,8 @@ TEST(Open_File_Cfitsio, Unsigned_Image_With_Long_Header) {
     fits_update_key(File, TDOUBLE, "EXPOSURE", &Exposure, "exposure time in seconds", &Status);
     fits_update_key(File, TDOUBLE, "JD", &JD, "start of exposure", &Status);
     fits_update_key(File, TDOUBLE, "AIRMASS", &AirMass, "air mass", &Status);
-    fits_update_key(File, TSTRING, "DATE-OBS", const_cast<char*>("2012-03-14T20:00:00"), "UTC start", &Status);
+    fits_update_key(File, TSTRING, "DATE-OBS", const_cast<char*>("2012-03-14T20:00:00"), "UTC start",
+                    &Status);
     fits_update_key(File, TSTRING, "FILTER", const_cast<char*>("V"), "Johnson V", &Status);
     fits_update_key(File, TSTRING, "OBJECT", const_cast<char*>("A/B Tau"), "name with a slash", &Status);
     fits_update_key(File, TDOUBLE, "CRVAL1", &Crval1, "RA", &Status);
@@ -183,3 +186,64 @@ TEST(Open_File_Cfitsio, Test_Writer_Files_Read_By_Both) {
 }
 
 } // namespace
+
+// A header as a plate solver following the FITS standard writes it: CRPIX counts pixels from
+// 1. Read as it stands (the program's convention), every sky position lands one pixel right
+// and down of where cfitsio's own transform puts it; read with Fits_Crpix, exactly there.
+TEST(Open_File_Cfitsio, Standard_Crpix_Is_One_Pixel_Off_Unless_Asked_For) {
+  TScratch_Folder Scratch;
+  const std::string Path = Scratch.Path("solved.fit");
+  const long Columns = 120, Rows = 90;
+  Write_Cfitsio_Image(
+      Path, USHORT_IMG, TUSHORT, Columns, Rows, std::vector<uint16_t>(Columns * Rows, 1000),
+      [](fitsfile* File, int& Status) {
+        double Crval1 = 310.5, Crval2 = 45.25, Crpix1 = 60.5, Crpix2 = 45.0;
+        // East left, turned by 0.04 rad: a rotation cfitsio's transform can hold.
+        const double S = 3.9e-4, C = std::cos(0.04), N = std::sin(0.04);
+        double Cd[4] = {-S * C, S * N, S * N, S * C};
+        const char* Names[4] = {"CD1_1", "CD1_2", "CD2_1", "CD2_2"};
+        fits_update_key(File, TSTRING, "CTYPE1", const_cast<char*>("RA---TAN-SIP"), "", &Status);
+        fits_update_key(File, TSTRING, "CTYPE2", const_cast<char*>("DEC--TAN-SIP"), "", &Status);
+        fits_update_key(File, TDOUBLE, "CRVAL1", &Crval1, "", &Status);
+        fits_update_key(File, TDOUBLE, "CRVAL2", &Crval2, "", &Status);
+        fits_update_key(File, TDOUBLE, "CRPIX1", &Crpix1, "", &Status);
+        fits_update_key(File, TDOUBLE, "CRPIX2", &Crpix2, "", &Status);
+        for (int k = 0; k < 4; ++k)
+          fits_update_key(File, TDOUBLE, Names[k], &Cd[k], "", &Status);
+      });
+
+  // cfitsio's transform: 1-based pixels, as the standard has them.
+  int Status = 0;
+  fitsfile* File = nullptr;
+  fits_open_file(&File, Path.c_str(), READONLY, &Status);
+  double Xref, Yref, Xref_Pix, Yref_Pix, Xinc, Yinc, Rot;
+  char Type[5];
+  fits_read_img_coord(File, &Xref, &Yref, &Xref_Pix, &Yref_Pix, &Xinc, &Yinc, &Rot, Type, &Status);
+  fits_close_file(File, &Status);
+  Check(Status, "read_img_coord");
+
+  const struct {
+    double RA, Dec; // degrees
+  } Stars[] = {{310.5, 45.25}, {310.49, 45.26}, {310.52, 45.245}};
+  for (const bool Fits_Crpix : {false, true}) {
+    TImage_Model Model;
+    TRecording_Messages Messages;
+    Model.Open_File(Path, Messages, TOpen_Options{Fits_Crpix});
+    ASSERT_TRUE(Model.Plate_Solved);
+    EXPECT_NE(Model.Distortion_Note().find("RA---TAN-SIP"), std::string::npos);
+    for (const auto& Star : Stars) {
+      SCOPED_TRACE(std::to_string(Star.RA) + " " + std::to_string(Star.Dec) +
+                   (Fits_Crpix ? " standard" : ""));
+      double X1 = 0, Y1 = 0;
+      Status = 0;
+      fits_world_to_pix(Star.RA, Star.Dec, Xref, Yref, Xref_Pix, Yref_Pix, Xinc, Yinc, Rot, Type, &X1, &Y1,
+                        &Status);
+      ASSERT_EQ(Status, 0);
+      TCCDPosition P;
+      Model.WCS_Calculator.tnxpix(Model.WCS1, P, Star.RA, Star.Dec);
+      const double Offset = Fits_Crpix ? 0.0 : 1.0; // the 0-based pixel is the standard's less 1
+      EXPECT_NEAR(P.x, X1 - 1.0 + Offset, 2e-3);
+      EXPECT_NEAR(P.y, Y1 - 1.0 + Offset, 2e-3);
+    }
+  }
+}

@@ -29,8 +29,12 @@ std::atomic<size_t> Largest_Allocation{0};
   throw std::bad_alloc();
 }
 // Kept out of line: inlined into callers, the free() would look mismatched to the compiler.
-[[gnu::noinline]] void operator delete(void* Block) noexcept { std::free(Block); }
-[[gnu::noinline]] void operator delete(void* Block, size_t) noexcept { std::free(Block); }
+[[gnu::noinline]] void operator delete(void* Block) noexcept {
+  std::free(Block);
+}
+[[gnu::noinline]] void operator delete(void* Block, size_t) noexcept {
+  std::free(Block);
+}
 
 namespace {
 
@@ -78,16 +82,16 @@ TEST_F(Open_File_Test, Minimal_File_Loads_Without_Messages) {
   ASSERT_EQ(Open(Path), std::nullopt);
   EXPECT_TRUE(Messages.Texts.empty());
   EXPECT_EQ(Model.NKeys, 6u);
-  EXPECT_EQ(Model.KeyNames.size(), 36u);
-  EXPECT_EQ(Model.KeyNames[6], "END");
-  EXPECT_EQ(Model.Values[0], "T");
-  EXPECT_EQ(Model.Values[5], "32768");
-  EXPECT_EQ(Trim_Right_Controls(Model.CommentStrings[1]), "number of bits per data pixel");
+  EXPECT_EQ(Model.Cards.size(), 36u);
+  EXPECT_EQ(Model.Cards[6].Key, "END");
+  EXPECT_EQ(Model.Cards[0].Value, "T");
+  EXPECT_EQ(Model.Cards[5].Value, "32768");
+  EXPECT_EQ(Trim_Right_Controls(Model.Cards[1].Comment), "number of bits per data pixel");
   EXPECT_EQ(Model.XSize, 3);
   EXPECT_EQ(Model.YSize, 2);
   EXPECT_FALSE(Model.Plate_Solved);
   EXPECT_FALSE(Model.WCS1.rotmat);
-  EXPECT_EQ(Model.Last_Error, 2);
+  EXPECT_EQ(Code_Number(Model.Last_Error), 2);
   EXPECT_EQ(Model.FileName, Path);
   EXPECT_EQ(Model.Caption_String, Path);
   EXPECT_EQ(Model.WCS1.rodeg, 57.295779);
@@ -100,16 +104,22 @@ TEST_F(Open_File_Test, Minimal_File_Loads_Without_Messages) {
 
 TEST_F(Open_File_Test, Zero_Offset_Is_Added_Modulo_65536) {
   struct TCase {
-    const char* Bzero; // nullptr: no BZERO card
+    const char* Bzero;         // nullptr: no BZERO card
     std::vector<int> Expected; // empty: the open is abandoned
   };
   const TCase Cases[] = {
-      {"32768", {0, 65535, 32767}},       {"0", {32768, 32767, 65535}},
-      {nullptr, {32768, 32767, 65535}},   {"32767.5", {0, 65535, 32767}},
-      {"32768.4", {0, 65535, 32767}},     {"-1", {32768, 32767, 65535}},
-      {"65535", {32767, 32766, 65534}},   {"3.2768E4", {0, 65535, 32767}},
-      {"-1.5", {}},                       {"-2", {}},
-      {"65535.5", {}},                    {"'32768'", {}},
+      {"32768", {0, 65535, 32767}},
+      {"0", {32768, 32767, 65535}},
+      {nullptr, {32768, 32767, 65535}},
+      {"32767.5", {0, 65535, 32767}},
+      {"32768.4", {0, 65535, 32767}},
+      {"-1", {32768, 32767, 65535}},
+      {"65535", {32767, 32766, 65534}},
+      {"3.2768E4", {0, 65535, 32767}},
+      {"-1.5", {}},
+      {"-2", {}},
+      {"65535.5", {}},
+      {"'32768'", {}},
   };
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(Case.Bzero ? Case.Bzero : "no BZERO");
@@ -149,14 +159,15 @@ TEST_F(Open_File_Test, Header_Of_Any_Length_Ends_With_Its_Record) {
       Writer.Add_Raw("HISTORY   filler card " + std::to_string(Writer.Cards.size()));
     const std::string Header = Writer.Header_Bytes();
     ASSERT_EQ(Header.size(), (End_Card + 35) / 36 * 2880);
-    const std::string Path = Scratch.Write("long.fit", Header + TFits_Writer::Data_Bytes_Unsigned(Six_Pixels));
+    const std::string Path =
+        Scratch.Write("long.fit", Header + TFits_Writer::Data_Bytes_Unsigned(Six_Pixels));
     TImage_Model Fresh;
     Model = Fresh;
     ASSERT_EQ(Open(Path), std::nullopt);
     EXPECT_EQ(Model.NKeys, End_Card - 1);
-    EXPECT_EQ(Model.KeyNames.size(), Header.size() / 80);
-    EXPECT_EQ(Model.KeyNames[End_Card - 2], "HISTORY");
-    EXPECT_EQ(Trim_Right_Controls(Model.CommentStrings[End_Card - 2]),
+    EXPECT_EQ(Model.Cards.size(), Header.size() / 80);
+    EXPECT_EQ(Model.Cards[End_Card - 2].Key, "HISTORY");
+    EXPECT_EQ(Trim_Right_Controls(Model.Cards[End_Card - 2].Comment),
               "filler card " + std::to_string(End_Card - 2));
     EXPECT_EQ(Model.Image_Array[0][0], 10);
     EXPECT_EQ(Model.Image_Array[1][2], 60);
@@ -209,7 +220,12 @@ TEST_F(Open_File_Test, Cards_Split_Into_Keyword_Value_And_Comment) {
       {"GAIN    =X1.5 / gain", "GAIN", "", "", true},
       {"GAIN    =     1.5", "GAIN", "1.5", "", false},
       {"GAIN    = 1.5\t\x01", "GAIN", "1.5", "", false},
-      {"OBSERVER= 'Ren\xE9' / \xB0" "C", "OBSERVER", "'Ren\xC3\xA9'", "\xC2\xB0" "C", false},
+      {"OBSERVER= 'Ren\xE9' / \xB0"
+       "C",
+       "OBSERVER", "'Ren\xC3\xA9'",
+       "\xC2\xB0"
+       "C",
+       false},
       {"KEY1  \t = 1", "KEY1", "1", "", false},
   };
   for (const TCase& Case : Cases) {
@@ -218,15 +234,15 @@ TEST_F(Open_File_Test, Cards_Split_Into_Keyword_Value_And_Comment) {
     Model = Fresh;
     Messages.Texts.clear();
     ASSERT_EQ(Open(Standard_File({Case.Card, "AFTER   = 7 / next"})), std::nullopt);
-    EXPECT_EQ(Model.KeyNames[6], Case.Key);
-    EXPECT_EQ(Model.Values[6], Case.Value);
-    EXPECT_EQ(Trim_Right_Controls(Model.CommentStrings[6]), Case.Comment);
+    EXPECT_EQ(Model.Cards[6].Key, Case.Key);
+    EXPECT_EQ(Model.Cards[6].Value, Case.Value);
+    EXPECT_EQ(Trim_Right_Controls(Model.Cards[6].Comment), Case.Comment);
     EXPECT_EQ(Messages.Texts, Case.Message ? std::vector<std::string>{Equals} : std::vector<std::string>{});
     // Neighbouring cards are not disturbed.
-    EXPECT_EQ(Model.Values[5], "32768");
-    EXPECT_EQ(Model.KeyNames[7], "AFTER");
-    EXPECT_EQ(Model.Values[7], "7");
-    EXPECT_EQ(Trim_Right_Controls(Model.CommentStrings[7]), "next");
+    EXPECT_EQ(Model.Cards[5].Value, "32768");
+    EXPECT_EQ(Model.Cards[7].Key, "AFTER");
+    EXPECT_EQ(Model.Cards[7].Value, "7");
+    EXPECT_EQ(Trim_Right_Controls(Model.Cards[7].Comment), "next");
     EXPECT_EQ(Model.NKeys, 8u);
   }
 }
@@ -246,7 +262,12 @@ TEST_F(Open_File_Test, Observation_Values_From_Keywords) {
   };
   const TCase Cases[] = {
       {{"EXPOSURE= 60", "JD      = 2456000.5"}, 60, 2456000.5 + 60.0 / 172800.0, 1.0, "", '\0'},
-      {{"JD      = 2456000.25", "EXPOSURE=              120.5 / s"}, 120.5, 2456000.25 + 120.5 / 172800.0, 1.0, "", '\0'},
+      {{"JD      = 2456000.25", "EXPOSURE=              120.5 / s"},
+       120.5,
+       2456000.25 + 120.5 / 172800.0,
+       1.0,
+       "",
+       '\0'},
       {{"EXPOSURE= '60'"}, 0, 0, 1.0, "", '\0'},
       {{"EXPOSURE= 1.5D2"}, 0, 0, 1.0, "", '\0'},
       {{"EXPOSURE= 60,5", "AIRMASS = 1,25"}, 0, 0, 1.0, "", '\0'},
@@ -284,12 +305,12 @@ TEST_F(Open_File_Test, Observation_Values_From_Keywords) {
 }
 
 TEST_F(Open_File_Test, Plate_Solved_Needs_All_Eight_Keywords) {
-  const TCards Eight = {"CRVAL1  = 123.5",    "CRVAL2  = -45.25",  "CRPIX1  = 1.5",      "CRPIX2  = 0.5",
+  const TCards Eight = {"CRVAL1  = 123.5",   "CRVAL2  = -45.25", "CRPIX1  = 1.5",    "CRPIX2  = 0.5",
                         "CD1_1   = -2.0E-4", "CD1_2   = 1.0E-5", "CD2_1   = 1.5E-5", "CD2_2   = 2.0E-4"};
   ASSERT_EQ(Open(Standard_File(Eight)), std::nullopt);
   EXPECT_TRUE(Model.Plate_Solved);
   EXPECT_TRUE(Model.WCS1.rotmat);
-  EXPECT_EQ(Model.Last_Error, 1);
+  EXPECT_EQ(Code_Number(Model.Last_Error), 1);
   EXPECT_EQ(Model.WCS1.crval[0], 123.5);
   EXPECT_EQ(Model.WCS1.crval[1], -45.25);
   EXPECT_EQ(Model.WCS1.crpix[0], 1.5);
@@ -320,7 +341,7 @@ TEST_F(Open_File_Test, Plate_Solved_Needs_All_Eight_Keywords) {
       ASSERT_EQ(Open(Standard_File(Cards)), std::nullopt);
       EXPECT_FALSE(Model.Plate_Solved);
       EXPECT_FALSE(Model.WCS1.rotmat);
-      EXPECT_EQ(Model.Last_Error, 2);
+      EXPECT_EQ(Code_Number(Model.Last_Error), 2);
       EXPECT_EQ(Model.WCS1.longpole, 170.0);
       EXPECT_EQ(Model.WCS1.cdelt[1], 1.0E-4);
     }
@@ -328,9 +349,9 @@ TEST_F(Open_File_Test, Plate_Solved_Needs_All_Eight_Keywords) {
 }
 
 TEST_F(Open_File_Test, Singular_CD_Matrix_Abandons) {
-  const std::string Path = Standard_File({"CRVAL1  = 10.0", "CRVAL2  = 20.0", "CRPIX1  = 1.0", "CRPIX2  = 1.0",
-                                          "CD1_1   = 1.0E-4", "CD1_2   = 2.0E-4", "CD2_1   = 2.0E-4",
-                                          "CD2_2   = 4.0E-4"});
+  const std::string Path =
+      Standard_File({"CRVAL1  = 10.0", "CRVAL2  = 20.0", "CRPIX1  = 1.0", "CRPIX2  = 1.0", "CD1_1   = 1.0E-4",
+                     "CD1_2   = 2.0E-4", "CD2_1   = 2.0E-4", "CD2_2   = 4.0E-4"});
   const auto Error = Open(Path);
   ASSERT_TRUE(Error.has_value());
   EXPECT_EQ(Error->rfind(Path + ": ", 0), 0u) << *Error;
@@ -342,7 +363,8 @@ TEST_F(Open_File_Test, Mandatory_Keyword_Findings_And_Size_Keywords) {
     std::vector<std::string> Messages;
     const char* Error; // nullptr: loads with the six pixels unscaled
   };
-  const TCards Good = {"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2", "NAXIS1  = 3", "NAXIS2  = 2", "BZERO   = 32768"};
+  const TCards Good = {"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2",
+                       "NAXIS1  = 3", "NAXIS2  = 2",  "BZERO   = 32768"};
   auto With = [&Good](size_t Index, const std::string& Card) {
     TCards Cards = Good;
     Cards[Index] = Card;
@@ -417,7 +439,8 @@ TEST_F(Open_File_Test, Files_That_Cannot_Be_Read_Are_Refused_With_Their_Name) {
       {"cut-second-record.fit", Long.Header_Bytes().substr(0, 4000), "ends inside the header"},
       {"cut-data.fit", Header + Data.substr(0, 11), "ends inside the data"},
       {"no-data.fit", Header, "ends inside the data"},
-      {"huge.fit", Standard_Header(65535, 65535).Header_Bytes() + std::string(120, '\0'), "ends inside the data"},
+      {"huge.fit", Standard_Header(65535, 65535).Header_Bytes() + std::string(120, '\0'),
+       "ends inside the data"},
   };
   for (const auto& Case : Cases) {
     SCOPED_TRACE(Case.Name);

@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -42,8 +42,12 @@ TEST(Nearest_Target, Plain_Euclidean_Distance_In_Degrees_First_Of_Equals) {
     int Index;
     bool Found;
   } const Cases[] = {
-      {"first of two at the same distance", 100.0, 20.0,
-       {Entry("A", 101.0 / 15, 20.0), Entry("B", 99.0 / 15, 20.0)}, 0, true},
+      {"first of two at the same distance",
+       100.0,
+       20.0,
+       {Entry("A", 101.0 / 15, 20.0), Entry("B", 99.0 / 15, 20.0)},
+       0,
+       true},
       {"the same place twice", 100.0, 20.0, {Entry("A", 7.0, 25.0), Entry("B", 7.0, 25.0)}, 0, true},
       // 23.99 h is 359.35 degrees from RA 0.5 degrees: no wrap-around at 0 h.
       {"no wrap at 0 h", 0.5, 20.0, {Entry("A", 23.99, 20.0), Entry("B", 5.0 / 15, 20.0)}, 1, true},
@@ -100,24 +104,28 @@ TTargetData Field_Target(double Threshold) {
   return T;
 }
 
-TSettings Field_Settings() { return Field_Measure_Settings(Field_Description({}), 6, 3, 5); }
+TSettings Field_Settings() {
+  return Field_Measure_Settings(Field_Description({}), 6, 3, 5);
+}
 
-TImage_Model Field_Image(const TField_Case& C) { return Star_Field_Image(Field_Description(C)); }
+TImage_Model Field_Image(const TField_Case& C) {
+  return Star_Field_Image(Field_Description(C));
+}
 
 TEST(Analyse_Image, Stops_Early_Without_World_Coordinates_Or_Catalogue) {
   const TTarget_Catalogue One = Catalogue_Of({Field_Target(14.0)});
   {
     TImage_Model I = Field_Image({});
     I.Plate_Solved = false;
-    I.Last_Error = 1;
+    I.Last_Error = TResult_Code::Not_Measured;
     EXPECT_FALSE(Analyse_Image(I, One, Field_Settings()));
-    EXPECT_EQ(I.Last_Error, 2);
+    EXPECT_EQ(Code_Number(I.Last_Error), 2);
     EXPECT_FALSE(I.Object_Marked);
   }
   {
     TImage_Model I = Field_Image({});
     EXPECT_FALSE(Analyse_Image(I, TTarget_Catalogue{}, Field_Settings()));
-    EXPECT_EQ(I.Last_Error, 1);
+    EXPECT_EQ(Code_Number(I.Last_Error), 1);
     EXPECT_FALSE(I.Object_Marked);
     EXPECT_FALSE(I.Reference_Marked);
   }
@@ -128,7 +136,7 @@ TEST(Analyse_Image, Entry_Without_Reference_Star_Marks_The_Variable_Only) {
   T.RName.clear();
   TImage_Model I = Field_Image({});
   EXPECT_FALSE(Analyse_Image(I, Catalogue_Of({T}), Field_Settings()));
-  EXPECT_EQ(I.Last_Error, 5);
+  EXPECT_EQ(Code_Number(I.Last_Error), 5);
   EXPECT_TRUE(I.Object_Marked);
   EXPECT_EQ(I.ObjectName, "ZZ Fld");
   EXPECT_FALSE(I.Reference_Marked);
@@ -170,7 +178,8 @@ TEST(Analyse_Image, Outburst_Only_Strictly_Brighter_Than_Threshold_And_Never_For
   for (const auto& C : Cases) {
     TImage_Model I = Field_Image({C.Target_Flux});
     I.Outburst = !C.Outburst;
-    EXPECT_EQ(Analyse_Image(I, Catalogue_Of({Field_Target(C.Threshold)}), Field_Settings()), C.Result) << C.Name;
+    EXPECT_EQ(Analyse_Image(I, Catalogue_Of({Field_Target(C.Threshold)}), Field_Settings()), C.Result)
+        << C.Name;
     EXPECT_EQ(I.Outburst, C.Outburst) << C.Name;
     EXPECT_EQ(I.Threshold, C.Threshold) << C.Name;
     EXPECT_EQ(I.ChartName, "X1234") << C.Name;
@@ -183,7 +192,7 @@ TEST(Analyse_Image, Outburst_Only_Strictly_Brighter_Than_Threshold_And_Never_For
   TImage_Model I = Field_Image({});
   I.Outburst = true;
   EXPECT_FALSE(Analyse_Image(I, Catalogue_Of({Off_Image}), Field_Settings()));
-  EXPECT_EQ(I.Last_Error, 3);
+  EXPECT_EQ(Code_Number(I.Last_Error), 3);
   EXPECT_FALSE(I.Outburst);
 }
 
@@ -200,7 +209,8 @@ TEST(Analyse_Image, Synthetic_Fields_Give_Back_The_True_Magnitude) {
       {"target far below the limit", 40.0, 1},
   };
   const std::string Path =
-      (std::filesystem::path(testing::TempDir()) / ("korvane_field_" + std::to_string(::getpid()) + ".fit")).string();
+      (std::filesystem::path(testing::TempDir()) / ("korvane_field_" + std::to_string(::getpid()) + ".fit"))
+          .string();
   uint64_t Seed = 11;
   for (const auto& C : Cases) {
     TField_Case F;

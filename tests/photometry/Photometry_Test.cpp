@@ -44,7 +44,8 @@ TSettings Aperture(uint32_t Radius, uint32_t Gap, uint32_t Annulus) {
 }
 
 // Sky 0 everywhere, one lit pixel per star: the net signal is exactly the pixel's value.
-TImage_Model Two_Point_Image(int Width, int Height, int Xt, int Yt, uint16_t Vt, int Xr, int Yr, uint16_t Vr) {
+TImage_Model Two_Point_Image(int Width, int Height, int Xt, int Yt, uint16_t Vt, int Xr, int Yr,
+                             uint16_t Vr) {
   TImage_Model I = Flat_Image(Width, Height, 0);
   if (Xt >= 0 && Xt < Width && Yt >= 0 && Yt < Height)
     I.Image_Array[static_cast<size_t>(Yt)][Xt] = Vt;
@@ -82,7 +83,8 @@ TEST(Measure_Star, Aperture_Sums_Follow_The_Weight_Rule_For_Any_Centre) {
     const int R = Radii(Rng);
     // Light near the star only, so that the sky from the annulus 4 pixels out is 0.
     TImage_Model I = Image_Of(120, 100, [&](int x, int y) -> uint16_t {
-      return std::hypot(x - X, y - Y) < R + 2 ? static_cast<uint16_t>(1000 + (x * 7 + y * 13) % 2000) : uint16_t{0};
+      return std::hypot(x - X, y - Y) < R + 2 ? static_cast<uint16_t>(1000 + (x * 7 + y * 13) % 2000)
+                                              : uint16_t{0};
     });
     double S = 0, Npap = 0;
     const int xc = static_cast<int>(std::nearbyint(X)), yc = static_cast<int>(std::nearbyint(Y));
@@ -175,7 +177,8 @@ TEST(Measure_Magnitude, Centre_Rounding_To_The_First_Column_Or_Row_Is_Not_Measur
   for (const auto& C : Cases) {
     // A sky of 100/101 and a bright pixel where each star is.
     TImage_Model I = Image_Of(W, H, [&](int x, int y) -> uint16_t {
-      if ((x == std::lround(C.Xt) && y == std::lround(C.Yt)) || (x == std::lround(C.Xr) && y == std::lround(C.Yr)))
+      if ((x == std::lround(C.Xt) && y == std::lround(C.Yt)) ||
+          (x == std::lround(C.Xr) && y == std::lround(C.Yr)))
         return 20000;
       return static_cast<uint16_t>(100 + (x + y) % 2);
     });
@@ -185,7 +188,7 @@ TEST(Measure_Magnitude, Centre_Rounding_To_The_First_Column_Or_Row_Is_Not_Measur
     I.ReferenceY = C.Yr;
     I.Reference_Mag = 11.0;
     EXPECT_EQ(Measure_Magnitude(I, S), C.Code == 0) << C.Name;
-    EXPECT_EQ(I.Last_Error, C.Code) << C.Name;
+    EXPECT_EQ(Code_Number(I.Last_Error), C.Code) << C.Name;
   }
 }
 
@@ -194,7 +197,7 @@ TEST(Measure_Magnitude, Worked_Signals_Give_Magnitude_And_Error) {
   TImage_Model I = Two_Point_Image(100, 100, 30, 50, 10000, 70, 50, 40000);
   TSettings S = Aperture(2, 2, 2);
   ASSERT_TRUE(Measure_Magnitude(I, S));
-  EXPECT_EQ(I.Last_Error, 0);
+  EXPECT_EQ(Code_Number(I.Last_Error), 0);
   EXPECT_NEAR(I.Magnitude, 13.505, 0.0005);
   EXPECT_EQ(I.Less_Than, 0);
   EXPECT_NEAR(I.Std_Error, 0.01214, 0.00001);
@@ -216,7 +219,8 @@ TEST(Measure_Magnitude, Unreachable_Error_Limit_Gives_Code_4_With_Results_Writte
     double Magnitude;
   } const Cases[] = {
       {"bright target", 40000, 0.01, false, 4, 0, 12.0 - 2.5 * std::log10(4.0)},
-      {"faint target takes the limit of 500 e", 100, 0.01, false, 4, 1, 12.0 - 2.5 * std::log10(500.0 / 10000.0)},
+      {"faint target takes the limit of 500 e", 100, 0.01, false, 4, 1,
+       12.0 - 2.5 * std::log10(500.0 / 10000.0)},
       {"reachable limit", 40000, 0.05, true, 0, 0, 12.0 - 2.5 * std::log10(4.0)},
   };
   for (const auto& C : Cases) {
@@ -224,7 +228,7 @@ TEST(Measure_Magnitude, Unreachable_Error_Limit_Gives_Code_4_With_Results_Writte
     TSettings S = Aperture(2, 2, 2);
     S.Max_Error = C.Max_Error;
     EXPECT_EQ(Measure_Magnitude(I, S), C.Ok) << C.Name;
-    EXPECT_EQ(I.Last_Error, C.Code) << C.Name;
+    EXPECT_EQ(Code_Number(I.Last_Error), C.Code) << C.Name;
     EXPECT_EQ(I.Less_Than, C.Less_Than) << C.Name;
     EXPECT_NEAR(I.Magnitude, C.Magnitude, 1e-6) << C.Name;
     EXPECT_GT(I.Std_Error, 0.0) << C.Name;
@@ -348,7 +352,8 @@ TEST(Measure_Star, Recentring_Makes_Fifty_Passes) {
 // 80000 pixels of one value (a 16-bit count wraps) times 40000 (a 32-bit sum wraps), and an
 // annulus width whose sum with radius and gap wraps an unsigned 32-bit integer.
 TEST(Measure_Star, Sky_Statistics_Do_Not_Overflow) {
-  TImage_Model I = Image_Of(400, 400, [](int x, int y) { return static_cast<uint16_t>(40000 + (x + y) % 2); });
+  TImage_Model I =
+      Image_Of(400, 400, [](int x, int y) { return static_cast<uint16_t>(40000 + (x + y) % 2); });
   const uint32_t Annuli[] = {1000, std::numeric_limits<uint32_t>::max() - 1};
   for (const uint32_t Annulus : Annuli) {
     ASSERT_TRUE(Measure_Star(I, Aperture(2, 0, Annulus), false, 200.0, 200.0)) << Annulus;
@@ -382,7 +387,7 @@ TEST(Measure_Magnitude, Annulus_Wholly_Outside_The_Image_Is_Not_Measurable) {
     I.ReferenceX = C.Xr;
     I.ReferenceY = C.Yr;
     EXPECT_FALSE(Measure_Magnitude(I, Aperture(2, 28, 3)));
-    EXPECT_EQ(I.Last_Error, C.Code);
+    EXPECT_EQ(Code_Number(I.Last_Error), C.Code);
   }
 }
 
@@ -409,7 +414,7 @@ TEST(Measure_Magnitude, Undefined_Instrumental_Magnitude_Is_An_Error_Before_Any_
     } catch (const TKorvane_Error& E) {
       EXPECT_NE(std::string(E.what()).find(C.Message), std::string::npos) << E.what();
     }
-    EXPECT_EQ(I.Last_Error, 1);
+    EXPECT_EQ(Code_Number(I.Last_Error), 1);
     EXPECT_EQ(I.Magnitude, -99.0);
     EXPECT_EQ(I.CMag, -99.0);
   }
@@ -419,7 +424,51 @@ TEST(Measure_Magnitude, Undefined_Instrumental_Magnitude_Is_An_Error_Before_Any_
   TSettings S = Aperture(2, 2, 2);
   S.Gain = 0.0;
   EXPECT_FALSE(Measure_Magnitude(I, S));
-  EXPECT_EQ(I.Last_Error, 3);
+  EXPECT_EQ(Code_Number(I.Last_Error), 3);
+}
+
+// A setting that makes the numbers meaningless is an error naming it and its range, before
+// anything is measured or written; the limits themselves still measure.
+TEST(Measure_Magnitude, Meaningless_Settings_Are_Errors_Not_Magnitudes) {
+  const struct {
+    const char* Name;
+    void (*Change)(TSettings&);
+    const char* Message; // empty: the measurement goes ahead
+  } Cases[] = {
+      {"radius 0", [](TSettings& S) { S.Radius = 0; }, "Radius is 0: it must be from 1 to 10000 pixels"},
+      {"radius 1", [](TSettings& S) { S.Radius = 1; }, ""},
+      {"radius 10001", [](TSettings& S) { S.Radius = 10001; }, "Radius is 10001"},
+      {"annulus 0", [](TSettings& S) { S.Annulus = 0; }, "Annulus is 0"},
+      {"gap 0", [](TSettings& S) { S.Gap = 0; }, ""},
+      {"wrapped gap", [](TSettings& S) { S.Gap = 4294967295u; },
+       "Gap is 4294967295: it must be from 0 to 10000"},
+      {"negative read noise", [](TSettings& S) { S.Readout_Noise = -1.0; }, "Readout_Noise is -1.000"},
+      {"negative dark current", [](TSettings& S) { S.Dark_Current = -0.1; }, "Dark_Current is -0.100"},
+      {"max error 0", [](TSettings& S) { S.Max_Error = 0.0; }, "Max_Error is 0.000"},
+      {"negative max error", [](TSettings& S) { S.Max_Error = -0.2; }, "Max_Error is -0.200"},
+      {"read noise not a number", [](TSettings& S) { S.Readout_Noise = std::nan(""); },
+       "Readout_Noise is not a number"},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TImage_Model I = Two_Point_Image(100, 100, 30, 50, 10000, 70, 50, 40000);
+    I.Magnitude = -99.0;
+    TSettings S = Aperture(3, 2, 2);
+    C.Change(S);
+    if (std::string(C.Message).empty()) {
+      EXPECT_TRUE(Measure_Magnitude(I, S));
+      continue;
+    }
+    try {
+      Measure_Magnitude(I, S);
+      ADD_FAILURE() << "measured";
+    } catch (const TKorvane_Error& E) {
+      EXPECT_EQ(std::string(E.what()).rfind(C.Message, 0), 0u) << E.what();
+    }
+    EXPECT_EQ(Code_Number(I.Last_Error), 1);
+    EXPECT_EQ(I.Magnitude, -99.0);
+    EXPECT_EQ(I.Net_Flux, 0.0);
+  }
 }
 
 TEST(Measure_Magnitude, Blank_Apertures_Measure_Unless_Recentring_Needs_Light) {

@@ -17,7 +17,8 @@ TEST(Star_Field, Rendered_Flux_Is_The_Stars_Flux_In_The_Image) {
     double X, Y, Flux, FWHM, In_Image;
   } const Cases[] = {
       {"inside", 50.3, 40.7, 12345.0, 2.5, 12345.0},
-      {"centred on the first column", 0.0, 40.0, 10000.0, 3.0, 5000.0 * (1 + std::erf(0.5 / (3.0 / 2.3548200450309493) / std::numbers::sqrt2))},
+      {"centred on the first column", 0.0, 40.0, 10000.0, 3.0,
+       5000.0 * (1 + std::erf(0.5 / (3.0 / 2.3548200450309493) / std::numbers::sqrt2))},
       {"wide star", 49.5, 39.5, 5000.0, 8.0, 5000.0},
   };
   for (const auto& C : Cases) {

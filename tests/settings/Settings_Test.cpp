@@ -88,11 +88,26 @@ std::string File_Of(const std::vector<std::string>& Lines, const char* End = "\r
   return Text;
 }
 
-const std::vector<std::string> Good_Lines = {
-    "[Korvane]", "-20", "-1300", "800", "600", "9", "15", "4", "5", "/home/ann/targets.csv",
-    " 1.25000000000000E+0001", " 2.00000000000000E-0002", " 1.50000000000000E+0000",
-    "-2.00000000000000E+0001", " 5.00000000000000E-0002", "/home/ann/reports", "XYZ",
-    "CCD V", "True", "False"};
+const std::vector<std::string> Good_Lines = {"[Korvane]",
+                                             "-20",
+                                             "-1300",
+                                             "800",
+                                             "600",
+                                             "9",
+                                             "15",
+                                             "4",
+                                             "5",
+                                             "/home/ann/targets.csv",
+                                             " 1.25000000000000E+0001",
+                                             " 2.00000000000000E-0002",
+                                             " 1.50000000000000E+0000",
+                                             "-2.00000000000000E+0001",
+                                             " 5.00000000000000E-0002",
+                                             "/home/ann/reports",
+                                             "XYZ",
+                                             "CCD V",
+                                             "True",
+                                             "False"};
 
 // Good_Lines with some lines (0-based index, new text) replaced.
 std::vector<std::string> Good_Lines_With(std::initializer_list<std::pair<size_t, std::string>> Changes) {
@@ -100,6 +115,14 @@ std::vector<std::string> Good_Lines_With(std::initializer_list<std::pair<size_t,
   for (const auto& [Index, Text] : Changes)
     Lines[Index] = Text;
   return Lines;
+}
+
+// The damaged lines as the messages that name them.
+std::vector<std::string> Texts_Of(const std::vector<TSettings_Damage>& Damage) {
+  std::vector<std::string> Texts;
+  for (const TSettings_Damage& Line : Damage)
+    Texts.push_back(Damage_Text(Line));
+  return Texts;
 }
 
 TSettings Good_Settings() {
@@ -215,8 +238,8 @@ TEST_F(Settings_File, Written_File_Reads_Back_Every_Value) {
 
 TEST_F(Settings_File, Write_Produces_Exact_Bytes_And_Replaces_The_Old_File) {
   const std::string Path = Dir + "/korvane.ini";
-  Put(Path, "old content that is longer than the new one would be, surely, many times over\r\n"
-            + std::string(4000, 'x'));
+  Put(Path, "old content that is longer than the new one would be, surely, many times over\r\n" +
+                std::string(4000, 'x'));
   ASSERT_TRUE(Write_Settings_File(Path, Good_Settings()));
   EXPECT_EQ(Get(Path), File_Of(Good_Lines));
 }
@@ -247,6 +270,17 @@ TEST_F(Settings_File, Failed_Write_Leaves_The_Old_File_Intact) {
   EXPECT_FALSE(Written);
   EXPECT_EQ(Get(Path), Old);
   EXPECT_EQ(Folder_Entries(), std::vector<std::string>{"korvane.ini"});
+  // The same limit where SIGXFSZ keeps its default action, which ends the program: the
+  // program lives on and leaves no temporary file.
+  EXPECT_EXIT(
+      {
+        ::signal(SIGXFSZ, SIG_DFL);
+        ::setrlimit(RLIMIT_FSIZE, &Small);
+        std::_Exit(Write_Settings_File(Path, S) ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(Get(Path), Old);
+  EXPECT_EQ(Folder_Entries(), std::vector<std::string>{"korvane.ini"});
 
   // The rename fails: a folder that is not empty stands at the path.
   const std::string Folder_Path = Dir + "/folder.ini";
@@ -256,6 +290,54 @@ TEST_F(Settings_File, Failed_Write_Leaves_The_Old_File_Intact) {
   EXPECT_TRUE(fs::is_directory(Folder_Path));
   EXPECT_EQ(Get(Folder_Path + "/inside"), "x");
   EXPECT_EQ(Folder_Entries().size(), 2u);
+}
+
+TEST_F(Settings_File, Writing_Follows_Links_And_Keeps_The_Mode) {
+  const mode_t Umask = ::umask(0);
+  ::umask(Umask);
+  const std::string Ini = Dir + "/korvane.ini";
+  const std::string Real = Dir + "/dotfiles/sub/korvane.txt";
+  struct Case {
+    const char* What;
+    std::vector<std::pair<std::string, std::string>> Links; // the link, what it holds
+    std::string File;                                       // the file finally written
+    int Old_Mode;                                           // -1: no file yet
+    mode_t Expected_Mode;
+  };
+  const std::vector<Case> Cases = {
+      {"plain file", {}, Ini, 0640, 0640},
+      {"new plain file", {}, Ini, -1, 0644 & ~Umask},
+      {"relative link", {{Ini, "dotfiles/sub/korvane.txt"}}, Real, 0604, 0604},
+      {"chain of links",
+       {{Ini, Dir + "/dotfiles/link"}, {Dir + "/dotfiles/link", "sub/korvane.txt"}},
+       Real,
+       0600,
+       0600},
+      {"link to a file not yet there", {{Ini, "dotfiles/sub/korvane.txt"}}, Real, -1, 0644 & ~Umask},
+  };
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.What);
+    fs::remove_all(Dir + "/dotfiles");
+    fs::remove(Ini);
+    fs::create_directories(Dir + "/dotfiles/sub");
+    for (const auto& [Link, Names] : C.Links)
+      fs::create_symlink(Names, Link);
+    if (C.Old_Mode >= 0) {
+      Put(C.File, "old");
+      ASSERT_EQ(::chmod(C.File.c_str(), static_cast<mode_t>(C.Old_Mode)), 0);
+    }
+    ASSERT_TRUE(Write_Settings_File(Ini, Good_Settings()));
+    for (const auto& [Link, Names] : C.Links) {
+      EXPECT_TRUE(fs::is_symlink(Link)) << Link;
+      EXPECT_EQ(fs::read_symlink(Link).string(), Names);
+    }
+    EXPECT_EQ(Get(C.File), File_Of(Good_Lines));
+    struct stat Status {};
+    ASSERT_EQ(::stat(C.File.c_str(), &Status), 0);
+    EXPECT_EQ(Status.st_mode & 07777, C.Expected_Mode);
+    for (const auto& Entry : fs::recursive_directory_iterator(Dir))
+      EXPECT_EQ(Entry.path().filename().string().find(".tmp"), std::string::npos) << Entry.path();
+  }
 }
 
 TEST_F(Settings_File, Write_Into_A_Read_Only_Folder_Fails) {
@@ -281,11 +363,13 @@ TEST(Settings, Reading_Follows_The_Line_Rules) {
     std::string What;
     std::string Content;
     TSettings Expected;
+    std::vector<std::string> Damage = {};
   };
   std::vector<Case> Cases;
   Cases.push_back({"good file", File_Of(Good_Lines), Good_Settings()});
   Cases.push_back({"lone LF line ends", File_Of(Good_Lines, "\n"), Good_Settings()});
-  Cases.push_back({"line 1 is not read", File_Of(Good_Lines_With({{0, "anything at all 12"}})), Good_Settings()});
+  Cases.push_back(
+      {"line 1 is not read", File_Of(Good_Lines_With({{0, "anything at all 12"}})), Good_Settings()});
   Cases.push_back({"a number and then a word", File_Of(Good_Lines_With({{6, "12 word"}, {1, "\t  -20  "}})),
                    Good_Settings_With([](TSettings& S) { S.Radius = 12; })});
   Cases.push_back({"text lines keep their blanks",
@@ -304,37 +388,39 @@ TEST(Settings, Reading_Follows_The_Line_Rules) {
   for (const auto& [Line, Index] : {std::pair<std::string, int>{"15", 7}, {"-1", 7}, {"14", 14}})
     Cases.push_back({"Scale_Index " + Line, File_Of(Good_Lines_With({{5, Line}})),
                      Good_Settings_With([Index = Index](TSettings& S) { S.Scale_Index = Index; })});
-  Cases.push_back({"aperture sizes keep the low 32 bits", File_Of(Good_Lines_With({{6, "-1"}, {7, "4294967298"}})),
-                   Good_Settings_With([](TSettings& S) {
-                     S.Radius = 4294967295u;
-                     S.Annulus = 2;
-                   })});
   Cases.push_back({"reals in other forms", File_Of(Good_Lines_With({{10, "2.5e3"}, {11, "-.5"}})),
                    Good_Settings_With([](TSettings& S) {
                      S.Readout_Noise = 2500;
                      S.Dark_Current = -0.5;
                    })});
   {
-    // End of the file: numbers read as 0 (not left alone), texts empty, Booleans false.
-    TSettings S = Initial_Settings();
-    S.Window = {0, 0, 0, 0};
-    Cases.push_back({"only line 1", "[Korvane]\r\n", S});
-    Cases.push_back({"empty file", "", S});
+    // A file that ends early: the missing settings keep their defaults, and the first
+    // missing line is named.
+    const TSettings D = Default_Settings("/home/ann");
+    const std::string Top_Missing = "line 2 (Top): missing, the file ends before it";
+    Cases.push_back({"only line 1", "[Korvane]\r\n", D, {Top_Missing}});
+    Cases.push_back({"empty file", "", D, {Top_Missing}});
     std::vector<std::string> Lines(Good_Lines.begin(), Good_Lines.begin() + 12);
     Lines.back() = " 3.25000000000000E+0000"; // no line end after the last line
     TSettings T = Good_Settings();
     T.Dark_Current = 3.25;
-    T.Gain = T.degC = T.Max_Error = 0;
-    T.ReportFileDir = T.AAVSO_ObsCode = T.Notes = "";
-    T.Snap_to_Centre = T.Show_Annulus = false;
+    T.Gain = D.Gain;
+    T.degC = D.degC;
+    T.Max_Error = D.Max_Error;
+    T.ReportFileDir = D.ReportFileDir;
+    T.AAVSO_ObsCode = D.AAVSO_ObsCode;
+    T.Notes = D.Notes;
+    T.Snap_to_Centre = D.Snap_to_Centre;
+    T.Show_Annulus = D.Show_Annulus;
     std::string Text = File_Of(Lines);
     Text.resize(Text.size() - 2);
-    Cases.push_back({"file ends after line 12", Text, T});
+    Cases.push_back(
+        {"file ends after line 12", Text, T, {"line 13 (Gain): missing, the file ends before it"}});
   }
   for (const Case& C : Cases) {
     SCOPED_TRACE(C.What);
-    TSettings S = Initial_Settings();
-    ASSERT_NO_THROW(Read_Settings(C.Content, S));
+    TSettings S = Default_Settings("/home/ann");
+    EXPECT_EQ(Texts_Of(Read_Settings(C.Content, S)), C.Damage);
     Expect_Same(S, C.Expected);
   }
 }
@@ -344,9 +430,8 @@ TEST(Settings, Booleans_Are_True_Only_For_A_Capital_T) {
     const char* Line;
     bool Expected;
   };
-  const Case Cases[] = {{"True", true}, {"T", true},  {"Tx", true},  {"true", false},
-                        {"yes", false}, {"1", false}, {"", false},   {" True", false},
-                        {"False", false}};
+  const Case Cases[] = {{"True", true}, {"T", true}, {"Tx", true},     {"true", false}, {"yes", false},
+                        {"1", false},   {"", false}, {" True", false}, {"False", false}};
   for (const Case& C : Cases) {
     TSettings S = Initial_Settings();
     Read_Settings(File_Of(Good_Lines_With({{18, C.Line}, {19, C.Line}})), S);
@@ -356,44 +441,71 @@ TEST(Settings, Booleans_Are_True_Only_For_A_Capital_T) {
   }
 }
 
-TEST(Settings, A_Bad_Number_Ends_The_Reading_And_Keeps_What_Was_Read) {
+TEST(Settings, A_Bad_Value_Costs_Only_Its_Own_Setting) {
   struct Case {
     const char* What;
-    size_t Line_Index; // 0-based line that is changed
-    const char* Text;
-    int Values_Read;   // lines 2.. taken before the fault (count of settings fields in order)
+    std::vector<std::pair<size_t, std::string>> Lines; // 0-based line index, its text
+    void (*To_Default)(TSettings& S, const TSettings& D);
+    std::vector<std::string> Damage;
   };
-  // The fields in file order; the first Values_Read of them come from the file.
   const Case Cases[] = {
-      {"a word on line 7", 6, "word", 5},
-      {"a word on line 2", 1, "x12", 0},
-      {"a real with a comma", 12, "1,5", 11},
-      {"a top beyond 32 bits", 1, "2147483648", 0},
-      {"a real beyond the double range", 14, "1e999", 13},
-      {"a number with a trailing sign", 3, "12-", 2},
+      {"a word on line 7",
+       {{6, "word"}},
+       [](TSettings& S, const TSettings& D) { S.Radius = D.Radius; },
+       {"line 7 (Radius): 'word' is not a valid value"}},
+      {"a word on line 2",
+       {{1, "x12"}},
+       [](TSettings& S, const TSettings& D) { S.Window.Top = D.Window.Top; },
+       {"line 2 (Top): 'x12' is not a valid value"}},
+      {"a real with a comma",
+       {{12, "1,5"}},
+       [](TSettings& S, const TSettings& D) { S.Gain = D.Gain; },
+       {"line 13 (Gain): '1,5' is not a valid value"}},
+      {"a top beyond 32 bits",
+       {{1, "2147483648"}},
+       [](TSettings& S, const TSettings& D) { S.Window.Top = D.Window.Top; },
+       {"line 2 (Top): '2147483648' is not a valid value"}},
+      {"a real beyond the double range",
+       {{14, "1e999"}},
+       [](TSettings& S, const TSettings& D) { S.Max_Error = D.Max_Error; },
+       {"line 15 (Max_Error): '1e999' is not a valid value"}},
+      {"a number with a trailing sign",
+       {{3, "12-"}},
+       [](TSettings& S, const TSettings& D) { S.Window.Width = D.Window.Width; },
+       {"line 4 (Width): '12-' is not a valid value"}},
+      {"aperture sizes outside 0 to 2^32-1",
+       {{6, "-1"}, {7, "4294967296"}, {8, "-3"}},
+       [](TSettings& S, const TSettings& D) {
+         S.Radius = D.Radius;
+         S.Annulus = D.Annulus;
+         S.Gap = D.Gap;
+       },
+       {"line 7 (Radius): '-1' is not a valid value", "line 8 (Annulus): '4294967296' is not a valid value",
+        "line 9 (Gap): '-3' is not a valid value"}},
   };
+  const TSettings D = Default_Settings("/home/ann");
   for (const Case& C : Cases) {
     SCOPED_TRACE(C.What);
-    TSettings S = Initial_Settings();
-    try {
-      Read_Settings(File_Of(Good_Lines_With({{C.Line_Index, C.Text}})), S);
-      ADD_FAILURE() << "no error";
-    } catch (const TKorvane_Error& E) {
-      EXPECT_STREQ(E.what(), "Invalid numeric input");
-    }
-    const TSettings Good = Good_Settings();
-    const TSettings Init = Initial_Settings();
-    Expect_Fields(S, [&](int Field) -> const TSettings& { return Field < C.Values_Read ? Good : Init; });
+    std::vector<std::string> Lines = Good_Lines;
+    for (const auto& [Index, Text] : C.Lines)
+      Lines[Index] = Text;
+    TSettings S = D;
+    EXPECT_EQ(Texts_Of(Read_Settings(File_Of(Lines), S)), C.Damage);
+    TSettings Expected = Good_Settings();
+    C.To_Default(Expected, D);
+    Expect_Same(S, Expected);
   }
 }
 
 TEST(Settings, A_Blank_Line_Where_A_Number_Stands_Shifts_The_Later_Lines) {
   auto Lines = Good_Lines;
-  Lines[6] = ""; // Radius missing: Radius takes the Annulus line, Annulus the Gap line
+  Lines[6] = "";   // Radius missing: Radius takes the Annulus line, Annulus the Gap line
   Lines[9] = "42"; // and Gap the DataFileName line,
-  Lines[15] = "7";  // and Max_Error the ReportFileDir line
+  Lines[15] = "7"; // and Max_Error the ReportFileDir line
   TSettings S = Initial_Settings();
-  ASSERT_NO_THROW(Read_Settings(File_Of(Lines), S));
+  // The shift leaves the last setting without a line.
+  EXPECT_EQ(Texts_Of(Read_Settings(File_Of(Lines), S)),
+            std::vector<std::string>{"line 20 (Show_Annulus): missing, the file ends before it"});
   EXPECT_EQ(S.Scale_Index, 9);
   EXPECT_EQ(S.Radius, 4u);
   EXPECT_EQ(S.Annulus, 5u);
@@ -410,12 +522,16 @@ TEST(Settings, A_Blank_Line_Where_A_Number_Stands_Shifts_The_Later_Lines) {
   EXPECT_FALSE(S.Snap_to_Centre); // "False"
   EXPECT_FALSE(S.Show_Annulus);   // end of file
 
-  // With a path on the DataFileName line the shifted Gap read fails.
+  // With a path on the DataFileName line the shifted Gap read fails: Gap keeps its default,
+  // the later settings are still read.
   Lines[9] = "/home/ann/targets.csv";
-  TSettings T = Initial_Settings();
-  EXPECT_THROW(Read_Settings(File_Of(Lines), T), TKorvane_Error);
+  TSettings T = Default_Settings("/home/ann");
+  EXPECT_EQ(Texts_Of(Read_Settings(File_Of(Lines), T)),
+            (std::vector<std::string>{"line 10 (Gap): '/home/ann/targets.csv' is not a valid value",
+                                      "line 20 (Show_Annulus): missing, the file ends before it"}));
   EXPECT_EQ(T.Annulus, 5u);
-  EXPECT_EQ(T.Gap, 0u);
+  EXPECT_EQ(T.Gap, 3u);
+  EXPECT_EQ(T.Max_Error, 7.0);
 }
 
 TEST_F(Settings_File, Line_Feeds_In_Texts_Do_Not_Break_The_File) {
@@ -458,7 +574,6 @@ TEST_F(Settings_File, Missing_Folder_And_Huge_Files) {
   TSettings Huge = Initial_Settings();
   EXPECT_THROW(Read_Settings_File(Path, Huge), TKorvane_Error);
   Expect_Same(Huge, Initial_Settings());
-
 }
 
 TEST_F(Settings_File, An_Unreadable_File_Is_An_Error_Naming_It) {

@@ -44,7 +44,9 @@ void TFits_Writer::Add(const std::string& Key, const std::string& Value, const s
   Cards.push_back(Fit_Card(std::move(Card)));
 }
 
-void TFits_Writer::Add_Raw(const std::string& Card) { Cards.push_back(Fit_Card(Card)); }
+void TFits_Writer::Add_Raw(const std::string& Card) {
+  Cards.push_back(Fit_Card(Card));
+}
 
 std::string TFits_Writer::Header_Bytes(bool Pad) const {
   std::string Out;

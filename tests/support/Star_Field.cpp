@@ -97,7 +97,8 @@ TCCDPosition Field_Sky_To_Pixel(const TStar_Field_Description& D, double RA_Hour
 
 double Gaussian_Flux_In_Image(double X, double Y, double Flux, double FWHM, int Width, int Height) {
   const double Sigma = FWHM / FWHM_Per_Sigma;
-  return Flux * Gaussian_Fraction(-0.5, Width - 0.5, X, Sigma) * Gaussian_Fraction(-0.5, Height - 0.5, Y, Sigma);
+  return Flux * Gaussian_Fraction(-0.5, Width - 0.5, X, Sigma) *
+         Gaussian_Fraction(-0.5, Height - 0.5, Y, Sigma);
 }
 
 void Add_Random_Stars(TStar_Field_Description& D, int Count, double Min_Flux, double Max_Flux, double Margin,
@@ -139,8 +140,10 @@ TStar_Field Make_Star_Field(const TStar_Field_Description& D) {
         Gaussian_Flux_In_Image(P.x, P.y, S.Flux, Sigma * FWHM_Per_Sigma, D.Width, D.Height));
 
     const double Reach = std::ceil(Render_Sigmas * Sigma) + 1.0;
-    const double i0 = std::max(0.0, std::floor(P.x - Reach)), i1 = std::min(D.Width - 1.0, std::ceil(P.x + Reach));
-    const double j0 = std::max(0.0, std::floor(P.y - Reach)), j1 = std::min(D.Height - 1.0, std::ceil(P.y + Reach));
+    const double i0 = std::max(0.0, std::floor(P.x - Reach)),
+                 i1 = std::min(D.Width - 1.0, std::ceil(P.x + Reach));
+    const double j0 = std::max(0.0, std::floor(P.y - Reach)),
+                 j1 = std::min(D.Height - 1.0, std::ceil(P.y + Reach));
     if (i0 > i1 || j0 > j1)
       continue; // wholly off the image
     Fx.clear();
@@ -165,7 +168,8 @@ TStar_Field Make_Star_Field(const TStar_Field_Description& D) {
     double Value = F.Expected[k];
     if (D.Noise) {
       const double Mean_Electrons = Value * D.Gain;
-      double Electrons = Mean_Electrons > 0.0 ? static_cast<double>(Shot(Rng, Shot_Param(Mean_Electrons))) : 0.0;
+      double Electrons =
+          Mean_Electrons > 0.0 ? static_cast<double>(Shot(Rng, Shot_Param(Mean_Electrons))) : 0.0;
       Electrons += D.Read_Noise * Read(Rng);
       Value = Electrons / D.Gain;
     }
@@ -204,22 +208,15 @@ void Load_Star_Field(const TStar_Field& Field, const TStar_Field_Description& D,
   Image.Image_Filter_Letter = D.Filter.empty() ? '\0' : D.Filter[0];
 
   TWCSRecord& W = Image.WCS1;
-  W.coorflip = false;
-  W.longpole = 180.0;
-  W.rodeg = 57.295779;
+  W = TWCSRecord();
   W.crval[0] = D.Crval1;
   W.crval[1] = D.Crval2;
   W.crpix[0] = W.xrefpix = D.Crpix1;
   W.crpix[1] = W.yrefpix = D.Crpix2;
   std::copy(std::begin(D.CD), std::end(D.CD), W.cd);
-  Image.Plate_Solved = D.Write_WCS;
-  W.rotmat = D.Write_WCS;
   Image.CD1_1_found = Image.CD1_2_found = Image.CD2_1_found = Image.CD2_2_found = D.Write_WCS;
   Image.CRPIX1_found = Image.CRPIX2_found = Image.CRVAL1_found = Image.CRVAL2_found = D.Write_WCS;
-  if (D.Write_WCS)
-    Invert_CD_Matrix(W);
-  else
-    Image.Last_Error = 2;
+  Image.Decide_Plate_Solved();
 }
 
 TImage_Model Star_Field_Image(const TStar_Field_Description& D) {
@@ -228,7 +225,8 @@ TImage_Model Star_Field_Image(const TStar_Field_Description& D) {
   return Image;
 }
 
-TSettings Field_Measure_Settings(const TStar_Field_Description& D, uint32_t Radius, uint32_t Gap, uint32_t Annulus) {
+TSettings Field_Measure_Settings(const TStar_Field_Description& D, uint32_t Radius, uint32_t Gap,
+                                 uint32_t Annulus) {
   TSettings S;
   S.Radius = Radius;
   S.Gap = Gap;

@@ -5,8 +5,8 @@
 // (a magnitude within its error), never exact pixel values: the standard library's random
 // distributions differ between implementations.
 
-#include "settings/Settings.h"
 #include "image/Image_Model.h"
+#include "settings/Settings.h"
 #include "support/Fits_Writer.h"
 
 #include <cstdint>
@@ -20,7 +20,7 @@ struct TField_Star {
   double Y = 0.0;
   bool On_Sky = false;
   double RA_Hours = 0.0;
-  double Dec = 0.0; // degrees
+  double Dec = 0.0;  // degrees
   double Flux = 0.0; // total ADU of the star
   double FWHM = 0.0; // pixels; 0 takes the field's FWHM
 };
@@ -35,16 +35,16 @@ struct TStar_Field_Description {
   double Crpix1 = 199.5;
   double Crpix2 = 149.5;
   double CD[4] = {-1.5 / 3600.0, 0.0, 0.0, 1.5 / 3600.0}; // CD1_1, CD1_2, CD2_1, CD2_2
-  double Sky = 1000.0;        // ADU per pixel
-  double Gain = 1.5;          // electrons per ADU
-  double Read_Noise = 10.0;   // electrons
-  double Dark_Current = 0.0;  // electrons per pixel per second
-  double Exposure = 60.0;     // seconds; 0 writes no EXPOSURE card
+  double Sky = 1000.0;                                    // ADU per pixel
+  double Gain = 1.5;                                      // electrons per ADU
+  double Read_Noise = 10.0;                               // electrons
+  double Dark_Current = 0.0;                              // electrons per pixel per second
+  double Exposure = 60.0;                                 // seconds; 0 writes no EXPOSURE card
   double JD = 2460000.5;
   double Airmass = 1.2;
   std::string Date_Obs = "2023-02-24T00:00:00";
   std::string Filter = "V";
-  double FWHM = 3.0;          // pixels
+  double FWHM = 3.0; // pixels
   bool Noise = true;
   uint64_t Seed = 1;
   std::vector<TField_Star> Stars;
@@ -53,8 +53,8 @@ struct TStar_Field_Description {
 struct TStar_Field {
   int Width = 0;
   int Height = 0;
-  std::vector<uint16_t> Pixels;   // row-major, row 0 first: the image
-  std::vector<double> Expected;   // noise-free mean value of each pixel, ADU
+  std::vector<uint16_t> Pixels;             // row-major, row 0 first: the image
+  std::vector<double> Expected;             // noise-free mean value of each pixel, ADU
   std::vector<TCCDPosition> Star_Positions; // pixel centre of each star, in description order
   std::vector<double> Star_Flux_In_Image;   // flux of each star that falls on the image, ADU
   TFits_Writer Header;
@@ -92,7 +92,8 @@ TImage_Model Star_Field_Image(const TStar_Field_Description& D);
 
 // Settings that measure the field with its camera's gain, read noise and dark current: the
 // given aperture, annulus and gap, Max_Error 0.1, the reference star recentred.
-TSettings Field_Measure_Settings(const TStar_Field_Description& D, uint32_t Radius, uint32_t Gap, uint32_t Annulus);
+TSettings Field_Measure_Settings(const TStar_Field_Description& D, uint32_t Radius, uint32_t Gap,
+                                 uint32_t Annulus);
 
 // Total flux a Gaussian of the given FWHM centred at (X, Y) puts into the pixels of a
 // Width x Height image.

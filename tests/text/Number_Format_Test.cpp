@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <cmath>
 #include <limits>
 
@@ -14,14 +16,11 @@ TEST(Number_Format, Fixed_Formats_Pad_With_Blanks_And_Use_The_Given_Separator) {
     const char* Expected;
   };
   const Case Cases[] = {
-      {11.234, 2, 3, '.', "11.234"},  // "%2.3f"
-      {5.0, 5, 1, '.', "  5.0"},      // "%05.1f": the leading 0 of the width pads with blanks
-      {-0.5, 2, 3, '.', "-0.500"},
-      {0.125, 2, 2, '.', "0.12"},     // exact binary half: to even, as printf does
-      {0.375, 2, 2, '.', "0.38"},
-      {13.5049999, 2, 3, ',', "13,505"},
-      {7.0, 2, 0, '.', " 7"},
-      {1e20, 2, 1, '.', "100000000000000000000.0"},
+      {11.234, 2, 3, '.', "11.234"}, // "%2.3f"
+      {5.0, 5, 1, '.', "  5.0"},     // "%05.1f": the leading 0 of the width pads with blanks
+      {-0.5, 2, 3, '.', "-0.500"},   {0.125, 2, 2, '.', "0.12"}, // exact binary half: to even, as printf does
+      {0.375, 2, 2, '.', "0.38"},    {13.5049999, 2, 3, ',', "13,505"},
+      {7.0, 2, 0, '.', " 7"},        {1e20, 2, 1, '.', "100000000000000000000.0"},
   };
   for (const Case& C : Cases)
     EXPECT_EQ(Format_Fixed(C.Value, C.Width, C.Decimals, C.Separator), C.Expected) << C.Value;
@@ -60,10 +59,21 @@ TEST(Number_Format, Integer_Conversion_Accepts_Leading_Blanks_And_Sign_Only) {
     long long Value;
   };
   const Case Cases[] = {
-      {"12", true, 12},      {" 12", true, 12},     {"  -05", true, -5},  {"+7", true, 7},
-      {"-0", true, 0},       {"12 ", false, 0},     {"", false, 0},       {" ", false, 0},
-      {"-", false, 0},       {"$1A", false, 0},     {"0x10", false, 0},   {"1e3", false, 0},
-      {"1.0", false, 0},     {"12a", false, 0},     {"- 5", false, 0},
+      {"12", true, 12},
+      {" 12", true, 12},
+      {"  -05", true, -5},
+      {"+7", true, 7},
+      {"-0", true, 0},
+      {"12 ", false, 0},
+      {"", false, 0},
+      {" ", false, 0},
+      {"-", false, 0},
+      {"$1A", false, 0},
+      {"0x10", false, 0},
+      {"1e3", false, 0},
+      {"1.0", false, 0},
+      {"12a", false, 0},
+      {"- 5", false, 0},
       {"9223372036854775807", true, 9223372036854775807LL},
       {"9223372036854775808", false, 0},
       {"-9223372036854775808", true, std::numeric_limits<long long>::min()},
@@ -93,15 +103,15 @@ TEST(Number_Format, Decimal_Conversion_Follows_The_Given_Separator) {
     double Value;
   };
   const Case Cases[] = {
-      {"1.5", '.', true, 1.5},        {"  -2.25  ", '.', true, -2.25}, {"+3", '.', true, 3.0},
-      {"1E3", '.', true, 1000.0},     {"2.5e-2", '.', true, 0.025},    {"-.5", '.', true, -0.5},
-      {"5.", '.', true, 5.0},         {"1,5", ',', true, 1.5},         {"1.5", ',', false, 0},
-      {"1,5", '.', false, 0},         {"1D3", '.', false, 0},          {"'1.5'", '.', false, 0},
-      {"", '.', false, 0},            {"   ", '.', false, 0},          {"1e", '.', false, 0},
-      {"1e+", '.', false, 0},         {"e5", '.', false, 0},           {".", '.', false, 0},
-      {"1.2.3", '.', false, 0},       {"--1", '.', false, 0},          {"1e400", '.', false, 0},
-      {"1e-400", '.', true, 0.0},     {"0x1p3", '.', false, 0},        {"inf", '.', false, 0},
-      {"nan", '.', false, 0},         {"1 2", '.', false, 0},
+      {"1.5", '.', true, 1.5},    {"  -2.25  ", '.', true, -2.25}, {"+3", '.', true, 3.0},
+      {"1E3", '.', true, 1000.0}, {"2.5e-2", '.', true, 0.025},    {"-.5", '.', true, -0.5},
+      {"5.", '.', true, 5.0},     {"1,5", ',', true, 1.5},         {"1.5", ',', false, 0},
+      {"1,5", '.', false, 0},     {"1D3", '.', false, 0},          {"'1.5'", '.', false, 0},
+      {"", '.', false, 0},        {"   ", '.', false, 0},          {"1e", '.', false, 0},
+      {"1e+", '.', false, 0},     {"e5", '.', false, 0},           {".", '.', false, 0},
+      {"1.2.3", '.', false, 0},   {"--1", '.', false, 0},          {"1e400", '.', false, 0},
+      {"1e-400", '.', true, 0.0}, {"0x1p3", '.', false, 0},        {"inf", '.', false, 0},
+      {"nan", '.', false, 0},     {"1 2", '.', false, 0},
   };
   for (const Case& C : Cases) {
     auto Value = Try_Str_To_Float(C.Text, C.Separator);
@@ -118,9 +128,32 @@ TEST(Number_Format, Decimal_Conversion_Follows_The_Given_Separator) {
   }
 }
 
+// Files shared between countries take a point besides the user's separator, never both.
+TEST(Number_Format, Decimal_Conversion_For_Shared_Files_Takes_A_Point_Too) {
+  const struct {
+    const char* Text;
+    char Separator;
+    std::optional<double> Value;
+  } Cases[] = {
+      {"13.5", ',', 13.5},          {"13,5", ',', 13.5},          {" -0.25E1 ", ',', -2.5},
+      {"13.5", '.', 13.5},          {"13,5", '.', std::nullopt},  {"1.5,2", ',', std::nullopt},
+      {"1,5.2", ',', std::nullopt}, {"1.2.3", ',', std::nullopt}, {"abc", ',', std::nullopt},
+      {"", ',', std::nullopt},
+  };
+  for (const auto& C : Cases)
+    EXPECT_EQ(Try_Str_To_Float_Or_Point(C.Text, C.Separator), C.Value)
+        << "'" << C.Text << "' with '" << C.Separator << "'";
+  try {
+    Str_To_Float_Or_Point("1.5,2", ',');
+    FAIL() << "no error";
+  } catch (const TKorvane_Error& E) {
+    EXPECT_STREQ(E.what(), "'1.5,2' is not a valid floating point value");
+  }
+}
+
 TEST(Number_Format, Rounding_Goes_Half_To_Even_And_Refuses_What_Does_Not_Fit) {
-  const std::pair<double, long long> Cases[] = {{2.5, 2},   {3.5, 4},   {-2.5, -2}, {-3.5, -4},
-                                                {0.49, 0},  {100.5, 100}, {101.5, 102}, {-0.4, 0}};
+  const std::pair<double, long long> Cases[] = {{2.5, 2},  {3.5, 4},     {-2.5, -2},   {-3.5, -4},
+                                                {0.49, 0}, {100.5, 100}, {101.5, 102}, {-0.4, 0}};
   for (auto [Value, Expected] : Cases)
     EXPECT_EQ(Round_Half_Even(Value), Expected) << Value;
   EXPECT_FALSE(Round_Half_Even(1e300));

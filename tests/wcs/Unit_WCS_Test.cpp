@@ -19,9 +19,9 @@
 
 namespace {
 
-constexpr double Rodeg = 57.295779;  // the radius the reader presets
+constexpr double Rodeg = 57.295779; // the radius the reader presets
 constexpr double Rad_To_Deg = 180.0 / std::numbers::pi;
-constexpr double Scale = 0.0005;     // degrees per pixel
+constexpr double Scale = 0.0005; // degrees per pixel
 
 using TCD = std::array<double, 4>;
 
@@ -104,10 +104,10 @@ double Pixel_Error(const TCCDPosition& a, double x, double y) {
 struct THeader {
   const char* Name;
   TWCSRecord W;
-  TCD Ref_CD;            // the CD matrix wcslib is given
-  double Lonpole_Pos;    // wcslib's LONPOLE matching tnxpos
-  double Lonpole_Pix;    // wcslib's LONPOLE matching tnxpix
-  bool Closes;           // tnxpos and tnxpix are inverse for this record
+  TCD Ref_CD;         // the CD matrix wcslib is given
+  double Lonpole_Pos; // wcslib's LONPOLE matching tnxpos
+  double Lonpole_Pix; // wcslib's LONPOLE matching tnxpix
+  bool Closes;        // tnxpos and tnxpix are inverse for this record
 };
 
 THeader Header(const char* name, double crval1, double crval2, TCD cd) {
@@ -244,7 +244,7 @@ TEST(Unit_WCS, ReferencePixelAndReferencePointMapOntoEachOther) {
     SCOPED_TRACE(h.Name);
     TSkyPosition s;
     T.tnxpos(h.W, s, h.W.crpix[0], h.W.crpix[1]);
-    if (h.W.crval[1] < 90.0) {  // RA is undefined on the pole
+    if (h.W.crval[1] < 90.0) { // RA is undefined on the pole
       EXPECT_NEAR(s.RA, h.W.crval[0], 1e-9);
     }
     EXPECT_NEAR(s.Dec, h.W.crval[1], 1e-9);
@@ -257,8 +257,8 @@ TEST(Unit_WCS, ReferencePixelAndReferencePointMapOntoEachOther) {
 
 // On the equator a standard-coordinate offset xi along x moves RA by atan(xi / rodeg).
 TEST(Unit_WCS, EquatorialOffsetsAndRAWrap) {
-  const double A = std::atan(0.05 / Rodeg) * Rad_To_Deg;  // 100 pixels at 0.0005 deg
-  const double B = std::atan(0.2 / Rodeg) * Rad_To_Deg;   // 400 pixels
+  const double A = std::atan(0.05 / Rodeg) * Rad_To_Deg; // 100 pixels at 0.0005 deg
+  const double B = std::atan(0.2 / Rodeg) * Rad_To_Deg;  // 400 pixels
   struct TCase {
     const char* Name;
     bool Rotmat;
@@ -360,12 +360,12 @@ TEST(Unit_WCS, CoorflipExchangesTheWorldAxes) {
 TEST(Unit_WCS, SingularCDMatrixIsRefused) {
   const double nan = std::nan("");
   const TCD singular[] = {
-      {0.0, 0.0, 0.0, 0.0},         // the eight keywords present, all CD values 0
-      {0.0, 0.0, 0.0005, 0.0004},   // a zero row
-      {0.0005, 0.0, -0.0003, 0.0},  // a zero column
-      {0.5, 0.25, 0.5, 0.25},       // equal rows
-      {1e200, 0.0, 0.0, 1e200},     // determinant overflows
-      {1.0, 0.0, 0.0, 1e-310},      // inverse overflows
+      {0.0, 0.0, 0.0, 0.0},        // the eight keywords present, all CD values 0
+      {0.0, 0.0, 0.0005, 0.0004},  // a zero row
+      {0.0005, 0.0, -0.0003, 0.0}, // a zero column
+      {0.5, 0.25, 0.5, 0.25},      // equal rows
+      {1e200, 0.0, 0.0, 1e200},    // determinant overflows
+      {1.0, 0.0, 0.0, 1e-310},     // inverse overflows
       {nan, 0.0, 0.0, 0.0005},
   };
   for (const TCD& cd : singular) {
@@ -382,4 +382,4 @@ TEST(Unit_WCS, SingularCDMatrixIsRefused) {
   }
 }
 
-}  // namespace
+} // namespace

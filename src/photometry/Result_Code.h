@@ -1,0 +1,26 @@
+#pragma once
+// The state code of an image (Last_Error): what its analysis came to. The window's panels,
+// korvane-measure and the automation interface all show these codes and their texts.
+
+#include <cstdint>
+#include <string>
+
+enum class TResult_Code : int32_t {
+  Measured = 0,         // both stars measured, results valid
+  Not_Measured = 1,     // nothing measured yet (a new image, or an empty catalogue)
+  Not_Plate_Solved = 2, // the image has no usable world coordinates
+  No_Star = 3,          // the variable's centre lies outside the measurable area
+  No_Reference = 4,     // the comparison star's centre lies outside it, or Max_Error is out of reach
+  No_Data = 5,          // the catalogue entry names no comparison star
+  No_Report_Dir = 6,    // the report file could not be created
+};
+
+// The code as the number scripts and files see.
+constexpr int32_t Code_Number(TResult_Code Code) {
+  return static_cast<int32_t>(Code);
+}
+
+// The text the result panels show for an error state: "Not Plate Solved", "No star!",
+// "No reference!", "No data!", "No report dir!". Empty for Measured and Not_Measured,
+// which show the results or nothing.
+std::string Result_Code_Text(TResult_Code Code);
