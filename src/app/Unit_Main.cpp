@@ -2,6 +2,8 @@
 
 #include "app/Korvane_Application.h"
 #include "app/Unit_Help.h"
+#include "image/Unit_Image.h"
+#include "photometry/Result_Code.h"
 #include "settings/Unit_Settings.h"
 
 #include <QAction>
@@ -9,14 +11,18 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMoveEvent>
+#include <QPalette>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTimer>
 
@@ -28,6 +34,7 @@ TMain_Form* Main_Form = nullptr;
 namespace {
 
 constexpr int Bottom_Bar_Height = 19;
+constexpr int Top_Row_Height = 28; // the buttons are 26 high
 constexpr int Panel_Targets_Width = 168;
 constexpr int Grid_Row_Height = 22;
 
@@ -78,12 +85,14 @@ QAction* New_Action(const char* Name, const QString& Caption, QObject* Parent) {
   return Action;
 }
 
-// The image area, leaving its lowest strip to the bottom bar.
+// The image area. Its top strip holds the view controls and the result panels, its lowest
+// strip the bottom bar: the image windows live between them, so that no panel ever covers
+// a window's title bar.
 class TMdi_Area : public QMdiArea {
 public:
-  TMdi_Area(int Bottom_Margin, QWidget* Parent) : QMdiArea(Parent) {
+  TMdi_Area(int Top_Margin, int Bottom_Margin, QWidget* Parent) : QMdiArea(Parent) {
     setFrameStyle(QFrame::NoFrame);
-    setViewportMargins(0, 0, 0, Bottom_Margin);
+    setViewportMargins(0, Top_Margin, 0, Bottom_Margin);
   }
 };
 
@@ -108,10 +117,14 @@ TMain_Form::TMain_Form(TMessages& Messages_, QWidget* Parent)
 
 TMain_Form::~TMain_Form() {
   FormDestroy();
+  // The image windows go first, while this window can still answer them: destroyed later,
+  // among its children, they would report their deactivation to a window half gone.
+  for (QMdiSubWindow* Frame : Mdi_Area->subWindowList())
+    delete Frame;
 }
 
 void TMain_Form::Create_Controls() {
-  Mdi_Area = new TMdi_Area(Bottom_Bar_Height, this);
+  Mdi_Area = new TMdi_Area(Top_Row_Height, Bottom_Bar_Height, this);
   Mdi_Area->setObjectName(QStringLiteral("Mdi_Area"));
   setCentralWidget(Mdi_Area);
 
@@ -173,6 +186,13 @@ void TMain_Form::Create_Controls() {
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
   Timer1->setSingleShot(true);
+  connect(Timer1, &QTimer::timeout, this, &TMain_Form::Timer1Timer);
+
+  // The view controls act on the active image window; a choice in the list is the user's.
+  connect(ComboBox_Scale, qOverload<int>(&QComboBox::activated), this, &TMain_Form::ComboBox_ScaleChange);
+  connect(Button_Plus, &QPushButton::clicked, this, &TMain_Form::Button_PlusClick);
+  connect(Button_Minus, &QPushButton::clicked, this, &TMain_Form::Button_MinusClick);
+  connect(Button_Visualisation, &QPushButton::clicked, this, &TMain_Form::Button_VisualisationClick);
 
   OpenDialog1 = new QFileDialog(this);
   OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
@@ -394,4 +414,172 @@ void TMain_Form::Settings1Click() {
 void TMain_Form::Help1Click() {
   if (Form_Help)
     Form_Help->exec();
+}
+
+TForm_Image* TMain_Form::Active_Image() const {
+  const QMdiSubWindow* Frame = Mdi_Area->activeSubWindow();
+  return Frame != nullptr ? qobject_cast<TForm_Image*>(Frame->widget()) : nullptr;
+}
+
+QList<TForm_Image*> TMain_Form::Image_Windows() const {
+  QList<TForm_Image*> Windows;
+  for (const QMdiSubWindow* Frame : Mdi_Area->subWindowList())
+    if (auto* Image = qobject_cast<TForm_Image*>(Frame->widget()))
+      Windows.append(Image);
+  return Windows;
+}
+
+int TMain_Form::Image_Window_Count() const {
+  return static_cast<int>(Mdi_Area->subWindowList().size());
+}
+
+void TMain_Form::Open_Image_File(const QString& Path) {
+  auto* Image = new TForm_Image(*this, *Mdi_Area);
+  Mdi_Area->setActiveSubWindow(Image->Frame());
+  Image->Open_File(QFileInfo(Path).absoluteFilePath().toStdString(), Messages);
+}
+
+void TMain_Form::Open_Files(const QStringList& Paths) {
+  for (const QString& Path : Paths)
+    Open_Image_File(Path);
+  Show_Zoom();
+}
+
+void TMain_Form::Set_Panel_Text(TImage_Panel Panel, const QString& Text) {
+  QLabel* const Label = [&]() -> QLabel* {
+    switch (Panel) {
+    case TImage_Panel::BP:
+      return Panel_BP;
+    case TImage_Panel::WP:
+      return Panel_WP;
+    case TImage_Panel::Location:
+      return Panel_Location;
+    case TImage_Panel::Pixel:
+      return Panel_Pixel;
+    case TImage_Panel::Position:
+      return Panel_Position;
+    case TImage_Panel::Report_Written:
+      return Panel_Report_Written;
+    case TImage_Panel::Ref_Background:
+      return Panel_Ref_Background;
+    case TImage_Panel::Star_Background:
+      return Panel_Star_Background;
+    }
+    return nullptr;
+  }();
+  if (Label != nullptr)
+    Label->setText(Text);
+}
+
+void TMain_Form::Select_Scale(int Index) {
+  ComboBox_Scale->setCurrentIndex(Index);
+}
+
+void TMain_Form::Control_Drag() {
+  QScrollBar* Bar = Mdi_Area->verticalScrollBar();
+  Bar->setRange(0, Mdi_Area->height());
+  Bar->setValue(700);
+  Messages.Show("Control");
+}
+
+void TMain_Form::ComboBox_ScaleChange(int Index) {
+  if (Index < 0)
+    return;
+  if (TForm_Image* Image = Active_Image())
+    Image->ReScale(Index);
+  Settings.Scale_Index = Index;
+}
+
+void TMain_Form::Step_Scale(int Step) {
+  // From the scale last chosen here, not the one the active window shows.
+  const int Index = Settings.Scale_Index + Step;
+  if (Index < 0 || Index > 14)
+    return;
+  Settings.Scale_Index = Index;
+  ComboBox_Scale->setCurrentIndex(Index);
+  if (TForm_Image* Image = Active_Image())
+    Image->ReScale(Index);
+}
+
+void TMain_Form::Button_PlusClick() {
+  Step_Scale(+1);
+}
+
+void TMain_Form::Button_MinusClick() {
+  Step_Scale(-1);
+}
+
+void TMain_Form::Button_VisualisationClick() {
+  if (TForm_Image* Image = Active_Image())
+    Image->Reset_Visualisation();
+}
+
+namespace {
+
+void Set_Text_Colour(QLabel* Panel, const QColor& Colour) {
+  QPalette Palette = Panel->palette();
+  Palette.setColor(QPalette::WindowText, Colour);
+  Panel->setPalette(Palette);
+}
+
+} // namespace
+
+void TMain_Form::Show_Results() {
+  const TForm_Image* W = Active_Image();
+  if (W == nullptr) {
+    Clear_Top_Panels();
+    Button_AAVSO->hide();
+    return;
+  }
+  const auto Error_Text = [this](TResult_Code Code) {
+    Set_Text_Colour(Panel_Errors, QColor(255, 0, 0));
+    Panel_Errors->setText(QString::fromStdString(Result_Code_Text(Code)));
+  };
+  switch (W->Last_Error) {
+  case TResult_Code::Measured: {
+    const TMeasured_Panels P = Measured_Panel_Texts(*W, Settings.Max_Error, Number_Format);
+    Panel_Reference->setText(QString::fromStdString(P.Reference));
+    Panel_Magnitude->setText(QString::fromStdString(P.Magnitude));
+    Panel_STDEV->setText(QString::fromStdString(P.STDEV));
+    Panel_Plate_Solved->setText(QString::fromStdString(P.Plate_Solved));
+    Set_Text_Colour(Panel_Outburst, W->Outburst ? QColor(255, 0, 0) : QColor(0, 128, 0));
+    Panel_Outburst->setText(QString::fromStdString(P.Outburst));
+    Panel_Chart->setText(QString::fromStdString(P.Chart));
+    Panel_Image_Filter->setText(QString::fromStdString(P.Image_Filter));
+    Button_AAVSO->show();
+    break;
+  }
+  case TResult_Code::Not_Measured:
+    break;
+  case TResult_Code::Not_Plate_Solved:
+  case TResult_Code::No_Star:
+  case TResult_Code::No_Report_Dir:
+    Clear_Top_Panels();
+    Error_Text(W->Last_Error);
+    Button_AAVSO->hide();
+    break;
+  case TResult_Code::No_Reference:
+  case TResult_Code::No_Data:
+    Clear_Top_Panels();
+    Panel_Errors->clear();
+    Panel_Reference->setText(QString::fromStdString(Result_Code_Text(W->Last_Error)));
+    Panel_Plate_Solved->setText(QStringLiteral("Plate Solved"));
+    if (W->Last_Error == TResult_Code::No_Reference)
+      Panel_Chart->setText(QStringLiteral("Chart: ") + QString::fromStdString(W->ChartName));
+    Button_AAVSO->hide();
+    break;
+  }
+}
+
+void TMain_Form::Trigger_Results() {
+  // A refresh already pending is not postponed: it comes 500 ms after the first trigger.
+  if (Timer1->isActive())
+    return;
+  Timer1->setInterval(500);
+  Timer1->start();
+}
+
+void TMain_Form::Timer1Timer() {
+  Timer1->stop();
+  Show_Results();
 }

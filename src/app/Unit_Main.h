@@ -3,16 +3,19 @@
 // catalogue, home of the result panels and the view controls.
 
 #include "catalogue/Target_Data.h"
+#include "image/Image_Host.h"
 #include "settings/Settings.h"
 #include "text/Messages.h"
 #include "text/Number_Format.h"
 
+#include <QList>
 #include <QMainWindow>
 #include <QSize>
 
 #include <string>
 
 class QAction;
+class TForm_Image;
 class QComboBox;
 class QFileDialog;
 class QLabel;
@@ -26,7 +29,7 @@ class QWidget;
 // The user's number format, taken from the system locale.
 TNumber_Format System_Number_Format();
 
-class TMain_Form : public QMainWindow {
+class TMain_Form : public QMainWindow, public TImage_Host {
   Q_OBJECT
 
 public:
@@ -86,18 +89,47 @@ public:
   // Panel_Targets. A field that does not convert throws TKorvane_Error.
   void Load_Targets();
 
-  void Clear_Top_Panels();
-  void Clear_Bottom_Panels();
+  void Clear_Top_Panels() override;
+  void Clear_Bottom_Panels() override;
   void Show_Zoom();
-  void Hide_Zoom();
+  void Hide_Zoom() override;
+
+  // Fills the result panels from the active image window; empties them without one.
+  void Show_Results() override;
+  // One Show_Results half a second from the first call (Timer1).
+  void Trigger_Results() override;
+
+  // The active image window, or null.
+  TForm_Image* Active_Image() const;
+  // Every image window, in the order of the area's list.
+  QList<TForm_Image*> Image_Windows() const;
+
+  // Opens Path in a new image window, which becomes the active one.
+  void Open_Image_File(const QString& Path);
+  // Opens each file in its own window, then shows the view controls. An error that stops
+  // the reading of a file ends the command there.
+  void Open_Files(const QStringList& Paths);
+
+  // What the image windows ask of the main window.
+  const TSettings& Host_Settings() const override { return Settings; }
+  TNumber_Format Host_Number_Format() const override { return Number_Format; }
+  void Set_Panel_Text(TImage_Panel Panel, const QString& Text) override;
+  void Select_Scale(int Index) override;
+  int Image_Window_Count() const override;
+  void Control_Drag() override;
 
   // The window's outer frame now, in the settings' terms. When the window has not been
   // moved or resized since the settings placed it, these are the values that placed it.
   TWindow_Geometry Current_Window_Geometry() const;
 
-  // Open1, Close2, CloseAll1 and ShowHeader1 come with the image windows; until then
-  // their items are present and do nothing.
+  // Open1, Close2, CloseAll1 and ShowHeader1 come with the main window's workflow; until
+  // then their items are present and do nothing.
 public slots:
+  void ComboBox_ScaleChange(int Index);
+  void Button_PlusClick();
+  void Button_MinusClick();
+  void Button_VisualisationClick();
+  void Timer1Timer();
   void LoadData1Click();
   void Close1Click();
   void Settings1Click();
@@ -118,6 +150,8 @@ private:
   void Apply_Window_Geometry(const TWindow_Geometry& Geometry);
   void Fit_Frame();
   void Place_Bottom_Bar();
+  // "+" and "-": the scale one step up or down, within 0..14.
+  void Step_Scale(int Step);
 
   TMessages& Messages;
   std::string IniFName;

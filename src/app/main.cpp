@@ -1,11 +1,14 @@
 // Program start: the application object, the three program-wide windows, the event loop.
 
+#include "app/Command_Line.h"
 #include "app/Korvane_Application.h"
 #include "app/Qt_Messages.h"
 #include "app/Signal_Closer.h"
 #include "app/Unit_Help.h"
 #include "app/Unit_Main.h"
 #include "settings/Unit_Settings.h"
+
+#include <QTimer>
 
 int main(int argc, char** argv) {
   TKorvane_Application Application(argc, argv);
@@ -25,6 +28,11 @@ int main(int argc, char** argv) {
   // A logout, a shutdown or Ctrl+C closes the main window as its close button does.
   TSignal_Closer Closer(Main);
   Main.show();
+  // Files named on the command line (a file manager passes them so) open once the event
+  // loop runs, so that an error shows in the program's error box.
+  const QStringList Files = Files_To_Open(QApplication::arguments());
+  if (!Files.isEmpty())
+    QTimer::singleShot(0, &Main, [&Main, Files] { Main.Open_Files(Files); });
   const int Result = Application.exec();
 
   Form_Help = nullptr;

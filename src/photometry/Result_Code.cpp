@@ -1,5 +1,7 @@
 #include "photometry/Result_Code.h"
 
+#include "image/Image_Model.h"
+
 std::string Result_Code_Text(TResult_Code Code) {
   switch (Code) {
   case TResult_Code::Measured:
@@ -17,4 +19,28 @@ std::string Result_Code_Text(TResult_Code Code) {
     return "No report dir!";
   }
   return {};
+}
+
+TMeasured_Panels Measured_Panel_Texts(const TImage_Model& Image, double Max_Error,
+                                      const TNumber_Format& Format) {
+  const auto Three_Decimals = [&](double Value) {
+    return Format_Fixed(Value, 2, 3, Format.Decimal_Separator);
+  };
+  TMeasured_Panels P;
+  P.Reference = "ref " + Three_Decimals(Image.Reference_Mag);
+  if (Image.Ref_Filter_Letter != '\0')
+    P.Reference += Image.Ref_Filter_Letter;
+  if (Image.Less_Than == 0) {
+    P.Magnitude = "mag " + Three_Decimals(Image.Magnitude);
+    P.STDEV = "stdev " + Three_Decimals(Image.Std_Error);
+  } else {
+    P.Magnitude = "mag <" + Three_Decimals(Image.Magnitude);
+    P.STDEV = "stdev " + Three_Decimals(Max_Error);
+  }
+  P.Plate_Solved = "Plate Solved";
+  P.Outburst = Image.Outburst ? "Outburst" : "Quiescent";
+  P.Chart = "Chart: " + Image.ChartName;
+  P.Image_Filter =
+      std::string(Image.Image_Filter_Letter != '\0' ? 1 : 0, Image.Image_Filter_Letter) + " filter";
+  return P;
 }

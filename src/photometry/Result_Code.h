@@ -2,6 +2,8 @@
 // The state code of an image (Last_Error): what its analysis came to. The window's panels,
 // korvane-measure and the automation interface all show these codes and their texts.
 
+#include "text/Number_Format.h"
+
 #include <cstdint>
 #include <string>
 
@@ -24,3 +26,18 @@ constexpr int32_t Code_Number(TResult_Code Code) {
 // "No reference!", "No data!", "No report dir!". Empty for Measured and Not_Measured,
 // which show the results or nothing.
 std::string Result_Code_Text(TResult_Code Code);
+
+class TImage_Model;
+
+// What the top result panels show for a measured image (code Measured).
+struct TMeasured_Panels {
+  std::string Reference;    // "ref 11.234V"
+  std::string Magnitude;    // "mag 13.218", or "mag <14.100" for a limit
+  std::string STDEV;        // "stdev 0.023"; for a limit the largest acceptable error
+  std::string Plate_Solved; // "Plate Solved"
+  std::string Outburst;     // "Outburst" (shown red) or "Quiescent" (shown green)
+  std::string Chart;        // "Chart: " and the chart name
+  std::string Image_Filter; // the image's filter letter and " filter"
+};
+TMeasured_Panels Measured_Panel_Texts(const TImage_Model& Image, double Max_Error,
+                                      const TNumber_Format& Format);

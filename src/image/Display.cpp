@@ -1,0 +1,282 @@
+#include "image/Display.h"
+
+#include "text/Messages.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#if defined(__x86_64__)
+#include <tmmintrin.h>
+#endif
+
+namespace {
+
+constexpr size_t Grey_Levels = 65536;
+constexpr unsigned Most_Threads = 8;
+// Below this many pixels starting threads costs more than it saves.
+constexpr uint64_t Parallel_Pixels = 1u << 18;
+
+unsigned Thread_Count(unsigned Requested, const TImageArray& Image) {
+  unsigned Count = Requested;
+  if (Count == 0) {
+    const uint64_t Pixels = uint64_t{Image.Columns()} * Image.Rows();
+    const unsigned Cores = std::thread::hardware_concurrency();
+    Count = Pixels < Parallel_Pixels ? 1 : std::clamp(Cores == 0 ? 2u : Cores, 1u, Most_Threads);
+  }
+  return std::max(1u, std::min<unsigned>(Count, std::max<uint32_t>(Image.Rows(), 1)));
+}
+
+// Runs Work(Part, First_Row, End_Row) for Count consecutive bands of rows, band 0 on the
+// calling thread. A thread that cannot be started has its band done here instead. Work
+// must not throw: every started thread is joined before returning.
+template <class TWork> void For_Row_Bands(uint32_t Rows, unsigned Count, const TWork& Work) {
+  auto Bound = [&](unsigned Part) { return static_cast<uint32_t>(uint64_t{Rows} * Part / Count); };
+  std::vector<std::thread> Workers;
+  Workers.reserve(Count);
+  for (unsigned Part = 1; Part < Count; ++Part) {
+    try {
+      Workers.emplace_back(
+          [&Work, Part, First = Bound(Part), End = Bound(Part + 1)] { Work(Part, First, End); });
+    } catch (const std::system_error&) {
+      Work(Part, Bound(Part), Bound(Part + 1));
+    }
+  }
+  Work(0u, Bound(0), Bound(1));
+  for (std::thread& Worker : Workers)
+    Worker.join();
+}
+
+void Count_Rows(const TImageArray& Image, uint32_t* Counts, uint32_t First, uint32_t End) {
+  const size_t Columns = Image.Columns();
+  for (uint32_t y = First; y < End; ++y) {
+    const uint16_t* Row = Image[y];
+    for (size_t x = 0; x < Columns; ++x)
+      ++Counts[Row[x]];
+  }
+}
+
+uint8_t Grey_Of(int32_t Value, int32_t Black, int32_t White) {
+  const int32_t Range = White > Black ? White - Black : 10;
+  const double g = static_cast<double>((Value - Black) * 256) / Range;
+  if (!(g >= 0.0))
+    return 0;
+  if (g > 255.0)
+    return 255;
+  return static_cast<uint8_t>(g + 0.5);
+}
+
+#if defined(__x86_64__)
+// Sixteen pixels at a time: their greys are gathered into two 64-bit words, which three byte
+// shuffles spread into the 48 bytes of the sixteen blue-green-red pixels. Returns the number
+// of pixels done; the caller does the rest one by one.
+__attribute__((target("ssse3"))) size_t Fill_Row_Shuffled(const uint16_t* In, const uint8_t* Table,
+                                                          uint8_t* Out, size_t Columns) {
+  // Output byte i of each 16-byte store takes grey i / 3 of its group.
+  const __m128i Spread0 = _mm_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5);
+  const __m128i Spread1 = _mm_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10);
+  const __m128i Spread2 = _mm_setr_epi8(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15);
+  size_t x = 0;
+  for (; x + 16 <= Columns; x += 16, Out += 48) {
+    uint64_t Low = 0, High = 0;
+    for (int k = 7; k >= 0; --k) {
+      Low = Low << 8 | Table[In[x + static_cast<size_t>(k)]];
+      High = High << 8 | Table[In[x + 8 + static_cast<size_t>(k)]];
+    }
+    const __m128i Greys = _mm_set_epi64x(static_cast<long long>(High), static_cast<long long>(Low));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out), _mm_shuffle_epi8(Greys, Spread0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + 16), _mm_shuffle_epi8(Greys, Spread1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + 32), _mm_shuffle_epi8(Greys, Spread2));
+  }
+  return x;
+}
+
+bool Has_Byte_Shuffle() {
+  static const bool Has = __builtin_cpu_supports("ssse3");
+  return Has;
+}
+#endif
+
+void Fill_Rows(const TImageArray& Image, const uint8_t* Table, uint8_t* Bitmap, size_t Row_Stride,
+               uint32_t First, uint32_t End) {
+  const size_t Columns = Image.Columns();
+  for (uint32_t y = First; y < End; ++y) {
+    const uint16_t* In = Image[y];
+    uint8_t* Out = Bitmap + y * Row_Stride;
+    size_t x = 0;
+#if defined(__x86_64__)
+    if (Has_Byte_Shuffle()) {
+      x = Fill_Row_Shuffled(In, Table, Out, Columns);
+      Out += 3 * x;
+    }
+#endif
+    for (; x < Columns; ++x, Out += 3)
+      Out[0] = Out[1] = Out[2] = Table[In[x]];
+  }
+}
+
+// The integer part of Value limited to Low..High; NaN gives Low.
+int32_t Whole_Within(double Value, int32_t Low, int32_t High) {
+  if (!(Value >= Low))
+    return Low;
+  if (Value >= static_cast<double>(High) + 1.0)
+    return High;
+  return static_cast<int32_t>(Value);
+}
+
+int32_t Valid_Scale_Index(int32_t Scale_Index) {
+  return std::clamp(Scale_Index, Smallest_Scale_Index, Largest_Scale_Index);
+}
+
+} // namespace
+
+std::vector<uint32_t> Build_Histogram(const TImageArray& Image, unsigned Threads) {
+  std::vector<uint32_t> Histogram(Grey_Levels, 0);
+  const unsigned Count = Thread_Count(Threads, Image);
+  // Each band counts into its own table; the tables are added up afterwards.
+  std::vector<std::vector<uint32_t>> Band_Counts(Count - 1, std::vector<uint32_t>(Grey_Levels, 0));
+  For_Row_Bands(Image.Rows(), Count, [&](unsigned Part, uint32_t First, uint32_t End) {
+    Count_Rows(Image, Part == 0 ? Histogram.data() : Band_Counts[Part - 1].data(), First, End);
+  });
+  for (const std::vector<uint32_t>& Counts : Band_Counts)
+    for (size_t v = 0; v < Grey_Levels; ++v)
+      Histogram[v] += Counts[v];
+  return Histogram;
+}
+
+TStretch Automatic_Stretch(const std::vector<uint32_t>& Histogram) {
+  if (Histogram.size() != Grey_Levels)
+    throw TKorvane_Error("The histogram must have 65536 entries, not " + std::to_string(Histogram.size()));
+  uint64_t N = 0;
+  for (uint32_t Count : Histogram)
+    N += Count;
+  if (N == 0)
+    throw TKorvane_Error("The image has no pixels to display");
+
+  // The running sums reach N, which exceeds both limits, so both walks stop inside the table.
+  const uint64_t Dark_Limit = N / 50, Bright_Limit = N / 400;
+  int32_t Black = 0;
+  for (uint64_t Sum = Histogram[0]; Sum <= Dark_Limit && Black < 65535;)
+    Sum += Histogram[static_cast<size_t>(++Black)];
+  int32_t White = 65535;
+  for (uint64_t Sum = Histogram[65535]; Sum <= Bright_Limit && White > 0;)
+    Sum += Histogram[static_cast<size_t>(--White)];
+
+  if (Black >= White) {
+    const int32_t Middle = (Black + White) / 2;
+    Black = Middle < 100 ? 0 : Middle - 100;
+    White = Middle > 65435 ? 65535 : Middle + 100;
+  }
+  return {static_cast<uint16_t>(Black), static_cast<uint16_t>(White)};
+}
+
+std::vector<uint8_t> Grey_Table(TStretch Stretch) {
+  std::vector<uint8_t> Table(Grey_Levels);
+  for (size_t v = 0; v < Grey_Levels; ++v)
+    Table[v] = Grey_Of(static_cast<int32_t>(v), Stretch.BlackPoint, Stretch.WhitePoint);
+  return Table;
+}
+
+void Fill_Grey(const TImageArray& Image, TStretch Stretch, std::span<uint8_t> Bitmap, size_t Row_Stride,
+               unsigned Threads) {
+  const size_t Columns = Image.Columns(), Rows = Image.Rows();
+  if (Columns == 0 || Rows == 0)
+    return;
+  const size_t Row_Bytes = 3 * Columns;
+  if (Row_Stride < Row_Bytes)
+    throw TKorvane_Error("The display bitmap's rows hold " + std::to_string(Row_Stride) + " bytes, " +
+                         std::to_string(Row_Bytes) + " are needed");
+  if (Bitmap.size() / Row_Stride < Rows - 1 || Bitmap.size() - (Rows - 1) * Row_Stride < Row_Bytes)
+    throw TKorvane_Error("The display bitmap is too small for an image of " + std::to_string(Columns) +
+                         " x " + std::to_string(Rows) + " pixels");
+  const std::vector<uint8_t> Table = Grey_Table(Stretch);
+  For_Row_Bands(Image.Rows(), Thread_Count(Threads, Image), [&](unsigned, uint32_t First, uint32_t End) {
+    Fill_Rows(Image, Table.data(), Bitmap.data(), Row_Stride, First, End);
+  });
+}
+
+int64_t Scaled_Length(int32_t Scale_Index, uint32_t Size) {
+  const int64_t i = Valid_Scale_Index(Scale_Index);
+  return i <= 6 ? int64_t{Size} / (8 - i) : int64_t{Size} * (i - 6);
+}
+
+uint32_t Client_To_Pixel(int32_t Scale_Index, int32_t Client, uint32_t Size) {
+  if (Size == 0)
+    return 0;
+  const int64_t i = Valid_Scale_Index(Scale_Index);
+  const int64_t Position = i < 7 ? int64_t{Client} * (8 - i) : int64_t{Client} / (i - 6);
+  return static_cast<uint32_t>(std::clamp<int64_t>(Position, 0, int64_t{Size} - 1));
+}
+
+std::optional<TStretch> Drag_Stretch(TStretch Start, int64_t Dx, int64_t Dy) {
+  if (Dx % 5 != 0 && Dy % 5 != 0)
+    return std::nullopt;
+  const double B0 = Start.BlackPoint, W0 = Start.WhitePoint;
+  const double dx = static_cast<double>(Dx), dy = static_cast<double>(Dy);
+  // Level sum and width; the divisors are at least 200 and 201, the values finite.
+  const double Sum = Dy <= 0 ? (B0 + W0) * 200.0 / (200.0 - dy) : (B0 + W0) * (200.0 + dy) / 200.0;
+  const double Width = Dx <= 0 ? (W0 - B0) * (200.0 - dx) / 200.0 : (W0 - B0) * 200.0 / (200.0 + dx);
+  // Black at least 10, white at most 65000; beyond that, both held within 16 bits.
+  return TStretch{static_cast<uint16_t>(Whole_Within((Sum - Width) / 2.0 + 0.5, 10, 65535)),
+                  static_cast<uint16_t>(Whole_Within((Sum + Width) / 2.0 + 0.5, 0, 65000))};
+}
+
+// Texts are built by appending: "literal" + std::string&& draws a false -Wrestrict warning at -O3.
+std::string Location_Text(uint32_t Column, uint32_t Row) {
+  std::string Text = "(";
+  Text += std::to_string(Column);
+  Text += ',';
+  Text += std::to_string(Row);
+  Text += ')';
+  return Text;
+}
+
+std::string Pixel_Text(uint16_t Value) {
+  return std::string("I=").append(std::to_string(Value));
+}
+
+std::string Black_Point_Text(uint16_t BlackPoint) {
+  return std::string("BP=").append(std::to_string(BlackPoint));
+}
+
+std::string White_Point_Text(uint16_t WhitePoint) {
+  return std::string("WP=").append(std::to_string(WhitePoint));
+}
+
+std::string Background_Text(double Adu, const TNumber_Format& Format) {
+  return Format_Fixed(Adu, 5, 1, Format.Decimal_Separator).append(" ADUs");
+}
+
+std::string Sky_Position_Text(double Ra_Degrees, double Dec_Degrees, const TNumber_Format& Format) {
+  // Beyond 1e15 degrees a whole number of hours still fits 64 bits, but no fraction is left.
+  constexpr double Largest_Angle = 1e15;
+  if (!(std::fabs(Ra_Degrees) <= Largest_Angle) || !(std::fabs(Dec_Degrees) <= Largest_Angle))
+    return {};
+  const char Separator = Format.Decimal_Separator;
+  const double Hours = Ra_Degrees / 15.0;
+  const double h = std::floor(Hours);
+  const double rm = (Hours - h) * 60.0;
+  const double m = std::floor(rm);
+  const double s = (rm - m) * 60.0;
+  const bool Negative = Dec_Degrees < 0.0;
+  const double a = std::fabs(Dec_Degrees);
+  const double d = std::trunc(a);
+  const double dm = (a - d) * 60.0;
+  const double m2 = std::floor(dm);
+  const double s2 = (dm - m2) * 60.0;
+  std::string Text = "RA = ";
+  Text += Format_Integer(static_cast<long long>(h), 2);
+  Text += ':';
+  Text += Format_Integer(static_cast<long long>(m), 2);
+  Text += ':';
+  Text += Format_Fixed(s, 2, 2, Separator);
+  Text += Negative ? ", Dec = -" : ", Dec = ";
+  Text += Format_Integer(static_cast<long long>(d));
+  Text += ':';
+  Text += Format_Integer(static_cast<long long>(m2));
+  Text += ':';
+  Text += Format_Fixed(s2, 2, 2, Separator);
+  return Text;
+}

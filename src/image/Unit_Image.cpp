@@ -1,0 +1,278 @@
+#include "image/Unit_Image.h"
+
+#include "image/Display.h"
+#include "photometry/Overlay.h"
+#include "photometry/Paint_Marks.h"
+#include "photometry/Photometry.h"
+
+#include <QCursor>
+#include <QEnterEvent>
+#include <QEvent>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+
+#include <algorithm>
+#include <span>
+
+namespace {
+
+// The largest client width and height a window may take.
+constexpr int Max_Window_Side = 32767;
+
+QString Text(const std::string& Value) {
+  return QString::fromStdString(Value);
+}
+
+int Window_Side(int64_t Length) {
+  return static_cast<int>(std::clamp<int64_t>(Length, 1, Max_Window_Side));
+}
+
+} // namespace
+
+TForm_Image::TForm_Image(TImage_Host& Host_, QMdiArea& Area) : Host(Host_) {
+  // FormCreate: an empty image, the model's defaults (nothing measured, nothing marked).
+  setObjectName(QStringLiteral("Form_Image"));
+  setAttribute(Qt::WA_OpaquePaintEvent); // the picture covers the whole client area: no erase
+  setAttribute(Qt::WA_NoSystemBackground);
+  setMouseTracking(true);
+  setFocusPolicy(Qt::StrongFocus);
+  setAccessibleName(QStringLiteral("Image"));
+  setAccessibleDescription(QStringLiteral("Form_Image"));
+
+  // System menu and minimise only: no maximise button, no resizing by the frame.
+  Sub_Window = Area.addSubWindow(this, Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
+  Sub_Window->setAttribute(Qt::WA_DeleteOnClose);
+  Sub_Window->setWindowTitle(QStringLiteral("Image"));
+  Sub_Window->setOption(QMdiSubWindow::RubberBandResize, false);
+  Sub_Window->installEventFilter(this);
+  connect(Sub_Window, &QMdiSubWindow::windowStateChanged, this,
+          [this](Qt::WindowStates, Qt::WindowStates New_State) {
+            const bool Now_Active = New_State.testFlag(Qt::WindowActive);
+            if (Now_Active == Active)
+              return;
+            Active = Now_Active;
+            if (Active)
+              FormActivate();
+            else
+              FormDeactivate();
+          });
+  Current_Scale = -1; // no scale until the display is set up
+  setFixedSize(1, 1);
+  Sub_Window->showMinimized();
+}
+
+TForm_Image::~TForm_Image() = default;
+
+void TForm_Image::Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options) {
+  TImage_Model::Open_File(FName, Messages, Options);
+  Setup_Display();
+}
+
+void TForm_Image::Setup_Display() {
+  const bool New_Bitmap = Image_Bmp.isNull();
+  if (New_Bitmap) {
+    Image_Bmp = QImage(XSize, YSize, QImage::Format_BGR888);
+    if (Image_Bmp.isNull())
+      throw TKorvane_Error(FileName + ": not enough memory to show an image of " + std::to_string(XSize) +
+                           " x " + std::to_string(YSize) + " pixels");
+  }
+  Histogram = Build_Histogram(Image_Array);
+  Prepare_Image();
+  if (New_Bitmap) {
+    Sub_Window->showNormal();
+    Current_Scale = -1;
+    ReScale(Host.Host_Settings().Scale_Index);
+  }
+  FormPaint();
+}
+
+void TForm_Image::Show_Stretch() {
+  Host.Set_Panel_Text(TImage_Panel::BP, Text(Black_Point_Text(BlackPoint)));
+  Host.Set_Panel_Text(TImage_Panel::WP, Text(White_Point_Text(WhitePoint)));
+}
+
+void TForm_Image::Prepare_Image() {
+  const TStretch Stretch = Automatic_Stretch(Histogram);
+  BlackPoint = Stretch.BlackPoint;
+  WhitePoint = Stretch.WhitePoint;
+  Show_Stretch();
+  Fill_Bitmap();
+}
+
+void TForm_Image::Fill_Bitmap() {
+  if (Image_Bmp.isNull() || Image_Array.Empty())
+    return;
+  Fill_Grey(Image_Array, TStretch{BlackPoint, WhitePoint},
+            std::span<uint8_t>(Image_Bmp.bits(), static_cast<size_t>(Image_Bmp.sizeInBytes())),
+            static_cast<size_t>(Image_Bmp.bytesPerLine()));
+  Scaled_Picture = QImage();
+  if (Object_Marked)
+    Paint_Object();
+  if (Reference_Marked)
+    Paint_Reference();
+}
+
+void TForm_Image::Paint_Mark_Of(bool Object) {
+  if (Object ? !Object_Marked : !Reference_Marked)
+    return;
+  const TSettings& Settings = Host.Host_Settings();
+  const std::optional<TMark_Geometry> Mark =
+      Mark_Geometry(Object ? ObjectX : ReferenceX, Object ? ObjectY : ReferenceY,
+                    TAperture{Settings.Radius, Settings.Gap, Settings.Annulus}, Settings.Show_Annulus);
+  if (Mark) {
+    Paint_Mark(Image_Bmp, *Mark, Text(Object ? ObjectName : ReferenceName),
+               Object ? Object_Label_Colour() : Reference_Label_Colour());
+    Scaled_Picture = QImage();
+  }
+  FormPaint();
+}
+
+void TForm_Image::Paint_Object() {
+  Paint_Mark_Of(true);
+}
+
+void TForm_Image::Paint_Reference() {
+  Paint_Mark_Of(false);
+}
+
+void TForm_Image::ReScale(int32_t Scale) {
+  if (Scale == Current_Scale)
+    return;
+  Painting = false;
+  Current_Scale = Scale;
+  Host.Select_Scale(Scale);
+  setFixedSize(Window_Side(Scaled_Length(Scale, XSize)), Window_Side(Scaled_Length(Scale, YSize)));
+  Sub_Window->adjustSize();
+  Scaled_Picture = QImage();
+  Painting = true;
+  FormPaint();
+}
+
+void TForm_Image::Reset_Visualisation() {
+  Prepare_Image();
+  FormPaint();
+}
+
+void TForm_Image::FormPaint() {
+  if (!Painting)
+    return;
+  Sub_Window->setWindowTitle(Text(Caption_String));
+  update();
+}
+
+void TForm_Image::paintEvent(QPaintEvent*) {
+  if (!Painting || Image_Bmp.isNull())
+    return;
+  QPainter Painter(this);
+  const QRect Client = rect();
+  if (Client.width() < Image_Bmp.width() || Client.height() < Image_Bmp.height()) {
+    // Shrunk once per fill or rescale, then drawn as it is.
+    if (Scaled_Picture.size() != Client.size())
+      Scaled_Picture = Image_Bmp.scaled(Client.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                           .convertToFormat(QImage::Format_RGB32); // the screen's own format draws fastest
+    Painter.drawImage(QPoint(0, 0), Scaled_Picture);
+  } else {
+    Painter.drawImage(Client, Image_Bmp);
+  }
+  ++Paint_Count;
+}
+
+void TForm_Image::Read_Out(int X, int Y) {
+  if (Image_Array.Empty())
+    return;
+  const uint32_t px = Client_To_Pixel(Current_Scale, X, XSize);
+  const uint32_t py = Client_To_Pixel(Current_Scale, Y, YSize);
+  Host.Set_Panel_Text(TImage_Panel::Location, Text(Location_Text(px, py)));
+  Host.Set_Panel_Text(TImage_Panel::Pixel, Text(Pixel_Text(Image_Array[py][px])));
+  if (Plate_Solved) {
+    TSkyPosition Sky;
+    WCS_Calculator.tnxpos(WCS1, Sky, px, py);
+    Host.Set_Panel_Text(TImage_Panel::Position,
+                        Text(Sky_Position_Text(Sky.RA, Sky.Dec, Host.Host_Number_Format())));
+  }
+}
+
+void TForm_Image::mousePressEvent(QMouseEvent* Event) {
+  StartX = Event->position().toPoint().x();
+  StartY = Event->position().toPoint().y();
+  if (Event->modifiers().testFlag(Qt::ShiftModifier)) {
+    setCursor(Qt::SizeAllCursor);
+    Start_BlackPoint = BlackPoint;
+    Start_WhitePoint = WhitePoint;
+  }
+}
+
+void TForm_Image::mouseReleaseEvent(QMouseEvent* Event) {
+  if (Event->modifiers().testFlag(Qt::ShiftModifier))
+    FormPaint();
+  unsetCursor();
+}
+
+void TForm_Image::mouseMoveEvent(QMouseEvent* Event) {
+  const QPoint At = Event->position().toPoint();
+  const Qt::KeyboardModifiers Keys = Event->modifiers();
+  const bool Left = Event->buttons().testFlag(Qt::LeftButton);
+  if (Keys.testFlag(Qt::ShiftModifier) && Left) {
+    const std::optional<TStretch> Stretch =
+        Drag_Stretch(TStretch{Start_BlackPoint, Start_WhitePoint}, At.x() - StartX, At.y() - StartY);
+    if (!Stretch)
+      return;
+    BlackPoint = Stretch->BlackPoint;
+    WhitePoint = Stretch->WhitePoint;
+    Show_Stretch();
+    Fill_Bitmap();
+    FormPaint();
+  } else if (Keys.testFlag(Qt::ControlModifier) && Left) {
+    Host.Control_Drag();
+  } else {
+    Read_Out(At.x(), At.y());
+  }
+}
+
+void TForm_Image::enterEvent(QEnterEvent*) {
+  Show_Stretch();
+  Host.Set_Panel_Text(TImage_Panel::Report_Written,
+                      AAVSO_Written ? QStringLiteral("Report Written") : QString());
+  const TNumber_Format Format = Host.Host_Number_Format();
+  Host.Set_Panel_Text(TImage_Panel::Ref_Background, Text(Background_Text(Ref_Background, Format)));
+  Host.Set_Panel_Text(TImage_Panel::Star_Background, Text(Background_Text(Star_Background, Format)));
+}
+
+void TForm_Image::leaveEvent(QEvent*) {
+  Host.Clear_Bottom_Panels();
+}
+
+void TForm_Image::FormActivate() {
+  Host.Select_Scale(Current_Scale);
+  Show_Stretch();
+  Host.Show_Results();
+}
+
+void TForm_Image::FormDeactivate() {
+  Host.Clear_Bottom_Panels();
+}
+
+void TForm_Image::FormClose() {
+  // The pixels and the picture go at once; the window object follows when the close ends.
+  Image_Bmp = QImage();
+  Scaled_Picture = QImage();
+  Image_Array = TImageArray();
+  Histogram = std::vector<uint32_t>();
+  if (Host.Image_Window_Count() < 2)
+    Host.Hide_Zoom();
+  Host.Clear_Top_Panels();
+  Host.Trigger_Results();
+}
+
+bool TForm_Image::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == Sub_Window && Event->type() == QEvent::Close) {
+    // Deactivation first, as the window leaves; then the close itself, once.
+    Sub_Window->removeEventFilter(this);
+    FormClose();
+  }
+  return QWidget::eventFilter(Watched, Event);
+}

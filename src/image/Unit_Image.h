@@ -1,0 +1,77 @@
+#pragma once
+// The image window: one opened FITS image shown as a grey picture in a child window of the
+// main window's multiple-document area, at one of fifteen scales, with a live read-out of
+// the pixel under the mouse and a Shift-drag that changes the stretch. The window is the
+// image model too: its fields are the model's.
+
+#include "image/Image_Host.h"
+#include "image/Image_Model.h"
+
+#include <QImage>
+#include <QWidget>
+
+#include <string>
+
+class QMdiArea;
+class QMdiSubWindow;
+
+class TForm_Image : public QWidget, public TImage_Model {
+  Q_OBJECT
+
+public:
+  // Creates the window, minimised, in Area (FormCreate). Open_File follows.
+  TForm_Image(TImage_Host& Host, QMdiArea& Area);
+  ~TForm_Image() override;
+
+  // The child window of the multiple-document area that frames this one.
+  QMdiSubWindow* Frame() const { return Sub_Window; }
+
+  // Reads the FITS file and sets up the display (Setup_Display). Errors that stop the
+  // reading throw TKorvane_Error; the window then stays, minimised.
+  void Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options = {});
+
+  // The automatic stretch, shown in the host's panels, and a fill.
+  void Prepare_Image();
+  // Refills the bitmap with the current stretch and draws the marks on it.
+  void Fill_Bitmap();
+  // Applies a scale index 0..14: the client size follows; one paint, none when unchanged.
+  void ReScale(int32_t Scale);
+  // Prepare_Image and a repaint.
+  void Reset_Visualisation();
+  // Draws the marks of a marked star into the bitmap and repaints.
+  void Paint_Object();
+  void Paint_Reference();
+  // Repaints the window from the bitmap (also sets the caption).
+  void FormPaint();
+
+  QImage Image_Bmp;     // the display bitmap: XSize x YSize, blue-green-red, row 0 at the top
+  bool Painting = true; // false while ReScale changes the size
+  int32_t StartX = 0;   // client position of the last button press
+  int32_t StartY = 0;
+  int Paint_Count = 0; // paints that drew the picture, for tests
+
+protected:
+  void paintEvent(QPaintEvent* Event) override;
+  void mousePressEvent(QMouseEvent* Event) override;
+  void mouseMoveEvent(QMouseEvent* Event) override;
+  void mouseReleaseEvent(QMouseEvent* Event) override;
+  void enterEvent(QEnterEvent* Event) override;
+  void leaveEvent(QEvent* Event) override;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
+private:
+  void Setup_Display();
+  void FormActivate();
+  void FormDeactivate();
+  void FormClose();
+  void Show_Stretch();
+  void Paint_Mark_Of(bool Object);
+  void Read_Out(int X, int Y);
+
+  TImage_Host& Host;
+  QMdiSubWindow* Sub_Window = nullptr;
+  // The picture at the current scale when it is smaller than the bitmap, redone after each
+  // fill or rescale, so that a paint never shrinks the whole bitmap.
+  QImage Scaled_Picture;
+  bool Active = false;
+};
