@@ -2,7 +2,7 @@
 # make demo          measure the bundled example field with korvane-measure
 # make test          check the formatting, build everything and run every test (sanitizers and
 #                    fuzzing included); warnings in our own code are errors there
-# make run           build and start the program
+# make run           build and start the program on the bundled example
 # make bench         build the benchmarks (Release) and run them
 # make format        format our sources in place
 # make format-check  list the sources that are not formatted, and fail if there are any
@@ -82,8 +82,13 @@ test-fuzz: deps
 test: format-check test-build test-sanitize test-fuzz
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# The program on the bundled example, with settings of its own under the build folder
+# (seeded from examples/ on the first run), so that your own korvane.ini is not touched.
+RUN_CONFIG = $(BUILD)/run-config
 run: build
-	$(BUILD)/korvane
+	@mkdir -p $(RUN_CONFIG)
+	@test -f $(RUN_CONFIG)/korvane.ini || cp examples/korvane.ini $(RUN_CONFIG)/korvane.ini
+	XDG_CONFIG_HOME=$(abspath $(RUN_CONFIG)) $(BUILD)/korvane examples/field.fit
 
 demo: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -3,10 +3,12 @@
 #include "app/Korvane_Application.h"
 #include "app/Unit_Help.h"
 #include "image/Unit_Image.h"
+#include "photometry/Analysis.h"
 #include "photometry/Result_Code.h"
 #include "settings/Unit_Settings.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
@@ -21,13 +23,17 @@
 #include <QMenuBar>
 #include <QMoveEvent>
 #include <QPalette>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QTableWidget>
+#include <QTableWidgetItem>
 #include <QTimer>
 
 #include <algorithm>
 #include <exception>
+#include <memory>
 
 TMain_Form* Main_Form = nullptr;
 
@@ -35,6 +41,13 @@ namespace {
 
 constexpr int Bottom_Bar_Height = 19;
 constexpr int Top_Row_Height = 28; // the buttons are 26 high
+// Opening more files than this shows a progress dialog.
+constexpr qsizetype Quiet_File_Count = 3;
+
+// Patterns of FITS file names, in any letter case.
+QString Fits_Patterns() {
+  return QStringLiteral("*.[fF][iI][tT] *.[fF][iI][tT][sS] *.[fF][tT][sS]");
+}
 constexpr int Panel_Targets_Width = 168;
 constexpr int Grid_Row_Height = 22;
 
@@ -65,6 +78,8 @@ std::string Damaged_Settings_Text(const std::string& Path, const std::vector<TSe
 QLabel* New_Panel(const char* Name, QWidget* Parent, int Left, int Top, int Width, int Height) {
   auto* Panel = new QLabel(Parent);
   Panel->setObjectName(QLatin1String(Name));
+  // A screen reader reads the panel's text as its name and finds it by its objectName.
+  Panel->setAccessibleDescription(QLatin1String(Name));
   Panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   Panel->setAlignment(Qt::AlignCenter);
   Panel->setAutoFillBackground(true);
@@ -75,6 +90,7 @@ QLabel* New_Panel(const char* Name, QWidget* Parent, int Left, int Top, int Widt
 QPushButton* New_Button(const char* Name, const QString& Caption, QWidget* Parent, int Left, int Width) {
   auto* Button = new QPushButton(Caption, Parent);
   Button->setObjectName(QLatin1String(Name));
+  Button->setAccessibleDescription(QLatin1String(Name));
   Button->setGeometry(Left, 0, Width, 26);
   return Button;
 }
@@ -84,17 +100,6 @@ QAction* New_Action(const char* Name, const QString& Caption, QObject* Parent) {
   Action->setObjectName(QLatin1String(Name));
   return Action;
 }
-
-// The image area. Its top strip holds the view controls and the result panels, its lowest
-// strip the bottom bar: the image windows live between them, so that no panel ever covers
-// a window's title bar.
-class TMdi_Area : public QMdiArea {
-public:
-  TMdi_Area(int Top_Margin, int Bottom_Margin, QWidget* Parent) : QMdiArea(Parent) {
-    setFrameStyle(QFrame::NoFrame);
-    setViewportMargins(0, Top_Margin, 0, Bottom_Margin);
-  }
-};
 
 } // namespace
 
@@ -124,32 +129,43 @@ TMain_Form::~TMain_Form() {
 }
 
 void TMain_Form::Create_Controls() {
-  Mdi_Area = new TMdi_Area(Top_Row_Height, Bottom_Bar_Height, this);
+  // The client area: the top row, the image area below it and the bottom bar, side by side
+  // rather than on top of one another, so that no panel covers an image window's title and
+  // every control stands in the accessibility tree.
+  auto* Client = new QWidget(this);
+  Client->setObjectName(QStringLiteral("Client_Area"));
+  setCentralWidget(Client);
+  Mdi_Area = new QMdiArea(Client);
   Mdi_Area->setObjectName(QStringLiteral("Mdi_Area"));
-  setCentralWidget(Mdi_Area);
+  Mdi_Area->setFrameStyle(QFrame::NoFrame);
+  Mdi_Area->setAccessibleName(QStringLiteral("Images"));
 
   // Top row: fixed positions over the image area.
-  ComboBox_Scale = new QComboBox(Mdi_Area);
+  ComboBox_Scale = new QComboBox(Client);
   ComboBox_Scale->setObjectName(QStringLiteral("ComboBox_Scale"));
+  ComboBox_Scale->setAccessibleName(QStringLiteral("Scale"));
+  ComboBox_Scale->setAccessibleDescription(QStringLiteral("ComboBox_Scale"));
   ComboBox_Scale->addItems({"1:8", "1:7", "1:6", "1:5", "1:4", "1:3", "1:2", "1:1", "2:1", "3:1", "4:1",
                             "5:1", "6:1", "7:1", "8:1"});
   ComboBox_Scale->setMaxVisibleItems(15);
   ComboBox_Scale->setGeometry(0, 0, 70, 24);
-  Button_Plus = New_Button("Button_Plus", QStringLiteral("+"), Mdi_Area, 69, 41);
-  Button_Minus = New_Button("Button_Minus", QStringLiteral("-"), Mdi_Area, 108, 41);
-  Button_Visualisation = New_Button("Button_Visualisation", QStringLiteral("RESET VIS"), Mdi_Area, 148, 80);
-  Button_AAVSO = New_Button("Button_AAVSO", QStringLiteral("AAVSO"), Mdi_Area, 226, 80);
-  Panel_Image_Filter = New_Panel("Panel_Image_Filter", Mdi_Area, 393, 5, 80, 20);
-  Panel_Plate_Solved = New_Panel("Panel_Plate_Solved", Mdi_Area, 473, 5, 139, 20);
-  Panel_Chart = New_Panel("Panel_Chart", Mdi_Area, 610, 5, 119, 20);
-  Panel_Magnitude = New_Panel("Panel_Magnitude", Mdi_Area, 729, 5, 98, 20);
-  Panel_Reference = New_Panel("Panel_Reference", Mdi_Area, 827, 5, 89, 20);
-  Panel_STDEV = New_Panel("Panel_STDEV", Mdi_Area, 916, 5, 99, 20);
-  Panel_Outburst = New_Panel("Panel_Outburst", Mdi_Area, 1014, 5, 110, 20);
+  Button_Plus = New_Button("Button_Plus", QStringLiteral("+"), Client, 69, 41);
+  Button_Minus = New_Button("Button_Minus", QStringLiteral("-"), Client, 108, 41);
+  Button_Visualisation = New_Button("Button_Visualisation", QStringLiteral("RESET VIS"), Client, 148, 80);
+  Button_AAVSO = New_Button("Button_AAVSO", QStringLiteral("AAVSO"), Client, 226, 80);
+  Panel_Image_Filter = New_Panel("Panel_Image_Filter", Client, 393, 5, 80, 20);
+  Panel_Plate_Solved = New_Panel("Panel_Plate_Solved", Client, 473, 5, 139, 20);
+  Panel_Chart = New_Panel("Panel_Chart", Client, 610, 5, 119, 20);
+  Panel_Magnitude = New_Panel("Panel_Magnitude", Client, 729, 5, 98, 20);
+  Panel_Reference = New_Panel("Panel_Reference", Client, 827, 5, 89, 20);
+  Panel_STDEV = New_Panel("Panel_STDEV", Client, 916, 5, 99, 20);
+  Panel_Outburst = New_Panel("Panel_Outburst", Client, 1014, 5, 110, 20);
 
   // Header view: shown over the image area by Show Header, hidden by a click.
-  StringGrid_FITs = new QTableWidget(0, 3, Mdi_Area);
+  StringGrid_FITs = new QTableWidget(0, 3, Client);
   StringGrid_FITs->setObjectName(QStringLiteral("StringGrid_FITs"));
+  StringGrid_FITs->setAccessibleName(QStringLiteral("FITS header"));
+  StringGrid_FITs->setAccessibleDescription(QStringLiteral("StringGrid_FITs"));
   StringGrid_FITs->setHorizontalHeaderLabels({"KEY", "VALUE", "COMMENT"});
   StringGrid_FITs->setColumnWidth(0, 64);
   StringGrid_FITs->setColumnWidth(1, 179);
@@ -166,7 +182,7 @@ void TMain_Form::Create_Controls() {
   StringGrid_FITs->horizontalHeader()->viewport()->installEventFilter(this);
 
   // Bottom bar: nine panels at fixed places, Panel_Targets at the right edge.
-  Panel_Bottom = new QWidget(Mdi_Area);
+  Panel_Bottom = new QWidget(Client);
   Panel_Bottom->setObjectName(QStringLiteral("Panel_Bottom"));
   Panel_Bottom->setAutoFillBackground(true);
   const int H = Bottom_Bar_Height;
@@ -180,7 +196,7 @@ void TMain_Form::Create_Controls() {
   Panel_Ref_Background = New_Panel("Panel_Ref_Background", Panel_Bottom, 890, 0, 104, H);
   Panel_Star_Background = New_Panel("Panel_Star_Background", Panel_Bottom, 994, 0, 105, H);
   Panel_Targets = New_Panel("Panel_Targets", Panel_Bottom, 0, 0, Panel_Targets_Width, H);
-  Mdi_Area->installEventFilter(this);
+  Client->installEventFilter(this);
   Place_Bottom_Bar();
 
   Timer1 = new QTimer(this);
@@ -221,6 +237,10 @@ void TMain_Form::Create_Menu() {
   MainMenu1->addAction(Settings1);
   MainMenu1->addAction(Help1);
 
+  connect(Open1, &QAction::triggered, this, &TMain_Form::Open1Click);
+  connect(Close2, &QAction::triggered, this, &TMain_Form::Close2Click);
+  connect(CloseAll1, &QAction::triggered, this, &TMain_Form::CloseAll1Click);
+  connect(ShowHeader1, &QAction::triggered, this, &TMain_Form::ShowHeader1Click);
   connect(LoadData1, &QAction::triggered, this, &TMain_Form::LoadData1Click);
   connect(Close1, &QAction::triggered, this, &TMain_Form::Close1Click);
   connect(Settings1, &QAction::triggered, this, &TMain_Form::Settings1Click);
@@ -324,14 +344,17 @@ TWindow_Geometry TMain_Form::Current_Window_Geometry() const {
 }
 
 void TMain_Form::Place_Bottom_Bar() {
-  const int Width = Mdi_Area->width();
-  Panel_Bottom->setGeometry(0, Mdi_Area->height() - Bottom_Bar_Height, Width, Bottom_Bar_Height);
+  const QWidget* Client = centralWidget();
+  const int Width = Client->width();
+  Mdi_Area->setGeometry(0, Top_Row_Height, Width,
+                        std::max(Client->height() - Top_Row_Height - Bottom_Bar_Height, 0));
+  Panel_Bottom->setGeometry(0, Client->height() - Bottom_Bar_Height, Width, Bottom_Bar_Height);
   Panel_Targets->setGeometry(Width - Panel_Targets_Width, 0, Panel_Targets_Width, Bottom_Bar_Height);
   Panel_Targets->raise();
 }
 
 bool TMain_Form::eventFilter(QObject* Watched, QEvent* Event) {
-  if (Watched == Mdi_Area && Event->type() == QEvent::Resize) {
+  if (Watched == centralWidget() && Event->type() == QEvent::Resize) {
     Place_Bottom_Bar();
   } else if (Event->type() == QEvent::MouseButtonRelease &&
              (Watched == StringGrid_FITs->viewport() ||
@@ -384,6 +407,7 @@ void TMain_Form::LoadData1Click() {
   OpenDialog1->setWindowTitle(QStringLiteral("Load Targets"));
   OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
   OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+  OpenDialog1->setOption(QFileDialog::HideNameFilterDetails, false);
   OpenDialog1->setNameFilter(QStringLiteral("csv files (*.csv)"));
   OpenDialog1->setDefaultSuffix(QStringLiteral("csv"));
   OpenDialog1->setDirectory(QStringLiteral("."));
@@ -433,16 +457,128 @@ int TMain_Form::Image_Window_Count() const {
   return static_cast<int>(Mdi_Area->subWindowList().size());
 }
 
-void TMain_Form::Open_Image_File(const QString& Path) {
-  auto* Image = new TForm_Image(*this, *Mdi_Area);
-  Mdi_Area->setActiveSubWindow(Image->Frame());
-  Image->Open_File(QFileInfo(Path).absoluteFilePath().toStdString(), Messages);
+void TMain_Form::Open1Click() {
+  OpenDialog1->setWindowTitle(QString());
+  OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+  OpenDialog1->setFileMode(QFileDialog::ExistingFiles);
+  OpenDialog1->setDefaultSuffix(QStringLiteral("fit"));
+  // File names are case-sensitive here: the patterns take .fit, .fits and .fts in any case,
+  // while the list shows the description alone.
+  OpenDialog1->setOption(QFileDialog::HideNameFilterDetails, true);
+  OpenDialog1->setNameFilter(QStringLiteral("FITs files (*.fit) (") + Fits_Patterns() + QStringLiteral(")"));
+  OpenDialog1->setSizeGripEnabled(true);
+  if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty())
+    return;
+  Open_Files(OpenDialog1->selectedFiles());
 }
 
 void TMain_Form::Open_Files(const QStringList& Paths) {
-  for (const QString& Path : Paths)
-    Open_Image_File(Path);
+  std::unique_ptr<QProgressDialog> Progress;
+  if (Paths.size() > Quiet_File_Count) {
+    Progress =
+        std::make_unique<QProgressDialog>(QStringLiteral("Opening images..."), QStringLiteral("Cancel"), 0,
+                                          static_cast<int>(Paths.size()), this);
+    Progress->setObjectName(QStringLiteral("Open_Progress"));
+    Progress->setWindowTitle(QStringLiteral("Korvane"));
+    Progress->setWindowModality(Qt::WindowModal);
+    Progress->setMinimumDuration(0);
+  }
+  for (qsizetype i = 0; i < Paths.size(); ++i) {
+    if (Progress) {
+      Progress->setValue(static_cast<int>(i));
+      Progress->setLabelText(QFileInfo(Paths[i]).fileName());
+      if (Progress->wasCanceled())
+        break;
+    }
+    Open_One_Image(Paths[i]);
+  }
+  Progress.reset();
   Show_Zoom();
+}
+
+void TMain_Form::Open_One_Image(const QString& Path) {
+  auto* Image = new TForm_Image(*this, *Mdi_Area);
+  Mdi_Area->setActiveSubWindow(Image->Frame());
+  // A large image takes a moment to read and measure: the pointer says so meanwhile.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const auto Restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+  Image->Open_File(QFileInfo(Path).absoluteFilePath().toStdString(), Messages);
+  if (Image->Plate_Solved) {
+    Analyse(*Image);
+  } else {
+    Clear_Top_Panels();
+    Panel_Plate_Solved->setText(QString::fromStdString(Result_Code_Text(TResult_Code::Not_Plate_Solved)));
+    Button_AAVSO->hide();
+  }
+}
+
+bool TMain_Form::Analyse_Image() {
+  TForm_Image* Image = Active_Image();
+  return Image != nullptr && Analyse(*Image);
+}
+
+bool TMain_Form::Analyse(TForm_Image& Image) {
+  // Without world coordinates or targets nothing is marked and the panels stay as they are.
+  const bool Reaches_Results = Image.Plate_Solved && Catalogue.NTargets > 0;
+  const bool Measured = ::Analyse_Image(Image, Catalogue, Settings);
+  if (Reaches_Results) {
+    Image.Fill_Bitmap(); // the picture with its marks where the measurement left them
+    Image.FormPaint();
+    Show_Results();
+  }
+  return Measured;
+}
+
+void TMain_Form::Close2Click() {
+  if (QMdiSubWindow* Frame = Mdi_Area->activeSubWindow()) {
+    const int Count = Image_Window_Count(); // the closing window still counts
+    Frame->close();
+    if (Count < 2)
+      Hide_Zoom();
+  }
+  // The closed window goes and the next one becomes active before the panels are filled.
+  QApplication::processEvents();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  Show_Results();
+}
+
+void TMain_Form::CloseAll1Click() {
+  const QList<QMdiSubWindow*> Frames = Mdi_Area->subWindowList();
+  for (qsizetype i = Frames.size() - 1; i >= 0; --i)
+    Frames[i]->close();
+  Hide_Zoom();
+}
+
+void TMain_Form::ShowHeader1Click() {
+  const TForm_Image* Image = Active_Image();
+  if (Image == nullptr)
+    return;
+  const int Cards = static_cast<int>(std::min<size_t>(Image->NKeys, Image->Cards.size()));
+  // The title row and one row a card before END; the grid fits the window's client area.
+  const int Rows = Cards + 1;
+  const int Height = std::min((Rows + 1) * Grid_Row_Height, centralWidget()->height() - 50);
+  StringGrid_FITs->setRowCount(Cards);
+  StringGrid_FITs->setGeometry(10, 30, 710, std::max(Height, Grid_Row_Height));
+  for (int i = 0; i < Cards; ++i) {
+    const THeader_Card& Card = Image->Cards[static_cast<size_t>(i)];
+    StringGrid_FITs->setItem(i, 0, new QTableWidgetItem(QString::fromStdString(Card.Key)));
+    StringGrid_FITs->setItem(i, 1, new QTableWidgetItem(QString::fromStdString(Card.Value)));
+    StringGrid_FITs->setItem(i, 2, new QTableWidgetItem(QString::fromStdString(Card.Comment)));
+  }
+  StringGrid_FITs->show();
+  StringGrid_FITs->raise();
+}
+
+void TMain_Form::changeEvent(QEvent* Event) {
+  QMainWindow::changeEvent(Event);
+  if (Event->type() == QEvent::ActivationChange && isActiveWindow())
+    FormActivate();
+}
+
+void TMain_Form::FormActivate() {
+  const QList<TForm_Image*> Images = Image_Windows();
+  for (qsizetype i = Images.size() - 1; i >= 0; --i)
+    Images[i]->FormPaint();
 }
 
 void TMain_Form::Set_Panel_Text(TImage_Panel Panel, const QString& Text) {

@@ -104,11 +104,14 @@ public:
   // Every image window, in the order of the area's list.
   QList<TForm_Image*> Image_Windows() const;
 
-  // Opens Path in a new image window, which becomes the active one.
-  void Open_Image_File(const QString& Path);
-  // Opens each file in its own window, then shows the view controls. An error that stops
-  // the reading of a file ends the command there.
+  // Opens each file in its own window, analyses it when it is plate-solved, then shows the
+  // view controls: Open Image after its dialog, and the files named on the command line.
+  // An error that stops a file ends the command there. More than a few files show a
+  // progress dialog whose cancel stops before the next file.
   void Open_Files(const QStringList& Paths);
+  // Analyses the active image window: nearest target, marks, measurement, outburst, the
+  // result panels. True when it measured (code 0).
+  bool Analyse_Image();
 
   // What the image windows ask of the main window.
   const TSettings& Host_Settings() const override { return Settings; }
@@ -125,6 +128,10 @@ public:
   // Open1, Close2, CloseAll1 and ShowHeader1 come with the main window's workflow; until
   // then their items are present and do nothing.
 public slots:
+  void Open1Click();
+  void Close2Click();
+  void CloseAll1Click();
+  void ShowHeader1Click();
   void ComboBox_ScaleChange(int Index);
   void Button_PlusClick();
   void Button_MinusClick();
@@ -138,6 +145,7 @@ public slots:
 
 protected:
   void closeEvent(QCloseEvent* Event) override;
+  void changeEvent(QEvent* Event) override;
   void moveEvent(QMoveEvent* Event) override;
   bool eventFilter(QObject* Watched, QEvent* Event) override;
 
@@ -152,6 +160,12 @@ private:
   void Place_Bottom_Bar();
   // "+" and "-": the scale one step up or down, within 0..14.
   void Step_Scale(int Step);
+  // Open Image's work for one file: a new window, the file read, the analysis or the
+  // "Not Plate Solved" panels.
+  void Open_One_Image(const QString& Path);
+  bool Analyse(TForm_Image& Image);
+  // The main window became active: every image window repaints, the last one first.
+  void FormActivate();
 
   TMessages& Messages;
   std::string IniFName;

@@ -464,8 +464,10 @@ TEST_F(Window_Main, Layout_Of_Key_Controls) {
   Form.show();
   Form.resize(1310, 695 + Form.menuBar()->height());
   QApplication::processEvents();
-  ASSERT_EQ(Form.centralWidget(), Form.Mdi_Area);
-  const QRect Area = Form.Mdi_Area->rect();
+  // The top row, the image area and the bottom bar share the client area, side by side.
+  ASSERT_EQ(Form.Mdi_Area->parentWidget(), Form.centralWidget());
+  const QRect Area = Form.centralWidget()->rect();
+  EXPECT_EQ(Form.Mdi_Area->geometry(), QRect(0, 28, Area.width(), Area.height() - 28 - 19));
   EXPECT_EQ(Form.ComboBox_Scale->geometry(), QRect(0, 0, 70, 24));
   EXPECT_EQ(Form.Panel_Outburst->geometry(), QRect(1014, 5, 110, 20));
   EXPECT_EQ(Form.StringGrid_FITs->geometry().topLeft(), QPoint(10, 30));
@@ -476,8 +478,8 @@ TEST_F(Window_Main, Layout_Of_Key_Controls) {
   // The bar follows the window when it is resized.
   Form.resize(800, 400);
   QApplication::processEvents();
-  EXPECT_EQ(Form.Panel_Bottom->geometry().bottom(), Form.Mdi_Area->height() - 1);
-  EXPECT_EQ(Form.Panel_Targets->geometry().right(), Form.Mdi_Area->width() - 1);
+  EXPECT_EQ(Form.Panel_Bottom->geometry().bottom(), Form.centralWidget()->height() - 1);
+  EXPECT_EQ(Form.Panel_Targets->geometry().right(), Form.centralWidget()->width() - 1);
 }
 
 TEST_F(Window_Main, View_Controls_Follow_Show_And_Hide_Zoom) {

@@ -1,0 +1,325 @@
+// Opening images in the main window and reading their results, offscreen: the per-file path
+// of Open Image (the dialog's files go through Open_Files), the panels for every outcome,
+// closing, the header view and the accessibility tree.
+
+#include "app/Korvane_Application.h"
+#include "app/Unit_Main.h"
+#include "cli/Measure_Command.h"
+#include "image/Unit_Image.h"
+#include "support/Recording_Messages.h"
+#include "support/Star_Field.h"
+#include "support/Test_Files.h"
+
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QAction>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+TKorvane_Application& Application() {
+  static int Argc = 1;
+  static char Name[] = "test_app_window";
+  static char* Argv[] = {Name, nullptr};
+  static auto* App = new TKorvane_Application(Argc, Argv);
+  return *App;
+}
+
+// A 200 x 200 field looking at RA 10 h, Dec +20 degrees: the variable at its centre (unless
+// left out) and its comparison star 1.5' north.
+TStar_Field_Description Field(bool With_Variable, bool With_WCS, uint64_t Seed) {
+  TStar_Field_Description D = Centred_Field(200, 200, 150.0, 20.0);
+  D.Write_WCS = With_WCS;
+  D.Seed = Seed;
+  if (With_Variable)
+    D.Stars.push_back(Sky_Star(10.0, 20.0, 30000.0));
+  D.Stars.push_back(Sky_Star(10.0, 20.025, 150000.0));
+  return D;
+}
+
+// A catalogue of one entry: the variable at Dec Variable_Dec, its comparison star at
+// Reference_Dec (none when empty), V 12.0, threshold 13.0, chart X1.
+TTargetData Entry(double Variable_Dec, std::optional<double> Reference_Dec) {
+  TTargetData T;
+  T.Name = "V1 Tst";
+  T.RA = 10.0;
+  T.Dec = Variable_Dec;
+  if (Reference_Dec) {
+    T.RName = "Ref A";
+    T.RRA = 10.0;
+    T.RDec = *Reference_Dec;
+    T.RFilter = 'V';
+    T.Rmag = 12.0;
+    T.Threshold = 13.0;
+    T.ChartName = "X1";
+  }
+  return T;
+}
+
+class Window_Workflow : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Application();
+    ASSERT_TRUE(Temp.isValid());
+    qputenv("XDG_CONFIG_HOME", Temp.path().toUtf8() + "/config");
+    qputenv("HOME", Temp.path().toUtf8());
+    Previous_Box = Set_Error_Box([this](const std::string& Text) { Error_Boxes.push_back(Text); });
+    Main = std::make_unique<TMain_Form>(Messages);
+    Main->resize(1300, 800);
+    Main->show();
+    Main->Settings.Gain = 1.5;
+    Main->Settings.Readout_Noise = 10.0;
+    Main->Settings.Max_Error = 0.2;
+    Write_Star_Field(Make_Star_Field(Field(true, true, 1)), File("field.fit"));
+    Write_Star_Field(Make_Star_Field(Field(true, true, 2)), File("field2.fit"));
+    Write_Star_Field(Make_Star_Field(Field(true, false, 3)), File("nowcs.fit"));
+    Put(File("broken.fit"), "SIMPLE  =                    T\n");
+  }
+  void TearDown() override {
+    Main.reset();
+    Set_Error_Box(Previous_Box);
+  }
+
+  std::string File(const std::string& Name) const { return (Temp.path() + "/").toStdString() + Name; }
+  void Use_Catalogue(const std::vector<TTargetData>& Entries) {
+    Main->Catalogue.NTargets = static_cast<int>(Entries.size());
+    for (size_t i = 0; i < Entries.size(); ++i)
+      Main->Catalogue.Targets[i] = Entries[i];
+  }
+  void Open(const std::vector<std::string>& Names) {
+    QStringList Paths;
+    for (const std::string& Name : Names)
+      Paths.append(QString::fromStdString(File(Name)));
+    Main->Open_Files(Paths);
+    QApplication::processEvents();
+  }
+  // The top panels, left to right, and the error panel.
+  std::vector<std::string> Top_Panels() const {
+    std::vector<std::string> Texts;
+    for (const QLabel* Panel :
+         {Main->Panel_Image_Filter, Main->Panel_Plate_Solved, Main->Panel_Chart, Main->Panel_Magnitude,
+          Main->Panel_Reference, Main->Panel_STDEV, Main->Panel_Outburst, Main->Panel_Errors})
+      Texts.push_back(Panel->text().toStdString());
+    return Texts;
+  }
+  // Lets the delayed refresh of the panels run.
+  void Wait_For_Refresh() {
+    QElapsedTimer Clock;
+    Clock.start();
+    while (Main->Timer1->isActive() && Clock.elapsed() < 3000)
+      QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+
+  QTemporaryDir Temp;
+  TRecording_Messages Messages;
+  std::vector<std::string> Error_Boxes;
+  TError_Box Previous_Box;
+  std::unique_ptr<TMain_Form> Main;
+};
+
+TEST_F(Window_Workflow, Every_Outcome_Shows_In_The_Panels) {
+  // What korvane-measure reports for the same file and settings: the panels show the same.
+  TTarget_Catalogue Catalogue;
+  Catalogue.NTargets = 1;
+  Catalogue.Targets[0] = Entry(20.0, 20.025);
+  const TMeasure_Result Measured = Measure_File(File("field.fit"), Catalogue, Main->Settings, Messages);
+  ASSERT_EQ(Measured.Image.Last_Error, TResult_Code::Measured) << Measured.Error;
+  const std::string Magnitude = "mag " + Format_Fixed(Measured.Image.Magnitude, 2, 3, '.');
+  const std::string Error = "stdev " + Format_Fixed(Measured.Image.Std_Error, 2, 3, '.');
+
+  const struct {
+    const char* Name;
+    std::string File;
+    std::vector<TTargetData> Catalogue;
+    std::vector<std::string> Panels; // filter, solved, chart, magnitude, reference, error, state, errors
+    bool Report_Button;
+  } Cases[] = {
+      {"measured",
+       "field.fit",
+       {Entry(20.0, 20.025)},
+       {"V filter", "Plate Solved", "Chart: X1", Magnitude, "ref 12.000V", Error, "Quiescent", ""},
+       true},
+      {"not plate-solved",
+       "nowcs.fit",
+       {Entry(20.0, 20.025)},
+       {"", "Not Plate Solved", "", "", "", "", "", ""},
+       false},
+      {"variable outside",
+       "field.fit",
+       {Entry(21.0, 20.025)},
+       {"", "", "", "", "", "", "", "No star!"},
+       false},
+      {"reference outside",
+       "field.fit",
+       {Entry(20.0, 21.0)},
+       {"", "Plate Solved", "Chart: X1", "", "No reference!", "", "", ""},
+       false},
+      {"no reference star",
+       "field.fit",
+       {Entry(20.0, std::nullopt)},
+       {"", "Plate Solved", "", "", "No data!", "", "", ""},
+       false},
+      {"empty catalogue", "field.fit", {}, {"", "", "", "", "", "", "", ""}, false},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    Main->CloseAll1Click();
+    Wait_For_Refresh();
+    Main->Panel_Errors->clear();
+    Use_Catalogue(Case.Catalogue);
+    Open({Case.File});
+    EXPECT_EQ(Top_Panels(), Case.Panels);
+    EXPECT_EQ(Main->Button_AAVSO->isVisible(), Case.Report_Button);
+    EXPECT_TRUE(Main->ComboBox_Scale->isVisible());
+  }
+  EXPECT_TRUE(Error_Boxes.empty());
+}
+
+// Linux file names keep their case: the dialog's one filter, shown as "FITs files (*.fit)",
+// takes .fit, .fits and .fts in any case. A file chosen there opens measured.
+TEST_F(Window_Workflow, Open_Image_Dialog_Finds_Fits_Files_In_Any_Case) {
+  Use_Catalogue({Entry(20.0, 20.025)});
+  bool Checked = false;
+  QTimer::singleShot(0, Main->OpenDialog1, [&] {
+    QFileDialog* Dialog = Main->OpenDialog1;
+    EXPECT_EQ(Dialog->fileMode(), QFileDialog::ExistingFiles);
+    EXPECT_EQ(Dialog->defaultSuffix(), QStringLiteral("fit"));
+    ASSERT_EQ(Dialog->nameFilters().size(), 1);
+    const QString Filter = Dialog->nameFilters().front();
+    EXPECT_TRUE(Filter.startsWith(QStringLiteral("FITs files (*.fit)")));
+    EXPECT_TRUE(Dialog->testOption(QFileDialog::HideNameFilterDetails));
+    // The patterns are the last group in parentheses, as the dialog reads them.
+    const QStringList Patterns = Filter.mid(Filter.lastIndexOf(u'(') + 1).chopped(1).split(u' ');
+    for (const char* Name : {"a.fit", "b.FIT", "c.Fits", "d.fts", "e.FTS", "f.txt", "g.fit.bak"}) {
+      bool Matched = false;
+      for (const QString& Pattern : Patterns)
+        Matched |= QRegularExpression(QRegularExpression::wildcardToRegularExpression(Pattern))
+                       .match(QString::fromLatin1(Name))
+                       .hasMatch();
+      EXPECT_EQ(Matched,
+                QString::fromLatin1(Name).endsWith(QStringLiteral("fit"), Qt::CaseInsensitive) ||
+                    QString::fromLatin1(Name).endsWith(QStringLiteral("fits"), Qt::CaseInsensitive) ||
+                    QString::fromLatin1(Name).endsWith(QStringLiteral("fts"), Qt::CaseInsensitive))
+          << Name;
+    }
+    Checked = true;
+    Dialog->selectFile(QString::fromStdString(File("field.fit")));
+    QMetaObject::invokeMethod(Dialog, "accept");
+  });
+  Main->Open1->trigger();
+  EXPECT_TRUE(Checked);
+  EXPECT_EQ(Main->Mdi_Area->subWindowList().size(), 1);
+  EXPECT_EQ(Main->Panel_Outburst->text(), QStringLiteral("Quiescent"));
+}
+
+TEST_F(Window_Workflow, Several_Files_Closing_And_A_Failing_File) {
+  Use_Catalogue({Entry(20.0, 20.025)});
+  // Several files: each its own window; the panels end on the last one.
+  Open({"field.fit", "nowcs.fit"});
+  EXPECT_EQ(Main->Mdi_Area->subWindowList().size(), 2);
+  EXPECT_EQ(Main->Panel_Plate_Solved->text(), QStringLiteral("Not Plate Solved"));
+
+  // Close All from the last child: no window, the view controls hidden, and after the
+  // delayed refresh the panels empty and the report button hidden.
+  Main->CloseAll1Click();
+  QApplication::processEvents();
+  EXPECT_FALSE(Main->ComboBox_Scale->isVisible());
+  Wait_For_Refresh();
+  EXPECT_EQ(Main->Mdi_Area->subWindowList().size(), 0);
+  EXPECT_EQ(Main->Panel_Plate_Solved->text(), QString());
+  EXPECT_FALSE(Main->Button_AAVSO->isVisible());
+
+  // Close Image without a window empties the panels and hides the button.
+  Open({"field.fit"});
+  Main->CloseAll1Click();
+  Main->Panel_Magnitude->setText(QStringLiteral("stale"));
+  Main->Close2Click();
+  EXPECT_EQ(Main->Panel_Magnitude->text(), QString());
+  EXPECT_FALSE(Main->Button_AAVSO->isVisible());
+  Wait_For_Refresh();
+
+  // A file that cannot be read ends the command there: its window stays, the files after
+  // it are not opened, the view controls are not shown.
+  EXPECT_THROW(Open({"field.fit", "broken.fit", "field2.fit"}), TKorvane_Error);
+  EXPECT_EQ(Main->Mdi_Area->subWindowList().size(), 2);
+  EXPECT_FALSE(Main->ComboBox_Scale->isVisible());
+}
+
+TEST_F(Window_Workflow, Header_View_Lists_The_Cards_Before_End) {
+  Use_Catalogue({});
+  Open({"field.fit"});
+  const TForm_Image* Image = Main->Active_Image();
+  ASSERT_NE(Image, nullptr);
+  Main->ShowHeader1->trigger();
+  QTableWidget* Grid = Main->StringGrid_FITs;
+  ASSERT_TRUE(Grid->isVisible());
+  ASSERT_EQ(Grid->rowCount(), static_cast<int>(Image->NKeys));
+  for (int i = 0; i < Grid->rowCount(); ++i) {
+    const THeader_Card& Card = Image->Cards[static_cast<size_t>(i)];
+    EXPECT_EQ(Grid->item(i, 0)->text().toStdString(), Card.Key);
+    EXPECT_EQ(Grid->item(i, 1)->text().toStdString(), Card.Value);
+    EXPECT_EQ(Grid->item(i, 2)->text().toStdString(), Card.Comment);
+  }
+  // 22 pixels for the title, each card and one more, within the client height less 50.
+  const int Rows = static_cast<int>(Image->NKeys) + 1;
+  EXPECT_EQ(Grid->height(), std::min((Rows + 1) * 22, Main->centralWidget()->height() - 50));
+  Main->resize(1300, 200);
+  QApplication::processEvents();
+  Main->ShowHeader1->trigger();
+  EXPECT_EQ(Grid->height(), Main->centralWidget()->height() - 50);
+  // Closing the image leaves the header view; the FITs menu's Close hides it.
+  Main->CloseAll1Click();
+  QApplication::processEvents();
+  EXPECT_TRUE(Grid->isVisible());
+  Main->Close1->trigger();
+  EXPECT_FALSE(Grid->isVisible());
+}
+
+// A screen reader finds each panel by its objectName and reads its text.
+TEST_F(Window_Workflow, Panels_Are_In_The_Accessibility_Tree) {
+  Use_Catalogue({Entry(20.0, 20.025)});
+  Open({"field.fit"});
+  std::vector<std::pair<std::string, std::string>> Found; // description, name
+  const std::function<void(QAccessibleInterface*, int)> Walk = [&](QAccessibleInterface* Node, int Depth) {
+    if (Node == nullptr || Depth > 30)
+      return;
+    Found.emplace_back(Node->text(QAccessible::Description).toStdString(),
+                       Node->text(QAccessible::Name).toStdString());
+    for (int i = 0; i < Node->childCount(); ++i)
+      Walk(Node->child(i), Depth + 1);
+  };
+  Walk(QAccessible::queryAccessibleInterface(Main.get()), 0);
+  const auto Name_Of = [&](const std::string& Description) -> std::optional<std::string> {
+    for (const auto& [Seen, Name] : Found)
+      if (Seen == Description)
+        return Name;
+    return std::nullopt;
+  };
+  EXPECT_EQ(Name_Of("Panel_Magnitude"), Main->Panel_Magnitude->text().toStdString());
+  EXPECT_EQ(Name_Of("Panel_Outburst"), "Quiescent");
+  EXPECT_EQ(Name_Of("Panel_Plate_Solved"), "Plate Solved");
+  EXPECT_EQ(Name_Of("Panel_BP"), Main->Panel_BP->text().toStdString());
+  EXPECT_EQ(Name_Of("Panel_Targets"), Main->Panel_Targets->text().toStdString());
+  EXPECT_EQ(Name_Of("Button_AAVSO"), "AAVSO");
+  EXPECT_EQ(Name_Of("Button_Visualisation"), "RESET VIS");
+  EXPECT_TRUE(Name_Of("ComboBox_Scale").has_value());
+}
+
+} // namespace
