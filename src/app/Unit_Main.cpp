@@ -5,6 +5,7 @@
 #include "image/Unit_Image.h"
 #include "photometry/Analysis.h"
 #include "photometry/Result_Code.h"
+#include "report/Report.h"
 #include "settings/Unit_Settings.h"
 
 #include <QAction>
@@ -23,6 +24,7 @@
 #include <QMenuBar>
 #include <QMoveEvent>
 #include <QPalette>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -93,6 +95,12 @@ QPushButton* New_Button(const char* Name, const QString& Caption, QWidget* Paren
   Button->setAccessibleDescription(QLatin1String(Name));
   Button->setGeometry(Left, 0, Width, 26);
   return Button;
+}
+
+void Set_Text_Colour(QLabel* Panel, const QColor& Colour) {
+  QPalette Palette = Panel->palette();
+  Palette.setColor(QPalette::WindowText, Colour);
+  Panel->setPalette(Palette);
 }
 
 QAction* New_Action(const char* Name, const QString& Caption, QObject* Parent) {
@@ -209,6 +217,7 @@ void TMain_Form::Create_Controls() {
   connect(Button_Plus, &QPushButton::clicked, this, &TMain_Form::Button_PlusClick);
   connect(Button_Minus, &QPushButton::clicked, this, &TMain_Form::Button_MinusClick);
   connect(Button_Visualisation, &QPushButton::clicked, this, &TMain_Form::Button_VisualisationClick);
+  connect(Button_AAVSO, &QPushButton::clicked, this, &TMain_Form::Button_AAVSOClick);
 
   OpenDialog1 = new QFileDialog(this);
   OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
@@ -529,6 +538,30 @@ bool TMain_Form::Analyse(TForm_Image& Image) {
   return Measured;
 }
 
+void TMain_Form::Button_AAVSOClick() {
+  // The window is watched: a box below waits for the user, who may close the image meanwhile.
+  const QPointer<TForm_Image> Image = Active_Image();
+  if (Image == nullptr)
+    return;
+  const TReport_Outcome Outcome = Write_AAVSO_Report(*Image, Report_Settings_Of(Settings));
+  if (!Outcome.Written) {
+    Image->Last_Error = TResult_Code::No_Report_Dir;
+    Set_Text_Colour(Panel_Errors, QColor(255, 0, 0));
+    Panel_Errors->setText(QStringLiteral("Report dir not found!"));
+    Image->AAVSO_Written = false;
+    return;
+  }
+  if (!Outcome.Filter_Message.empty())
+    Messages.Show(Outcome.Filter_Message);
+  Panel_Report_Written->setText(QStringLiteral("Report written"));
+  if (Image != nullptr)
+    Image->AAVSO_Written = true;
+}
+
+void TMain_Form::AAVSO_Report() {
+  Button_AAVSOClick();
+}
+
 void TMain_Form::Close2Click() {
   if (QMdiSubWindow* Frame = Mdi_Area->activeSubWindow()) {
     const int Count = Image_Window_Count(); // the closing window still counts
@@ -649,16 +682,6 @@ void TMain_Form::Button_VisualisationClick() {
   if (TForm_Image* Image = Active_Image())
     Image->Reset_Visualisation();
 }
-
-namespace {
-
-void Set_Text_Colour(QLabel* Panel, const QColor& Colour) {
-  QPalette Palette = Panel->palette();
-  Palette.setColor(QPalette::WindowText, Colour);
-  Panel->setPalette(Palette);
-}
-
-} // namespace
 
 void TMain_Form::Show_Results() {
   const TForm_Image* W = Active_Image();

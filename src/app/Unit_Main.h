@@ -112,6 +112,8 @@ public:
   // Analyses the active image window: nearest target, marks, measurement, outburst, the
   // result panels. True when it measured (code 0).
   bool Analyse_Image();
+  // Writes the AAVSO report of the active image window, as the "AAVSO" button does.
+  void AAVSO_Report();
 
   // What the image windows ask of the main window.
   const TSettings& Host_Settings() const override { return Settings; }
@@ -132,6 +134,7 @@ public slots:
   void Close2Click();
   void CloseAll1Click();
   void ShowHeader1Click();
+  void Button_AAVSOClick();
   void ComboBox_ScaleChange(int Index);
   void Button_PlusClick();
   void Button_MinusClick();

@@ -3,6 +3,7 @@
 #include "image/Image_Model.h"
 #include "photometry/Analysis.h"
 #include "photometry/Result_Code.h"
+#include "report/Report.h"
 #include "text/Number_Format.h"
 
 #include <algorithm>
@@ -23,7 +24,7 @@ constexpr std::string_view Program = "korvane-measure";
 // ---------------------------------------------------------------------------------------
 // Arguments
 
-enum class TValue_Kind { Text, Pixels, Non_Negative, Positive };
+enum class TValue_Kind { Path, Text, Pixels, Non_Negative, Positive };
 
 struct TValue_Option {
   std::string_view Name;
@@ -31,8 +32,11 @@ struct TValue_Option {
 };
 
 constexpr TValue_Option Value_Options[] = {
-    {"--targets", TValue_Kind::Text},
-    {"--settings", TValue_Kind::Text},
+    {"--targets", TValue_Kind::Path},
+    {"--settings", TValue_Kind::Path},
+    {"--report-dir", TValue_Kind::Path},
+    {"--obscode", TValue_Kind::Text},
+    {"--notes", TValue_Kind::Text},
     {"--radius", TValue_Kind::Pixels},
     {"--gap", TValue_Kind::Pixels},
     {"--annulus", TValue_Kind::Pixels},
@@ -53,10 +57,14 @@ std::string Store_Value(TMeasure_Options& O, const TValue_Option& Option, const 
   const std::string_view Name = Option.Name;
   const std::string Quoted = "'" + Value + "'";
   switch (Option.Kind) {
-  case TValue_Kind::Text:
+  case TValue_Kind::Path:
     if (Value.empty())
-      return "option " + std::string(Name) + " needs a file name";
-    (Name == "--targets" ? O.Targets_File : O.Settings_File) = Value;
+      return "option " + std::string(Name) + " needs a " + (Name == "--report-dir" ? "folder" : "file") +
+             " name";
+    (Name == "--targets" ? O.Targets_File : Name == "--settings" ? O.Settings_File : O.Report_Dir) = Value;
+    return {};
+  case TValue_Kind::Text: // may be empty: no observer code, no notes
+    (Name == "--obscode" ? O.Obscode : O.Notes) = Value;
     return {};
   case TValue_Kind::Pixels: {
     const long long Min = Min_Pixels(Name);
@@ -251,6 +259,26 @@ void Print_Error(std::ostream& Err, const std::string& File, const std::string& 
   Err << Program << ": " << (Names_File ? "" : File + ": ") << Message << '\n' << std::flush;
 }
 
+// The AAVSO report of a measured file, as the program's AAVSO button writes it. A filter
+// mismatch is a message; a report that could not be written is said, and false returned.
+bool Write_Report(TMeasure_Result& Result, const TSettings& Settings, TStderr_Messages& File_Output,
+                  std::ostream& Err) {
+  try {
+    const TReport_Outcome Outcome = Write_AAVSO_Report(Result.Image, Report_Settings_Of(Settings));
+    if (!Outcome.Filter_Message.empty())
+      File_Output.Show(Outcome.Filter_Message);
+    if (!Outcome.Written) {
+      Print_Error(Err, Result.File, "Report " + Outcome.Path + " not written: " + Outcome.Reason);
+      return false;
+    }
+    Result.Report = Outcome.Path;
+    return true;
+  } catch (const std::exception& E) {
+    Print_Error(Err, Result.File, E.what());
+    return false;
+  }
+}
+
 int Usage_Error(std::ostream& Err, const std::string& Message) {
   Err << Program << ": " << Message << '\n' << "Try '" << Program << " --help' for more information.\n";
   return Exit_Error;
@@ -323,6 +351,8 @@ TParsed_Arguments Parse_Arguments(const std::vector<std::string>& Args) {
   }
   if (O.Files.empty())
     return Fail("no FITS file given");
+  if (!O.Report_Dir && (O.Obscode || O.Notes))
+    return Fail(std::string("option ") + (O.Obscode ? "--obscode" : "--notes") + " needs --report-dir");
   return Parsed;
 }
 
@@ -340,6 +370,9 @@ void Apply_Options(const TMeasure_Options& O, TSettings& S) {
   Override(S.Dark_Current, O.Dark_Current);
   Override(S.Max_Error, O.Max_Error);
   Override(S.Snap_to_Centre, O.Snap_to_Centre);
+  Override(S.ReportFileDir, O.Report_Dir);
+  Override(S.AAVSO_ObsCode, O.Obscode);
+  Override(S.Notes, O.Notes);
 }
 
 std::string Version_Text() {
@@ -367,6 +400,9 @@ std::string Usage_Text() {
          "  --fits-crpix           read CRPIX as the FITS standard counts pixels, from 1 (as\n"
          "                         plate solvers write it); without it CRPIX is 0-based\n"
          "  --json                 one JSON object per file and line instead of the table\n"
+         "  --report-dir DIR       write the AAVSO report of each measured file into DIR\n"
+         "  --obscode CODE         observer code of the reports (default: the settings')\n"
+         "  --notes TEXT           notes of the reports (default: the settings')\n"
          "  -h, --help             show this help and exit\n"
          "  --version              show the version and exit\n"
          "\n"
@@ -376,7 +412,8 @@ std::string Usage_Text() {
          "Exit status: 0 when every file was measured, 1 when some file was not (not plate\n"
          "solved, no star, no reference, no data, not measured), 2 for a usage error, a\n"
          "damaged settings or target file, or a file that could not be read or measured\n"
-         "because of an error (such as a camera gain of 0).\n";
+         "because of an error (such as a camera gain of 0). A report that could not be\n"
+         "written (no such folder, a comma in a name or the notes) makes it at least 1.\n";
 }
 
 std::string Json_String(std::string_view Text) {
@@ -451,9 +488,11 @@ std::string State_Text(const TMeasure_Result& R) {
 }
 
 std::string Json_Line(const TMeasure_Result& R) {
+  const std::string Report =
+      R.Report_Asked ? ",\"Report\":" + (R.Report ? Json_String(*R.Report) : std::string("null")) : "";
   std::string Out = "{\"file\":" + Json_String(R.File);
   if (R.Failed)
-    return Out + ",\"error\":" + Json_String(R.Error) + "}";
+    return Out + ",\"error\":" + Json_String(R.Error) + Report + "}";
   const auto Number = [&](std::string_view Key, double Value) {
     Out += ",\"";
     Out += Key;
@@ -501,6 +540,7 @@ std::string Json_Line(const TMeasure_Result& R) {
   String("Image_Filter_Letter", R.Image.Image_Filter_Letter == '\0'
                                     ? std::string_view()
                                     : std::string_view(&R.Image.Image_Filter_Letter, 1));
+  Out += Report;
   Out += '}';
   return Out;
 }
@@ -637,7 +677,7 @@ int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment
     Progress.Show(k + 1, Count, File);
     TStderr_Messages File_Output(Err, Progress, File + ": ");
     TFile_Messages File_Messages(File_Output);
-    const TMeasure_Result Result =
+    TMeasure_Result Result =
         Measure_File(File, *Catalogue, Settings, File_Messages, TOpen_Options{Options.Fits_Crpix});
     Progress.Clear();
     File_Messages.Flush();
@@ -646,6 +686,12 @@ int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment
       Status = Exit_Error;
     } else if (Result.Image.Last_Error != TResult_Code::Measured && Status == Exit_All_Measured)
       Status = Exit_Not_Measured;
+    if (Options.Report_Dir) {
+      Result.Report_Asked = true;
+      if (!Result.Failed && Result.Image.Last_Error == TResult_Code::Measured &&
+          !Write_Report(Result, Settings, File_Output, Err) && Status == Exit_All_Measured)
+        Status = Exit_Not_Measured;
+    }
     Out << (Options.Json ? Json_Line(Result) : Table_Row(Result, Layout, Settings.Max_Error)) << '\n'
         << std::flush;
   }

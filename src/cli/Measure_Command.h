@@ -33,7 +33,10 @@ struct TMeasure_Options {
   std::optional<double> Dark_Current;
   std::optional<double> Max_Error;
   std::optional<bool> Snap_to_Centre;
-  bool Fits_Crpix = false; // CRPIX counts pixels from 1, as the FITS standard has it
+  std::optional<std::string> Report_Dir; // write the AAVSO report of each measured file here
+  std::optional<std::string> Obscode;    // observer code of the reports
+  std::optional<std::string> Notes;      // notes of the reports
+  bool Fits_Crpix = false;               // CRPIX counts pixels from 1, as the FITS standard has it
   bool Json = false;
   std::vector<std::string> Files;
 };
@@ -48,7 +51,8 @@ struct TParsed_Arguments {
 
 // Parses the arguments after the program name. Options may be written "--name value" or
 // "--name=value"; "--" ends the options. --help and --version end the parsing at once.
-// Numbers always take a decimal point, whatever the locale.
+// Numbers always take a decimal point, whatever the locale. --obscode and --notes need
+// --report-dir.
 TParsed_Arguments Parse_Arguments(const std::vector<std::string>& Args);
 
 // Writes the values given on the command line over the settings.
@@ -71,7 +75,9 @@ struct TMeasure_Result {
   std::string File;
   bool Failed = false;
   std::string Error;
-  TImage_Model Image; // result fields only: the pixel array and histogram are released
+  TImage_Model Image;                // result fields only: the pixel array and histogram are released
+  bool Report_Asked = false;         // --report-dir was given: the JSON line has "Report"
+  std::optional<std::string> Report; // the path of the report written for this file
 };
 
 // Opens Path in a fresh image model and, when it is plate-solved, analyses it against the
@@ -88,7 +94,8 @@ TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& C
 // empty catalogue, "error: " and the message for a file that could not be read.
 std::string State_Text(const TMeasure_Result& Result);
 
-// One JSON object, no line end.
+// One JSON object, no line end. With Report_Asked it ends with "Report": the report's path, or
+// null when none was written.
 std::string Json_Line(const TMeasure_Result& Result);
 
 // Column widths of the table. File and target columns fit the longest file argument and

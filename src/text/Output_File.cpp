@@ -89,7 +89,8 @@ void Write_File_Whole(const std::string& Path, const std::string& Bytes, bool Cr
   std::string Temp;
   int Fd = -1;
   for (int Attempt = 0; Fd < 0; ++Attempt) {
-    Temp = Target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(Counter++);
+    // A short name: the target's own name may already be as long as the file system allows.
+    Temp = Folder + "/korvane-" + std::to_string(::getpid()) + "-" + std::to_string(Counter++) + ".tmp";
     Fd = ::open(Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (Fd < 0 && (errno != EEXIST || Attempt == 100))
       Write_Failed(Path, errno);

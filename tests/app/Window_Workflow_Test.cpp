@@ -6,6 +6,7 @@
 #include "app/Unit_Main.h"
 #include "cli/Measure_Command.h"
 #include "image/Unit_Image.h"
+#include "report/Report.h"
 #include "support/Recording_Messages.h"
 #include "support/Star_Field.h"
 #include "support/Test_Files.h"
@@ -26,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -290,6 +292,60 @@ TEST_F(Window_Workflow, Header_View_Lists_The_Cards_Before_End) {
   EXPECT_TRUE(Grid->isVisible());
   Main->Close1->trigger();
   EXPECT_FALSE(Grid->isVisible());
+}
+
+// The AAVSO button writes the active image's report, the bytes the core writer (and so
+// korvane-measure) gives; a missing folder is code 6; differing filters are said first.
+TEST_F(Window_Workflow, Report_Button_Writes_The_Active_Images_Report) {
+  Main->AAVSO_Report(); // no image window: nothing at all
+  EXPECT_EQ(Main->Panel_Report_Written->text(), QString());
+
+  TTargetData Red = Entry(20.0, 20.025);
+  Red.RFilter = 'R';
+  const struct {
+    const char* Name;
+    TTargetData Target;
+    bool Folder_Exists;
+    std::vector<std::string> Boxes;
+  } Cases[] = {
+      {"written", Entry(20.0, 20.025), true, {}},
+      {"filters differ", Red, true, {"Image Filter = V, Ref Filter = R"}},
+      {"no folder", Entry(20.0, 20.025), false, {}},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    Main->CloseAll1Click();
+    Wait_For_Refresh();
+    Main->Panel_Report_Written->clear();
+    Main->Panel_Errors->clear();
+    Messages.Texts.clear();
+    const std::string Folder = File(std::string("reports-") + Case.Name);
+    if (Case.Folder_Exists)
+      std::filesystem::create_directories(Folder);
+    Main->Settings.ReportFileDir = Folder;
+    Use_Catalogue({Case.Target});
+    Open({"field.fit"});
+    TForm_Image* Image = Main->Active_Image();
+    ASSERT_NE(Image, nullptr);
+    ASSERT_TRUE(Main->Button_AAVSO->isVisible());
+    Main->Button_AAVSO->click();
+    EXPECT_EQ(Messages.Texts, Case.Boxes);
+    const std::string Path = Folder + "/" + Report_File_Name(*Image);
+    if (Case.Folder_Exists) {
+      EXPECT_EQ(Get(Path), Report_Text(*Image, Report_Settings_Of(Main->Settings)));
+      EXPECT_EQ(Main->Panel_Report_Written->text(), QStringLiteral("Report written"));
+      EXPECT_TRUE(Image->AAVSO_Written);
+      EXPECT_EQ(Image->Last_Error, TResult_Code::Measured);
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(Path));
+      EXPECT_EQ(Main->Panel_Errors->text(), QStringLiteral("Report dir not found!"));
+      EXPECT_FALSE(Image->AAVSO_Written);
+      EXPECT_EQ(Image->Last_Error, TResult_Code::No_Report_Dir);
+      Main->Show_Results();
+      EXPECT_EQ(Main->Panel_Errors->text(), QStringLiteral("No report dir!"));
+      EXPECT_FALSE(Main->Button_AAVSO->isVisible());
+    }
+  }
 }
 
 // A screen reader finds each panel by its objectName and reads its text.

@@ -43,6 +43,9 @@ TEST(Measure_Arguments, Actions_And_Usage_Errors) {
       {{"--json=yes", "a.fit"}, TCommand_Action::Usage_Error, "--json"},
       {{"a.fit", "--dark-current"}, TCommand_Action::Usage_Error, "--dark-current"},
       {{"--targets=", "a.fit"}, TCommand_Action::Usage_Error, "--targets"},
+      {{"--report-dir=", "a.fit"}, TCommand_Action::Usage_Error, "--report-dir needs a folder"},
+      {{"--notes", "na", "a.fit"}, TCommand_Action::Usage_Error, "--notes needs --report-dir"},
+      {{"--report-dir", "r", "--notes=", "--obscode", "", "a.fit"}, TCommand_Action::Measure, ""},
   };
   for (const TArgument_Case& Case : Cases) {
     std::string Joined;
@@ -243,6 +246,14 @@ TEST(Measure_Output, Json_Lines) {
   EXPECT_NE(Json_Line(R).find(",\"Image_Filter_Letter\":\"\"}"), std::string::npos);
   R.Image.Image_Filter_Letter = '\xe9'; // a Latin-1 header byte
   EXPECT_NE(Json_Line(R).find(",\"Image_Filter_Letter\":\"\\u00e9\"}"), std::string::npos);
+
+  // With --report-dir every line ends with the report's path, or null.
+  R.Report_Asked = Failed.Report_Asked = true;
+  EXPECT_EQ(Json_Line(Failed), "{\"file\":\"dir/\\\"x\\\".fit\",\"error\":\"cannot open\",\"Report\":null}");
+  R.Report = "out/V1 \"a\".txt";
+  EXPECT_NE(Json_Line(R).find(",\"Image_Filter_Letter\":\"\\u00e9\",\"Report\":\"out/V1 \\\"a\\\".txt\"}"),
+            std::string::npos)
+      << Json_Line(R);
 }
 
 } // namespace

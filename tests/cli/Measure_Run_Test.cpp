@@ -2,6 +2,7 @@
 // own HOME and XDG_CONFIG_HOME so that the user's files are never read or touched.
 
 #include "cli/Measure_Command.h"
+#include "report/Report.h"
 #include "support/Recording_Messages.h"
 #include "support/Star_Field.h"
 #include "text/Number_Format.h"
@@ -198,8 +199,9 @@ constexpr double Reference_Flux = 200000.0;
 constexpr double Reference_Mag = 12.0;
 constexpr double Gain = 1.5;
 
-TStar_Field_Description Field_Description(bool With_Target, bool With_WCS) {
+TStar_Field_Description Field_Description(bool With_Target, bool With_WCS, const std::string& Filter = "V") {
   TStar_Field_Description D;
+  D.Filter = Filter;
   D.Width = 200;
   D.Height = 200;
   D.Write_WCS = With_WCS;
@@ -253,6 +255,7 @@ protected:
     Write_Star_Field(Make_Star_Field(Field_Description(true, true)), (Dir / "field.fit").string());
     Write_Star_Field(Make_Star_Field(Field_Description(false, true)), (Dir / "blank.fit").string());
     Write_Star_Field(Make_Star_Field(Field_Description(true, false)), (Dir / "nowcs.fit").string());
+    Write_Star_Field(Make_Star_Field(Field_Description(true, true, "R")), (Dir / "red.fit").string());
     Write_File(Dir / "broken.fit", "SIMPLE  =                    T\n");
     Write_File(Dir / "quiescent.csv",
                Catalogue_Header + Target_Line("V1 Test", "+20,0,0", "+20,1,30", "13.0"));
@@ -649,6 +652,100 @@ TEST(Measure_Example, Output_Is_Unchanged_To_The_Byte) {
   const TRun Table = Run_Command(KORVANE_SOURCE_DIR, Scratch, Common);
   EXPECT_EQ(Table.Out, "FILE                TARGET       MAG   ERROR  STATE\n"
                        "examples/field.fit  KV Exm    13.218   0.023  Quiescent\n");
+  fs::remove_all(Scratch);
+}
+
+// With --report-dir each measured file gets its report, and its JSON line the path; a report
+// that cannot be written is said and makes the exit status 1, the measurement still printed.
+TEST_F(Measure_Run, Reports_Of_Measured_Files) {
+  const std::string Reports = (Home_Root() / "reports").string();
+  fs::create_directories(Reports);
+  const std::string Written = Reports + "/V1 Test_2023-02-24T00_00_00.txt";
+  const struct {
+    std::vector<std::string> Args;
+    int Exit;
+    std::string Report; // empty: null
+    std::string Err_Part;
+    std::string Report_Part = "";
+  } Cases[] = {
+      {{"--report-dir", Reports, "field.fit"}, 0, Written, "", ",V,NO,STD,Ref A,"},
+      {{"--report-dir", Reports, "red.fit"},
+       0,
+       Written,
+       "korvane-measure: red.fit: Image Filter = R, Ref Filter = V\n",
+       ",R,NO,STD,Ref A,"},
+      {{"--report-dir", Reports + "/nowhere", "field.fit"},
+       1,
+       "",
+       "korvane-measure: field.fit: Report " + Reports +
+           "/nowhere/V1 Test_2023-02-24T00_00_00.txt not written: "
+           "the folder " +
+           Reports + "/nowhere does not exist\n"},
+      {{"--report-dir", Reports, "--notes", "na,clear", "field.fit"}, 1, "", "\"na,clear\" holds a comma"},
+      {{"--report-dir", Reports, "nowcs.fit"}, 1, "", ""}, // reports only for measured files
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Args[1] + " " + Case.Args.back());
+    fs::remove(Written);
+    std::vector<std::string> Args = {"--json", "--gain", "1.5", "--targets", "quiescent.csv"};
+    Args.insert(Args.end(), Case.Args.begin(), Case.Args.end());
+    const TRun Json = Run(Args);
+    EXPECT_EQ(Json.Status, Case.Exit);
+    EXPECT_NE(Json.Err.find(Case.Err_Part), std::string::npos) << Json.Err;
+    EXPECT_EQ(Case.Err_Part.empty(), Json.Err.empty()) << Json.Err;
+    const std::vector<std::string> Lines = Json.Out_Lines();
+    TJson_Object Object;
+    ASSERT_EQ(Lines.size(), 1u) << Json.Out;
+    ASSERT_TRUE(Parse_Json_Line(Lines[0], Object)) << Lines[0];
+    EXPECT_EQ(Object.back().first, "Report");
+    EXPECT_EQ(Object.back().second.Kind, Case.Report.empty() ? 'z' : 's');
+    EXPECT_EQ(Object.back().second.Text, Case.Report.empty() ? "null" : Case.Report);
+    EXPECT_EQ(fs::exists(Written), !Case.Report.empty());
+    EXPECT_NE(Read_File(Written).find(Case.Report_Part), std::string::npos);
+    EXPECT_EQ(Find(Object, "Last_Error")->Number, Case.Args.back() == "nowcs.fit" ? 2.0 : 0.0);
+  }
+}
+
+// The command's report of the bundled example holds the bytes the core writer gives for the
+// same analysed image and settings, which is what the window writes; --obscode and --notes
+// take the place of the settings' values.
+TEST(Measure_Example, Report_Is_The_Core_Writers) {
+  const fs::path Scratch = fs::temp_directory_path() / ("korvane-report-" + std::to_string(::getpid()));
+  const std::string Examples = std::string(KORVANE_SOURCE_DIR) + "/examples/";
+  TSettings Settings = Default_Settings("/nonexistent");
+  ASSERT_TRUE(Read_Settings_File(Examples + "korvane.ini", Settings));
+  TTarget_Catalogue Catalogue;
+  TRecording_Messages Messages;
+  Load_Targets(Examples + "targets.csv", Catalogue, TNumber_Format{'.'}, Messages);
+  const TMeasure_Result Result = Measure_File(Examples + "field.fit", Catalogue, Settings, Messages);
+  ASSERT_FALSE(Result.Failed) << Result.Error;
+
+  const struct {
+    std::vector<std::string> Options;
+    std::string Obscode, Notes;
+  } Cases[] = {{{}, "KXX", "na"}, {{"--obscode", "ABC", "--notes=cirrus"}, "ABC", "cirrus"}};
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Obscode);
+    fs::remove_all(Scratch);
+    fs::create_directories(Scratch / "command");
+    fs::create_directories(Scratch / "core");
+    std::vector<std::string> Args = {"--report-dir", (Scratch / "command").string(),
+                                     "--settings",   "examples/korvane.ini",
+                                     "--targets",    "examples/targets.csv"};
+    Args.insert(Args.end(), Case.Options.begin(), Case.Options.end());
+    Args.push_back("examples/field.fit");
+    const TRun Command = Run_Command(KORVANE_SOURCE_DIR, Scratch / "home", Args);
+    EXPECT_EQ(Command.Status, 0) << Command.Err;
+    EXPECT_EQ(Command.Err, "");
+
+    const TReport_Outcome Core = Write_AAVSO_Report(
+        Result.Image, {(Scratch / "core").string(), Case.Obscode, Case.Notes, Settings.Max_Error});
+    ASSERT_TRUE(Core.Written) << Core.Reason;
+    const std::string Name = "KV Exm_2023-09-30T19_30_00.txt";
+    EXPECT_EQ(Core.Path, (Scratch / "core" / Name).string());
+    EXPECT_EQ(Read_File(Scratch / "command" / Name), Read_File(Core.Path));
+    EXPECT_NE(Read_File(Core.Path).find("#OBSCODE=" + Case.Obscode + "\r\n"), std::string::npos);
+  }
   fs::remove_all(Scratch);
 }
 

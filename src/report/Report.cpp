@@ -1,0 +1,220 @@
+#include "report/Report.h"
+
+#include "text/Messages.h"
+#include "text/Number_Format.h"
+#include "text/Output_File.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <iterator>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr size_t Longest_File_Name = 255; // bytes, as Linux file systems allow
+
+// Length of the character starting at Text[i]: a valid UTF-8 sequence, else the one byte.
+size_t Character_Length(std::string_view Text, size_t i) {
+  const auto Byte = [&](size_t k) { return static_cast<unsigned char>(Text[k]); };
+  const unsigned char Lead = Byte(i);
+  size_t Length = 1;
+  unsigned char Low = 0x80, High = 0xBF; // range of the second byte
+  if (Lead >= 0xC2 && Lead <= 0xDF)
+    Length = 2;
+  else if (Lead >= 0xE0 && Lead <= 0xEF) {
+    Length = 3;
+    Low = Lead == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
+    High = Lead == 0xED ? 0x9F : 0xBF; // no surrogates
+  } else if (Lead >= 0xF0 && Lead <= 0xF4) {
+    Length = 4;
+    Low = Lead == 0xF0 ? 0x90 : 0x80;
+    High = Lead == 0xF4 ? 0x8F : 0xBF; // nothing above U+10FFFF
+  }
+  if (Length == 1 || i + Length > Text.size() || Byte(i + 1) < Low || Byte(i + 1) > High)
+    return 1;
+  for (size_t k = 2; k < Length; ++k)
+    if (Byte(i + k) < 0x80 || Byte(i + k) > 0xBF)
+      return 1;
+  return Length;
+}
+
+// One ISO 8859-1 byte as UTF-8.
+std::string Latin1_Letter_To_UTF8(char Letter) {
+  const auto Byte = static_cast<unsigned char>(Letter);
+  if (Byte == 0)
+    return {};
+  if (Byte < 0x80)
+    return std::string(1, Letter);
+  return {static_cast<char>(0xC0 | (Byte >> 6)), static_cast<char>(0x80 | (Byte & 0x3F))};
+}
+
+[[noreturn]] void Refuse(std::string_view Label, std::string_view Text, const std::string& Why) {
+  throw TKorvane_Error("Report not written: " + std::string(Label) + " \"" + std::string(Text) + "\" " + Why);
+}
+
+// A text of the model or the settings as ISO 8859-1; Label names it in an error.
+std::string To_Latin1(std::string_view Text, std::string_view Label) {
+  std::string Out;
+  Out.reserve(Text.size());
+  for (size_t i = 0; i < Text.size();) {
+    const size_t Length = Character_Length(Text, i);
+    const auto Lead = static_cast<unsigned char>(Text[i]);
+    if (Length == 1)
+      Out += Text[i];
+    else if (Length == 2 && Lead <= 0xC3)
+      Out += static_cast<char>(((Lead & 0x1F) << 6) | (static_cast<unsigned char>(Text[i + 1]) & 0x3F));
+    else {
+      char32_t Code = Lead & (Length == 2 ? 0x1F : Length == 3 ? 0x0F : 0x07);
+      for (size_t k = 1; k < Length; ++k)
+        Code = (Code << 6) | (static_cast<unsigned char>(Text[i + k]) & 0x3F);
+      char Number[16];
+      std::snprintf(Number, sizeof Number, "U+%04X", static_cast<unsigned>(Code));
+      Refuse(Label, Text,
+             "holds \"" + std::string(Text.substr(i, Length)) + "\" (" + Number +
+                 "), which the report's ISO 8859-1 text cannot hold: replace it");
+    }
+    i += Length;
+  }
+  return Out;
+}
+
+// A text bound for the report: as ISO 8859-1, refused when it would break a line or, in a
+// comma-separated column, shift the columns after it.
+std::string Field(std::string_view Text, std::string_view Label, bool In_Column) {
+  std::string Latin1 = To_Latin1(Text, Label);
+  if (Latin1.find_first_of("\r\n") != std::string::npos)
+    Refuse(Label, Text, "holds a line break: remove it");
+  if (In_Column && Latin1.find(',') != std::string::npos)
+    Refuse(Label, Text,
+           "holds a comma, which would shift every later column of the report: remove the comma");
+  return Latin1;
+}
+
+std::string Number(double Value, int Width, int Decimals) {
+  return Format_Fixed(Value, Width, Decimals, '.');
+}
+
+std::string System_Text(int Error) {
+  return std::error_code(Error, std::generic_category()).message();
+}
+
+} // namespace
+
+TReport_Settings Report_Settings_Of(const TSettings& S) {
+  return TReport_Settings{S.ReportFileDir, S.AAVSO_ObsCode, S.Notes, S.Max_Error};
+}
+
+std::string Report_Date_Tag(const std::string& Date_Obs) {
+  std::vector<size_t> Starts;
+  for (size_t i = 0; i < Date_Obs.size(); i += Character_Length(Date_Obs, i))
+    Starts.push_back(i);
+  if (Starts.size() < 3)
+    return {};
+  std::string Tag = Date_Obs.substr(Starts[1], Starts[Starts.size() - 2] - Starts[1]);
+  for (char& c : Tag)
+    if (c == ':')
+      c = '_';
+  return Tag;
+}
+
+std::string Report_File_Name(const TImage_Model& Image) {
+  return Image.ObjectName + "_" + Report_Date_Tag(Image.Date_Obs) + ".txt";
+}
+
+TReport_Filter Report_Filter(char Image_Letter, char Ref_Letter) {
+  TReport_Filter Filter;
+  if (Image_Letter == 'L' && Ref_Letter == 'V') {
+    Filter.Column = "CV";
+    return Filter;
+  }
+  if (Image_Letter != '\0')
+    Filter.Column = std::string(1, Image_Letter);
+  if (Image_Letter != Ref_Letter)
+    Filter.Message = "Image Filter = " + Latin1_Letter_To_UTF8(Image_Letter) +
+                     ", Ref Filter = " + Latin1_Letter_To_UTF8(Ref_Letter);
+  return Filter;
+}
+
+std::string Report_Text(const TImage_Model& Image, const TReport_Settings& Settings) {
+  const std::string Filter = Report_Filter(Image.Image_Filter_Letter, Image.Ref_Filter_Letter).Column;
+  if (Filter.find_first_of(",\r\n") != std::string::npos)
+    Refuse("the image's filter letter", Latin1_Letter_To_UTF8(Filter[0]),
+           "would break the report's columns: correct the FILTER card");
+  const bool Limit = Image.Less_Than != 0;
+  const std::string Columns[] = {
+      Field(Image.ObjectName, "the target name", true),
+      Number(Image.JD, 7, 5),
+      (Limit ? "<" : "") + Number(Image.Magnitude, 2, 3),
+      Number(Limit ? Settings.Max_Error : Image.Std_Error, 2, 3),
+      Filter,
+      "NO",
+      "STD",
+      Field(Image.ReferenceName, "the reference star's name", true),
+      Number(Image.CMag, 2, 3),
+      "na",
+      "na",
+      Number(Image.AirMass, 2, 3),
+      "na",
+      Field(Image.ChartName, "the chart name", true),
+      Field(Settings.Notes, "the Notes setting", true) + " " + Number(Image.Exposure, 4, 1) + " seconds",
+  };
+  std::string Text = "#TYPE=EXTENDED\r\n"
+                     "#OBSCODE=" +
+                     Field(Settings.AAVSO_ObsCode, "the observer code", false) +
+                     "\r\n"
+                     "#SOFTWARE=Korvane V1.0\r\n"
+                     "#DELIM=,\r\n"
+                     "#DATE=JD\r\n"
+                     "#OBSTYPE=CCD\r\n"
+                     "#NAME,DATE,MAG,MERR,FILT,TRANS,MTYPE,CNAME,CMAG,KNAME,KMAG,AMASS,GROUP,CHART,NOTES\r\n";
+  for (size_t k = 0; k < std::size(Columns); ++k) {
+    Text += Columns[k];
+    Text += k + 1 < std::size(Columns) ? "," : "\r\n";
+  }
+  return Text;
+}
+
+TReport_Outcome Write_AAVSO_Report(const TImage_Model& Image, const TReport_Settings& Settings) {
+  TReport_Outcome Outcome;
+  const std::string Name = Report_File_Name(Image);
+  const std::string& Folder = Settings.ReportFileDir;
+  Outcome.Path = Folder + "/" + Name;
+  const auto Not_Created = [&](std::string Why) {
+    Outcome.Reason = std::move(Why);
+    return Outcome;
+  };
+  // The file lies in the report folder itself and nowhere else: a "/" from the target name
+  // or DATE-OBS (a date written with slashes, a "../") would lead into other folders.
+  if (Folder.empty())
+    return Not_Created("no report folder is set");
+  if (Name.find('/') != std::string::npos)
+    return Not_Created("the target name or the date from DATE-OBS holds a \"/\", which would lead out of "
+                       "the report folder");
+  if (Name.find('\0') != std::string::npos)
+    return Not_Created("the file name holds a NUL character");
+  if (Name.size() > Longest_File_Name)
+    return Not_Created("the file name is longer than " + std::to_string(Longest_File_Name) + " bytes");
+  struct stat Status {};
+  if (::stat(Folder.c_str(), &Status) != 0) {
+    const int Error = errno;
+    return Not_Created(Error == ENOENT || Error == ENOTDIR
+                           ? "the folder " + Folder + " does not exist"
+                           : "the folder " + Folder + " cannot be reached: " + System_Text(Error));
+  }
+  if (!S_ISDIR(Status.st_mode))
+    return Not_Created(Folder + " is not a folder");
+  // The file is written beside its final name and renamed, so the folder must take new files.
+  if (::faccessat(AT_FDCWD, Folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    return Not_Created("no permission to write in the folder " + Folder);
+
+  Write_File_Whole(Outcome.Path, Report_Text(Image, Settings));
+  Outcome.Written = true;
+  Outcome.Filter_Message = Report_Filter(Image.Image_Filter_Letter, Image.Ref_Filter_Letter).Message;
+  return Outcome;
+}
