@@ -15,3 +15,22 @@ QStringList Files_To_Open(const QStringList& Arguments) {
       Files.append(Arguments[i]);
   return Files;
 }
+
+TStart_Mode Start_Mode(const QStringList& Arguments) {
+  struct TRule {
+    TStart_Mode Mode;
+    QStringList Names;
+  };
+  static const TRule Rules[] = {
+      {TStart_Mode::Automation, {"AUTOMATION", "EMBEDDING"}},
+      {TStart_Mode::Register, {"REGSERVER"}},
+      {TStart_Mode::Unregister, {"UNREGSERVER"}},
+      {TStart_Mode::Register_Per_User, {"REGSERVERPERUSER"}},
+      {TStart_Mode::Unregister_Per_User, {"UNREGSERVERPERUSER"}},
+  };
+  for (const TRule& Rule : Rules)
+    for (qsizetype i = 1; i < Arguments.size(); ++i)
+      if (Is_Automation_Switch(Arguments[i]) && Rule.Names.contains(Arguments[i].mid(1), Qt::CaseInsensitive))
+        return Rule.Mode;
+  return TStart_Mode::User;
+}

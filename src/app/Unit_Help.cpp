@@ -20,9 +20,9 @@ TForm_Help::TForm_Help(QWidget* Parent) : QDialog(Parent) {
       QString(),
       QStringLiteral("On Linux the automation service is registered for the current user with "
                      "'korvane /regserverperuser'."),
-      QStringLiteral("From Windows 7 onwards proceed as follows:"),
-      QStringLiteral("Start a command prompt as administrator, change to the directory containing "
-                     "this program"),
+      QStringLiteral("To register it for all users (for yourself alone use /regserverperuser instead):"),
+      QStringLiteral("Open a terminal, change to the directory containing this program, become root "
+                     "with 'sudo -i'"),
       QStringLiteral("and type:"),
       QStringLiteral("'korvane /regserver' (as root, to register it for all users)"),
       QStringLiteral("It's silent whether it succedes or not."),

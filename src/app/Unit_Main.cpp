@@ -308,6 +308,10 @@ void TMain_Form::FormDestroy() {
 
 void TMain_Form::closeEvent(QCloseEvent* Event) {
   FormClose();
+  if (Close_Query && !Close_Query()) {
+    Event->ignore();
+    return;
+  }
   QMainWindow::closeEvent(Event);
 }
 
@@ -506,12 +510,15 @@ void TMain_Form::Open_Files(const QStringList& Paths) {
 }
 
 void TMain_Form::Open_One_Image(const QString& Path) {
-  auto* Image = new TForm_Image(*this, *Mdi_Area);
+  // Watched: the reader's message boxes wait for the user, and the window may be gone after.
+  const QPointer<TForm_Image> Image = new TForm_Image(*this, *Mdi_Area);
   Mdi_Area->setActiveSubWindow(Image->Frame());
   // A large image takes a moment to read and measure: the pointer says so meanwhile.
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const auto Restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
   Image->Open_File(QFileInfo(Path).absoluteFilePath().toStdString(), Messages);
+  if (Image == nullptr)
+    return;
   if (Image->Plate_Solved) {
     Analyse(*Image);
   } else {
@@ -741,4 +748,105 @@ void TMain_Form::Trigger_Results() {
 void TMain_Form::Timer1Timer() {
   Timer1->stop();
   Show_Results();
+}
+
+// The automation operations.
+
+void TMain_Form::SetFileName(const QString& FN) {
+  TargetFName = FN.toStdString();
+}
+
+double TMain_Form::GetMagnitude() {
+  const QString Path = QString::fromStdString(TargetFName);
+  if (Path.isEmpty() || !QFileInfo(Path).isFile())
+    return 0.0;
+  // Open_File's message boxes run the event loop, where the window may be closed: the
+  // pointer tells.
+  const QPointer<TForm_Image> Image = new TForm_Image(*this, *Mdi_Area);
+  Mdi_Area->setActiveSubWindow(Image->Frame());
+  {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto Restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
+    Image->Open_File(QFileInfo(Path).absoluteFilePath().toStdString(), Messages);
+  }
+  if (Image.isNull())
+    return 0.0;
+  const bool Measured = Analyse(*Image);
+  return Measured && !Image.isNull() ? Image->Magnitude : 0.0;
+}
+
+int TMain_Form::GetLastError() const {
+  const TForm_Image* Image = Active_Image();
+  return Image != nullptr ? static_cast<int>(Image->Last_Error)
+                          : static_cast<int>(TResult_Code::Not_Measured);
+}
+
+double TMain_Form::GetThreshold() const {
+  const TForm_Image* Image = Active_Image();
+  return Image != nullptr ? Image->Threshold : 0.0;
+}
+
+float TMain_Form::GetStandard_Deviation() const {
+  const TForm_Image* Image = Active_Image();
+  return Image != nullptr ? static_cast<float>(Image->Std_Error) : 0.0f;
+}
+
+int TMain_Form::GetLess_Than() const {
+  const TForm_Image* Image = Active_Image();
+  return Image != nullptr ? Image->Less_Than : 0;
+}
+
+float TMain_Form::GetGain() const {
+  return static_cast<float>(Settings.Gain);
+}
+
+void TMain_Form::SetGain(float Value) {
+  Settings.Gain = static_cast<double>(Value);
+}
+
+float TMain_Form::GetdegC() const {
+  return static_cast<float>(Settings.degC);
+}
+
+void TMain_Form::SetdegC(float Value) {
+  Settings.degC = static_cast<double>(Value);
+}
+
+float TMain_Form::GetReadout_Noise() const {
+  return static_cast<float>(Settings.Readout_Noise);
+}
+
+void TMain_Form::SetReadout_Noise(float Value) {
+  Settings.Readout_Noise = static_cast<double>(Value);
+}
+
+float TMain_Form::GetDark_Current() const {
+  return static_cast<float>(Settings.Dark_Current);
+}
+
+void TMain_Form::SetDark_Current(float Value) {
+  Settings.Dark_Current = static_cast<double>(Value);
+}
+
+float TMain_Form::GetMax_Error() const {
+  return static_cast<float>(Settings.Max_Error);
+}
+
+void TMain_Form::SetMax_Error(float Value) {
+  Settings.Max_Error = static_cast<double>(Value);
+}
+
+void TMain_Form::CloseImage() {
+  Close2Click();
+}
+
+void TMain_Form::Render_Image_Windows() {
+  for (TForm_Image* Image : Image_Windows()) {
+    Image->Fill_Bitmap();
+    Image->FormPaint();
+  }
+}
+
+void TMain_Form::Show_Error(const std::string& Text) {
+  Show_Error_Box(Text);
 }

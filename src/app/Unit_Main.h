@@ -5,6 +5,7 @@
 #include "catalogue/Target_Data.h"
 #include "image/Image_Host.h"
 #include "settings/Settings.h"
+#include "settings/Settings_Host.h"
 #include "text/Messages.h"
 #include "text/Number_Format.h"
 
@@ -12,6 +13,7 @@
 #include <QMainWindow>
 #include <QSize>
 
+#include <functional>
 #include <string>
 
 class QAction;
@@ -29,7 +31,7 @@ class QWidget;
 // The user's number format, taken from the system locale.
 TNumber_Format System_Number_Format();
 
-class TMain_Form : public QMainWindow, public TImage_Host {
+class TMain_Form : public QMainWindow, public TImage_Host, public TSettings_Host {
   Q_OBJECT
 
 public:
@@ -115,6 +117,33 @@ public:
   // Writes the AAVSO report of the active image window, as the "AAVSO" button does.
   void AAVSO_Report();
 
+  // What an automation client reaches (the D-Bus binding forwards each member to one of
+  // these). SetFileName only stores the name. GetMagnitude opens that file in a new image
+  // window and analyses it: the magnitude when it measured, else 0; without a file there
+  // (or with no name) it returns 0 and opens nothing. The getters read the active image
+  // window: LastError 1, the others 0 when there is none. The camera settings travel as
+  // single precision: read rounded, written widened back.
+  void SetFileName(const QString& FN);
+  double GetMagnitude();
+  int GetLastError() const;
+  double GetThreshold() const;
+  float GetStandard_Deviation() const;
+  int GetLess_Than() const;
+  float GetGain() const;
+  void SetGain(float Value);
+  float GetdegC() const;
+  void SetdegC(float Value);
+  float GetReadout_Noise() const;
+  void SetReadout_Noise(float Value);
+  float GetDark_Current() const;
+  void SetDark_Current(float Value);
+  float GetMax_Error() const;
+  void SetMax_Error(float Value);
+  // The menu command Close Image.
+  void CloseImage();
+  // Asked after the settings are written at close, when set; false keeps the program running.
+  std::function<bool()> Close_Query;
+
   // What the image windows ask of the main window.
   const TSettings& Host_Settings() const override { return Settings; }
   TNumber_Format Host_Number_Format() const override { return Number_Format; }
@@ -122,6 +151,12 @@ public:
   void Select_Scale(int Index) override;
   int Image_Window_Count() const override;
   void Control_Drag() override;
+
+  // What the settings dialog asks of the main window (Host_Number_Format above serves it too).
+  TSettings& Editable_Settings() override { return Settings; }
+  // Every image window's Fill_Bitmap and FormPaint.
+  void Render_Image_Windows() override;
+  void Show_Error(const std::string& Text) override;
 
   // The window's outer frame now, in the settings' terms. When the window has not been
   // moved or resized since the settings placed it, these are the values that placed it.

@@ -596,7 +596,7 @@ TEST_F(Window_Main, Load_Data_Dialog) {
 TEST_F(Window_Main, Settings_And_Help_Windows) {
   TMain_Form& Form = Start();
   Form.show();
-  TForm_Settings Settings(&Form);
+  TForm_Settings Settings(Form, &Form);
   TForm_Help Help(&Form);
   Form_Settings = &Settings;
   Form_Help = &Help;
@@ -630,9 +630,10 @@ TEST(Window_Help, Text_And_Face) {
   EXPECT_EQ(Lines[0], QStringLiteral("Korvane"));
   EXPECT_TRUE(Lines[1].isEmpty());
   EXPECT_TRUE(Lines[2].contains(QStringLiteral("korvane /regserverperuser")));
-  EXPECT_EQ(Lines[3], QStringLiteral("From Windows 7 onwards proceed as follows:"));
-  EXPECT_EQ(Lines[4], QStringLiteral("Start a command prompt as administrator, change to the "
-                                     "directory containing this program"));
+  EXPECT_EQ(Lines[3], QStringLiteral("To register it for all users (for yourself alone use "
+                                     "/regserverperuser instead):"));
+  EXPECT_EQ(Lines[4], QStringLiteral("Open a terminal, change to the directory containing this "
+                                     "program, become root with 'sudo -i'"));
   EXPECT_EQ(Lines[5], QStringLiteral("and type:"));
   EXPECT_TRUE(Lines[6].startsWith(QStringLiteral("'korvane /regserver'")));
   EXPECT_EQ(Lines[7], QStringLiteral("It's silent whether it succedes or not."));

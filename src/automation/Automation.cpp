@@ -1,0 +1,57 @@
+#include "automation/Automation.h"
+
+#include "app/Unit_Main.h"
+#include "automation/Unit_Server.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <cstdio>
+
+TAutomation::TAutomation(TMain_Form& Main_, TStart_Mode Mode, std::chrono::milliseconds Linger)
+    : Main(Main_) {
+  const bool Automation_Start = Mode == TStart_Mode::Automation;
+  Server = new TKorvane_Server(Main, QDBusConnection::sessionBus(), this);
+  QString Error;
+  // A start by the user without a bus, or beside another instance, simply serves no one.
+  if (!Server->Publish(true, Error) && Automation_Start)
+    std::fprintf(stderr, "korvane: automation: %s\n", qPrintable(Error));
+  Main.Close_Query = [this] { return Confirm_Close(); };
+  if (!Automation_Start)
+    return;
+  End_Timer = new QTimer(this);
+  End_Timer->setSingleShot(true);
+  End_Timer->setInterval(Linger);
+  connect(End_Timer, &QTimer::timeout, this, &TAutomation::End_If_Unused);
+  connect(Server, &TKorvane_Server::Last_Client_Left, End_Timer, qOverload<>(&QTimer::start));
+}
+
+TAutomation::~TAutomation() {
+  Main.Close_Query = nullptr;
+}
+
+bool TAutomation::Confirm_Close() {
+  if (Server->Client_Count() == 0)
+    return true;
+  QMessageBox Box(
+      QMessageBox::Warning, QStringLiteral("COM Server Warning"),
+      QStringLiteral("There are still active COM objects in this application.  One or more clients "
+                     "may have references to these objects, so manually closing this application "
+                     "may cause those client application(s) to fail.\n\nAre you sure you want to "
+                     "close this application?"),
+      QMessageBox::Yes | QMessageBox::No, &Main);
+  Box.setObjectName(QStringLiteral("Server_Warning"));
+  Box.setDefaultButton(QMessageBox::No);
+  Box.setWindowModality(Qt::ApplicationModal);
+  return Box.exec() == QMessageBox::Yes;
+}
+
+void TAutomation::End_If_Unused() {
+  if (Server->Client_Count() != 0)
+    return;
+  // The name goes first, so that a client calling now starts a new instance. The main
+  // window is then destroyed without its close handling: the settings file stays as it was.
+  Server->Release_Name();
+  QCoreApplication::exit(0);
+}

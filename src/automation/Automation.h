@@ -1,0 +1,38 @@
+#pragma once
+// The automation service's life in the running program: it publishes the main window on
+// the session bus, ends an automation start once its clients have gone, and asks before
+// the user closes a program that clients still use.
+
+#include "app/Command_Line.h"
+
+#include <QObject>
+
+#include <chrono>
+
+class QTimer;
+class TKorvane_Server;
+class TMain_Form;
+
+class TAutomation : public QObject {
+  Q_OBJECT
+
+public:
+  // Publishes Main's operations. An automation start (Mode Automation) ends the program,
+  // without writing the settings, when no client has been on the bus for Linger, so that
+  // the separate calls of a shell script reach the same instance; a start by the user
+  // serves clients only when the bus name is free. Problems go to standard error.
+  TAutomation(TMain_Form& Main, TStart_Mode Mode, std::chrono::milliseconds Linger = std::chrono::seconds(3));
+  ~TAutomation() override;
+
+  TAutomation(const TAutomation&) = delete;
+  TAutomation& operator=(const TAutomation&) = delete;
+
+private:
+  // After the settings are written at close: with clients on the bus, the user decides.
+  bool Confirm_Close();
+  void End_If_Unused();
+
+  TMain_Form& Main;
+  TKorvane_Server* Server = nullptr;
+  QTimer* End_Timer = nullptr;
+};

@@ -1,0 +1,350 @@
+#include "automation/Unit_Server.h"
+
+#include "app/Unit_Main.h"
+#include "automation/Service_File.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QMetaType>
+#include <QVariantMap>
+
+#include <exception>
+#include <iterator>
+
+namespace {
+
+const QString Properties_Interface = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString Introspectable_Interface = QStringLiteral("org.freedesktop.DBus.Introspectable");
+
+enum class TKind { Property, Method };
+
+// The interface's members in their fixed order, each with its identifier. Type is the
+// value's D-Bus type ('s' text, 'd' double, 'i' int), 0 for a method without one.
+struct TMember {
+  int DispID;
+  const char* Name;
+  TKind Kind;
+  bool Readable;
+  bool Writable;
+  char Type;
+  const char* Help;
+};
+
+constexpr TMember Members[] = {
+    {201, "FileName", TKind::Property, false, true, 's', "File Name"},
+    {202, "Magnitude", TKind::Method, false, false, 'd', "Magnitude"},
+    {203, "LastError", TKind::Property, true, false, 'i', nullptr},
+    {204, "CloseFile", TKind::Method, false, false, 0, nullptr},
+    {205, "Threshold", TKind::Property, true, false, 'd', nullptr},
+    {206, "Gain", TKind::Property, true, true, 'd', nullptr},
+    {207, "degC", TKind::Property, true, true, 'd', nullptr},
+    {208, "Readout_Noise", TKind::Property, true, true, 'd', nullptr},
+    {209, "Dark_Current", TKind::Property, true, true, 'd', nullptr},
+    {210, "Standard_Deviation", TKind::Property, true, false, 'd', nullptr},
+    {211, "Less_Than", TKind::Property, true, false, 'i', nullptr},
+    {212, "Max_Error", TKind::Property, true, true, 'd', nullptr},
+    {213, "AAVSO_Report", TKind::Method, false, false, 0, nullptr},
+};
+
+const TMember* Find(const QString& Name, TKind Kind) {
+  for (const TMember& Member : Members)
+    if (Member.Kind == Kind && Name == QLatin1String(Member.Name))
+      return &Member;
+  return nullptr;
+}
+
+// The property's value as it travels: singles widened to double, ints and doubles as they are.
+QVariant Read(TMain_Form& Main, int DispID) {
+  switch (DispID) {
+  case 203:
+    return Main.GetLastError();
+  case 205:
+    return Main.GetThreshold();
+  case 206:
+    return static_cast<double>(Main.GetGain());
+  case 207:
+    return static_cast<double>(Main.GetdegC());
+  case 208:
+    return static_cast<double>(Main.GetReadout_Noise());
+  case 209:
+    return static_cast<double>(Main.GetDark_Current());
+  case 210:
+    return static_cast<double>(Main.GetStandard_Deviation());
+  case 211:
+    return Main.GetLess_Than();
+  case 212:
+    return static_cast<double>(Main.GetMax_Error());
+  }
+  return {};
+}
+
+void Write(TMain_Form& Main, int DispID, const QVariant& Value) {
+  const float Single = static_cast<float>(Value.toDouble());
+  switch (DispID) {
+  case 201:
+    Main.SetFileName(Value.toString());
+    break;
+  case 206:
+    Main.SetGain(Single);
+    break;
+  case 207:
+    Main.SetdegC(Single);
+    break;
+  case 208:
+    Main.SetReadout_Noise(Single);
+    break;
+  case 209:
+    Main.SetDark_Current(Single);
+    break;
+  case 212:
+    Main.SetMax_Error(Single);
+    break;
+  }
+}
+
+// Whether a written value fits the property: text for text, any number for a number.
+bool Fits(const TMember& Member, const QVariant& Value) {
+  const int Id = Value.metaType().id();
+  if (Member.Type == 's')
+    return Id == QMetaType::QString;
+  switch (Id) {
+  case QMetaType::Double:
+  case QMetaType::Int:
+  case QMetaType::UInt:
+  case QMetaType::LongLong:
+  case QMetaType::ULongLong:
+  case QMetaType::Short:
+  case QMetaType::UShort:
+  case QMetaType::UChar:
+    return true;
+  default:
+    return false;
+  }
+}
+
+QString Annotation(const char* Name, const QString& Value, const QString& Indent) {
+  return Indent + QStringLiteral("<annotation name=\"%1\" value=\"%2\"/>\n")
+                      .arg(QLatin1String(Name), Value.toHtmlEscaped());
+}
+
+QDBusMessage Error_Reply(const QDBusMessage& Message, const char* Name, const QString& Text) {
+  return Message.createErrorReply(QLatin1String(Name), Text);
+}
+
+} // namespace
+
+TKorvane_Server::TKorvane_Server(TMain_Form& Main_, QDBusConnection Connection, QObject* Parent)
+    : QDBusVirtualObject(Parent), Main(&Main_), Bus(Connection) {
+  Watcher = new QDBusServiceWatcher(this);
+  Watcher->setConnection(Bus);
+  Watcher->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
+  connect(Watcher, &QDBusServiceWatcher::serviceUnregistered, this, &TKorvane_Server::Client_Left);
+}
+
+TKorvane_Server::~TKorvane_Server() {
+  Bus.unregisterObject(QLatin1String(Server_Object_Path));
+}
+
+bool TKorvane_Server::Publish(bool Own_Name, QString& Error) {
+  if (!Bus.isConnected()) {
+    Error = QStringLiteral("the session bus cannot be reached: ") + Bus.lastError().message();
+    return false;
+  }
+  if (!Bus.registerVirtualObject(QLatin1String(Server_Object_Path), this)) {
+    Error = QStringLiteral("the object %1 cannot be registered").arg(QLatin1String(Server_Object_Path));
+    return false;
+  }
+  if (Own_Name && !Bus.registerService(QLatin1String(Service_Bus_Name))) {
+    Error = QStringLiteral("the bus name %1 is taken").arg(QLatin1String(Service_Bus_Name));
+    return false;
+  }
+  return true;
+}
+
+void TKorvane_Server::Release_Name() {
+  Bus.unregisterService(QLatin1String(Service_Bus_Name));
+}
+
+QString TKorvane_Server::introspect(const QString&) const {
+  const QString In1 = QStringLiteral("  "), In2 = QStringLiteral("    "), In3 = QStringLiteral("      ");
+  QString Xml = In1 + QStringLiteral("<interface name=\"%1\">\n").arg(QLatin1String(Server_Interface));
+  Xml += Annotation("Korvane.Help", QStringLiteral("Dispatch interface for Korvane_Server Object"), In2);
+  Xml += Annotation("org.freedesktop.DBus.Property.EmitsChangedSignal", QStringLiteral("false"), In2);
+  for (const TMember& Member : Members) {
+    const QString Name = QLatin1String(Member.Name);
+    QString Tail;
+    if (Member.Kind == TKind::Property) {
+      const char* Access = Member.Readable && Member.Writable ? "readwrite"
+                           : Member.Readable                  ? "read"
+                                                              : "write";
+      Xml += In2 + QStringLiteral("<property name=\"%1\" type=\"%2\" access=\"%3\">\n")
+                       .arg(Name, QChar::fromLatin1(Member.Type), QLatin1String(Access));
+      Tail = In2 + QStringLiteral("</property>\n");
+    } else {
+      Xml += In2 + QStringLiteral("<method name=\"%1\">\n").arg(Name);
+      if (Member.Type != 0)
+        Xml += In3 + QStringLiteral("<arg name=\"Value\" type=\"%1\" direction=\"out\"/>\n")
+                         .arg(QChar::fromLatin1(Member.Type));
+      Tail = In2 + QStringLiteral("</method>\n");
+    }
+    Xml += Annotation("Korvane.DispID", QString::number(Member.DispID), In3);
+    if (Member.Help != nullptr)
+      Xml += Annotation("Korvane.Help", QLatin1String(Member.Help), In3);
+    Xml += Tail;
+  }
+  return Xml + In1 + QStringLiteral("</interface>\n");
+}
+
+bool TKorvane_Server::handleMessage(const QDBusMessage& Message, const QDBusConnection& Connection) {
+  if (Message.type() != QDBusMessage::MethodCallMessage)
+    return false;
+  Note_Client(Message.service());
+  if (Message.interface() == Introspectable_Interface && Message.member() == QLatin1String("Introspect")) {
+    const QString Xml =
+        QStringLiteral("<!DOCTYPE node PUBLIC \"-//freedesktop//DTD D-BUS Object Introspection 1.0//EN\"\n"
+                       " \"http://www.freedesktop.org/standards/dbus/1.0/introspect.dtd\">\n<node>\n"
+                       "  <interface name=\"org.freedesktop.DBus.Introspectable\">\n"
+                       "    <method name=\"Introspect\">\n"
+                       "      <arg name=\"xml_data\" type=\"s\" direction=\"out\"/>\n"
+                       "    </method>\n  </interface>\n"
+                       "  <interface name=\"org.freedesktop.DBus.Properties\">\n"
+                       "    <method name=\"Get\">\n"
+                       "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
+                       "      <arg name=\"property_name\" type=\"s\" direction=\"in\"/>\n"
+                       "      <arg name=\"value\" type=\"v\" direction=\"out\"/>\n"
+                       "    </method>\n"
+                       "    <method name=\"Set\">\n"
+                       "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
+                       "      <arg name=\"property_name\" type=\"s\" direction=\"in\"/>\n"
+                       "      <arg name=\"value\" type=\"v\" direction=\"in\"/>\n"
+                       "    </method>\n"
+                       "    <method name=\"GetAll\">\n"
+                       "      <arg name=\"interface_name\" type=\"s\" direction=\"in\"/>\n"
+                       "      <arg name=\"values\" type=\"a{sv}\" direction=\"out\"/>\n"
+                       "    </method>\n  </interface>\n") +
+        introspect(Message.path()) + QStringLiteral("</node>\n");
+    Connection.send(Message.createReply(Xml));
+    return true;
+  }
+  // A call that comes while another runs (inside its message box, say) waits its turn.
+  TCall Call{Message, Connection};
+  if (Busy) {
+    Message.setDelayedReply(true);
+    Waiting.push_back(std::move(Call));
+    return true;
+  }
+  Busy = true;
+  Serve(Call);
+  while (!Waiting.empty()) {
+    const TCall Next = std::move(Waiting.front());
+    Waiting.pop_front();
+    Serve(Next);
+  }
+  Busy = false;
+  return true;
+}
+
+void TKorvane_Server::Serve(const TCall& Call) {
+  QDBusMessage Reply;
+  try {
+    Reply = Answer(Call.Message);
+  } catch (const std::exception& Error) {
+    Reply = Error_Reply(Call.Message, Server_Error, QString::fromStdString(Error.what()));
+  } catch (...) {
+    Reply = Error_Reply(Call.Message, Server_Error, QStringLiteral("Unknown error"));
+  }
+  if (Call.Message.isReplyRequired())
+    Call.Connection.send(Reply);
+}
+
+QDBusMessage TKorvane_Server::Answer(const QDBusMessage& Message) {
+  if (Main.isNull())
+    return Error_Reply(Message, Server_Error, QStringLiteral("The main window is closed"));
+  TMain_Form& Form = *Main;
+  const QString Interface = QLatin1String(Server_Interface);
+  const QList<QVariant> Arguments = Message.arguments();
+  const auto Unknown_Property = [&](const QString& Name) {
+    return Error_Reply(Message, "org.freedesktop.DBus.Error.UnknownProperty",
+                       QStringLiteral("No property %1 in %2").arg(Name, Interface));
+  };
+
+  if (Message.interface() == Properties_Interface) {
+    const QString Member = Message.member();
+    const bool Get = Member == QLatin1String("Get") && Message.signature() == QLatin1String("ss");
+    const bool Set = Member == QLatin1String("Set") && Message.signature() == QLatin1String("ssv");
+    const bool Get_All = Member == QLatin1String("GetAll") && Message.signature() == QLatin1String("s");
+    if (!Get && !Set && !Get_All)
+      return Error_Reply(Message, "org.freedesktop.DBus.Error.InvalidArgs",
+                         QStringLiteral("No method %1 with signature '%2' in %3")
+                             .arg(Member, Message.signature(), Properties_Interface));
+    const QString Asked = Arguments[0].toString();
+    if (Asked != Interface && !(Get_All && Asked.isEmpty()))
+      return Error_Reply(Message, "org.freedesktop.DBus.Error.UnknownInterface",
+                         QStringLiteral("No interface %1 here").arg(Asked));
+    if (Get_All) {
+      QVariantMap Values;
+      for (const TMember& Property : Members)
+        if (Property.Kind == TKind::Property && Property.Readable)
+          Values.insert(QLatin1String(Property.Name), Read(Form, Property.DispID));
+      return Message.createReply(QVariant::fromValue(Values));
+    }
+    const QString Name = Arguments[1].toString();
+    const TMember* Property = Find(Name, TKind::Property);
+    if (Property == nullptr)
+      return Unknown_Property(Name);
+    if (Get) {
+      if (!Property->Readable)
+        return Error_Reply(Message, "org.freedesktop.DBus.Error.AccessDenied",
+                           QStringLiteral("The property %1 can only be written").arg(Name));
+      return Message.createReply(QVariant::fromValue(QDBusVariant(Read(Form, Property->DispID))));
+    }
+    if (!Property->Writable)
+      return Error_Reply(Message, "org.freedesktop.DBus.Error.PropertyReadOnly",
+                         QStringLiteral("The property %1 can only be read").arg(Name));
+    const QVariant Value = qvariant_cast<QDBusVariant>(Arguments[2]).variant();
+    if (!Fits(*Property, Value))
+      return Error_Reply(
+          Message, "org.freedesktop.DBus.Error.InvalidArgs",
+          QStringLiteral("The property %1 takes %2").arg(Name, Property->Type == 's' ? "text" : "a number"));
+    Write(Form, Property->DispID, Value);
+    return Message.createReply();
+  }
+
+  if (Message.interface() != Interface && !Message.interface().isEmpty())
+    return Error_Reply(Message, "org.freedesktop.DBus.Error.UnknownInterface",
+                       QStringLiteral("No interface %1 here").arg(Message.interface()));
+  const TMember* Method = Find(Message.member(), TKind::Method);
+  if (Method == nullptr || !Message.signature().isEmpty())
+    return Error_Reply(Message, "org.freedesktop.DBus.Error.UnknownMethod",
+                       QStringLiteral("No method %1 with signature '%2' in %3")
+                           .arg(Message.member(), Message.signature(), Interface));
+  switch (Method->DispID) {
+  case 202:
+    return Message.createReply(QVariant(Form.GetMagnitude()));
+  case 204:
+    Form.CloseImage();
+    break;
+  case 213:
+    Form.AAVSO_Report();
+    break;
+  }
+  return Message.createReply();
+}
+
+void TKorvane_Server::Note_Client(const QString& Sender) {
+  if (!Sender.startsWith(QLatin1Char(':')) || Clients.contains(Sender))
+    return;
+  Clients.insert(Sender);
+  Watcher->addWatchedService(Sender);
+  // A client that left before the watch began would never be seen leaving.
+  const QDBusReply<bool> Present = Bus.interface()->isServiceRegistered(Sender);
+  if (Present.isValid() && !Present.value())
+    Client_Left(Sender);
+}
+
+void TKorvane_Server::Client_Left(const QString& Name) {
+  Watcher->removeWatchedService(Name);
+  if (Clients.remove(Name) && Clients.isEmpty())
+    emit Last_Client_Left();
+}
