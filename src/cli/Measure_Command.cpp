@@ -312,7 +312,7 @@ TParsed_Arguments Parse_Arguments(const std::vector<std::string>& Args) {
     const bool Has_Inline_Value = Equals != std::string::npos;
 
     if (Name == "--help" || Name == "-h" || Name == "--version" || Name == "--json" || Name == "--snap" ||
-        Name == "--no-snap" || Name == "--fits-crpix") {
+        Name == "--no-snap" || Name == "--fits-crpix" || Name == "--full-read") {
       if (Has_Inline_Value)
         return Fail("option " + Name + " takes no value");
       if (Name == "--help" || Name == "-h") {
@@ -327,6 +327,8 @@ TParsed_Arguments Parse_Arguments(const std::vector<std::string>& Args) {
         O.Json = true;
       else if (Name == "--fits-crpix")
         O.Fits_Crpix = true;
+      else if (Name == "--full-read")
+        O.Full_Read = true;
       else
         O.Snap_to_Centre = Name == "--snap";
       continue;
@@ -399,6 +401,9 @@ std::string Usage_Text() {
          "  --snap, --no-snap      recentre the reference star's aperture, or not\n"
          "  --fits-crpix           read CRPIX as the FITS standard counts pixels, from 1 (as\n"
          "                         plate solvers write it); without it CRPIX is 0-based\n"
+         "  --full-read            read every pixel of each file, as the program does; without\n"
+         "                         it only the rows the apertures and sky annuli cover are read\n"
+         "                         (the results are the same)\n"
          "  --json                 one JSON object per file and line instead of the table\n"
          "  --report-dir DIR       write the AAVSO report of each measured file into DIR\n"
          "  --obscode CODE         observer code of the reports (default: the settings')\n"
@@ -677,8 +682,8 @@ int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment
     Progress.Show(k + 1, Count, File);
     TStderr_Messages File_Output(Err, Progress, File + ": ");
     TFile_Messages File_Messages(File_Output);
-    TMeasure_Result Result =
-        Measure_File(File, *Catalogue, Settings, File_Messages, TOpen_Options{Options.Fits_Crpix});
+    TMeasure_Result Result = Measure_File(File, *Catalogue, Settings, File_Messages,
+                                          TOpen_Options{Options.Fits_Crpix, !Options.Full_Read});
     Progress.Clear();
     File_Messages.Flush();
     if (Result.Failed) {

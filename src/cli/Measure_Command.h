@@ -37,6 +37,7 @@ struct TMeasure_Options {
   std::optional<std::string> Obscode;    // observer code of the reports
   std::optional<std::string> Notes;      // notes of the reports
   bool Fits_Crpix = false;               // CRPIX counts pixels from 1, as the FITS standard has it
+  bool Full_Read = false;                // read every pixel instead of only those measured
   bool Json = false;
   std::vector<std::string> Files;
 };

@@ -1,5 +1,7 @@
 #include "image/Image_Model.h"
 
+#include "image/Partial_Read.h"
+
 #include "text/Input_File.h"
 #include "text/Number_Format.h"
 
@@ -98,18 +100,68 @@ void Convert_Words(uint16_t* Words, size_t Count, uint16_t Offset) {
     Words[i] = Convert(Words[i]);
 }
 
+// The reader's file as the header reader takes it.
+class TInput_File_Bytes : public TByte_Input {
+public:
+  explicit TInput_File_Bytes(TInput_File& Opened) : File(Opened) {}
+  size_t Read(void* Buffer, size_t Count) override { return File.Read(Buffer, Count); }
+  uint64_t Size() const override { return File.Size(); }
+
+private:
+  TInput_File& File;
+};
+
+TKorvane_Error Abandon_File(const std::string& FName, const std::string& Cause) {
+  return TKorvane_Error(FName + ": " + Cause);
+}
+
 } // namespace
 
 void TImage_Model::Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options) {
   WCS_Calculator = TWCS();
   WCS1 = TWCSRecord();
-  // CRPIX read as the FITS standard counts pixels, from 1, moves to the 0-based convention.
-  const double Crpix_Offset = Options.Fits_Crpix ? 1.0 : 0.0;
   Caption_String = FName;
   FileName = FName;
+  if (Options.Pixels_On_Demand) {
+    Open_Pixels_On_Demand(*this, FName, Messages, Options);
+    return;
+  }
 
   TInput_File File(FName);
-  auto Abandon = [&FName](const std::string& Cause) { return TKorvane_Error(FName + ": " + Cause); };
+  TInput_File_Bytes Input(File);
+  const TData_Layout Layout = Read_Header(FName, Input, Messages, Options);
+  const uint64_t Row_Bytes = uint64_t{2} * XSize;
+  const uint64_t Data_Bytes = Row_Bytes * YSize;
+  Image_Array.Allocate_For_Overwrite(XSize, YSize);
+  if (Data_Bytes > 0) {
+    const size_t Rows_Per_Block = std::max<size_t>(1, Data_Block_Bytes / Row_Bytes);
+    for (size_t Row = 0; Row < YSize; Row += Rows_Per_Block) {
+      const size_t Rows = std::min<size_t>(Rows_Per_Block, YSize - Row);
+      uint16_t* const Block = Image_Array[Row];
+      const size_t Bytes = Rows * Row_Bytes;
+      if (File.Read(Block, Bytes) < Bytes) {
+        Image_Array = TImageArray(); // no half-read picture is left behind
+        throw Abandon_File(FName, "file ends inside the data");
+      }
+      Convert_Words(Block, Rows * XSize, Layout.Zero_Offset);
+    }
+  }
+  Finish_Open(FName);
+}
+
+void TImage_Model::Finish_Open(const std::string& FName) {
+  JD = JD + Exposure / 172800.0;
+
+  if (XSize == 0 || YSize == 0)
+    throw Abandon_File(FName, std::string(XSize == 0 ? "NAXIS1" : "NAXIS2") +
+                                  " is missing or 0: the image has no pixels to show or measure");
+}
+
+TData_Layout TImage_Model::Read_Header(const std::string& FName, TByte_Input& File, TMessages& Messages,
+                                       const TOpen_Options& Options) {
+  // CRPIX read as the FITS standard counts pixels, from 1, moves to the 0-based convention.
+  const double Crpix_Offset = Options.Fits_Crpix ? 1.0 : 0.0;
+  auto Abandon = [&FName](const std::string& Cause) { return Abandon_File(FName, Cause); };
 
   Cards.clear();
   CD1_1_found = CD1_2_found = CD2_1_found = CD2_2_found = false;
@@ -272,26 +324,7 @@ void TImage_Model::Open_File(const std::string& FName, TMessages& Messages, cons
     throw Abandon("file ends inside the data (" + std::to_string(XSize) + " x " + std::to_string(YSize) +
                   " pixels need " + std::to_string(Data_Bytes) + " bytes, the file holds " +
                   std::to_string(File.Size() > Data_Start ? File.Size() - Data_Start : 0) + ")");
-  Image_Array.Allocate_For_Overwrite(XSize, YSize);
-  if (Data_Bytes > 0) {
-    const size_t Rows_Per_Block = std::max<size_t>(1, Data_Block_Bytes / Row_Bytes);
-    for (size_t Row = 0; Row < YSize; Row += Rows_Per_Block) {
-      const size_t Rows = std::min<size_t>(Rows_Per_Block, YSize - Row);
-      uint16_t* const Block = Image_Array[Row];
-      const size_t Bytes = Rows * Row_Bytes;
-      if (File.Read(Block, Bytes) < Bytes) {
-        Image_Array = TImageArray(); // no half-read picture is left behind
-        throw Abandon("file ends inside the data");
-      }
-      Convert_Words(Block, Rows * XSize, Zero_Offset);
-    }
-  }
-
-  JD = JD + Exposure / 172800.0;
-
-  if (XSize == 0 || YSize == 0)
-    throw Abandon(std::string(XSize == 0 ? "NAXIS1" : "NAXIS2") +
-                  " is missing or 0: the image has no pixels to show or measure");
+  return TData_Layout{Data_Start, Zero_Offset};
 }
 
 void TImage_Model::Decide_Plate_Solved() {

@@ -18,6 +18,14 @@
 // file. Element [y][x] is column x of row y.
 class TImageArray {
 public:
+  // Fills Count converted values of row Row from column First on, for an array whose pixels
+  // are read when first asked for.
+  class TPixel_Reader {
+  public:
+    virtual ~TPixel_Reader() = default;
+    virtual void Read(size_t Row, size_t First, size_t Count, uint16_t* Into) = 0;
+  };
+
   TImageArray() = default;
   void Allocate(uint32_t Columns, uint32_t Rows) {
     Width = Columns;
@@ -27,10 +35,22 @@ public:
   // As Allocate, but the values are left unset: for a caller that writes every one of them
   // at once (the FITS reader), which spares a pass over a large array.
   void Allocate_For_Overwrite(uint32_t Columns, uint32_t Rows) {
+    Demand.reset();
     Width = Columns;
     Height = Rows;
     Pixels.clear();
     Pixels.resize(static_cast<size_t>(Columns) * Rows);
+  }
+  // An array of Columns x Rows whose values Reader supplies as Span asks for them. Such an
+  // array is read through Span only: it holds no contiguous block, and Empty is true.
+  void Allocate_On_Demand(uint32_t Columns, uint32_t Rows, std::shared_ptr<TPixel_Reader> Reader);
+  // Row Row, its columns First to Last (inclusive) valid; other columns of the row may be
+  // unset. On a whole array the row itself; on an on-demand array the columns not read yet
+  // are read first. Nothing is read when First > Last.
+  const uint16_t* Span(size_t Row, size_t First, size_t Last) const {
+    if (!Demand)
+      return Pixels.data() + Row * Width;
+    return Demand->Span(Row, First, Last);
   }
   uint16_t* operator[](size_t Row) { return Pixels.data() + Row * Width; }
   const uint16_t* operator[](size_t Row) const { return Pixels.data() + Row * Width; }
@@ -55,6 +75,25 @@ private:
   std::vector<uint16_t, TNo_Init_Allocator<uint16_t>> Pixels;
   uint32_t Width = 0;
   uint32_t Height = 0;
+
+  // The rows read so far of an on-demand array: each a whole-width buffer of which only the
+  // listed column intervals hold values. Shared by copies, which then see the same pixels.
+  class TDemand {
+  public:
+    TDemand(uint32_t Columns, uint32_t Rows, std::shared_ptr<TPixel_Reader> Source);
+    const uint16_t* Span(size_t Row, size_t First, size_t Last);
+
+  private:
+    struct TRow {
+      std::unique_ptr<uint16_t[]> Values;
+      std::vector<std::pair<size_t, size_t>> Read; // sorted, disjoint, not adjacent; inclusive
+    };
+    std::shared_ptr<TPixel_Reader> Reader;
+    uint32_t Width = 0;
+    std::vector<uint32_t> Slot; // per row: 0 unread, else index + 1 into Rows_Read
+    std::vector<TRow> Rows_Read;
+  };
+  std::shared_ptr<TDemand> Demand;
 };
 
 // One 80-byte header card: keyword, value and comment, as UTF-8 text.
@@ -70,6 +109,24 @@ struct TOpen_Options {
   // read, so that every later step works in the program's 0-based convention. Off, CRPIX
   // is used as it stands.
   bool Fits_Crpix = false;
+  // Pixels are read when a measurement first needs them, and only those, instead of all at
+  // open. For headless measuring; the header is read, checked and refused exactly as always.
+  bool Pixels_On_Demand = false;
+};
+
+// What the header says of the data after it.
+struct TData_Layout {
+  uint64_t Start = 0;       // byte offset of the first pixel
+  uint16_t Zero_Offset = 0; // BZERO, added to every stored word (mod 65536)
+};
+
+// The bytes of a file, read in order; the header reader takes them from here.
+class TByte_Input {
+public:
+  virtual ~TByte_Input() = default;
+  // Up to Count bytes; fewer only at the end of the file. Throws TKorvane_Error on a read error.
+  virtual size_t Read(void* Buffer, size_t Count) = 0;
+  virtual uint64_t Size() const = 0;
 };
 
 class TImage_Model {
@@ -137,6 +194,14 @@ public:
   // to Messages; a condition that stops it throws TKorvane_Error naming the cause and the
   // file. Called once, on a fresh model.
   void Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options = {});
+
+  // The two halves of Open_File around the pixels. Read_Header takes the header from Input
+  // (positioned at the file's start), fills the header fields, shows its findings and throws
+  // what Open_File throws, the check that the file holds every row included; it leaves Input
+  // at the first pixel. Finish_Open completes the model once the pixels are in place.
+  TData_Layout Read_Header(const std::string& FName, TByte_Input& Input, TMessages& Messages,
+                           const TOpen_Options& Options);
+  void Finish_Open(const std::string& FName);
 
   // Decides from the world-coordinate keywords found whether the image is plate-solved:
   // all of CRVAL1/2, CRPIX1/2 and CD1_1..CD2_2. Sets Plate_Solved and WCS1.rotmat, inverts

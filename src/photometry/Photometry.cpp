@@ -71,7 +71,6 @@ TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, dou
 
   TAperture_Sums Sums;
   for (int64_t j = j0; j <= j1; ++j) {
-    const uint16_t* Row = Image.Image_Array[static_cast<size_t>(j)];
     const double dy = static_cast<double>(j) - Y;
     // Columns outside e0..e1 lie beyond R + 0.707; columns f0..f1 within R - 0.707.
     const double Reach = Outer2 - dy * dy;
@@ -88,6 +87,11 @@ TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, dou
       ++e0;
     while (e1 >= e0 && r2(e1) > Outer2)
       --e1;
+    // Only columns e0..e1 of the row are read (none when the row misses the aperture).
+    if (e0 > e1)
+      continue;
+    const uint16_t* Row =
+        Image.Image_Array.Span(static_cast<size_t>(j), static_cast<size_t>(e0), static_cast<size_t>(e1));
     int64_t f0 = e1 + 1, f1 = e1;
     const double Room = Inner2 - dy * dy;
     if (Room > 0.0) {
@@ -149,7 +153,8 @@ bool Sky_Level(const TImage_Model& Image, const TAperture& Aperture, int64_t xc,
   std::vector<uint32_t> H(Max_Value + 1, 0);
   int64_t Lowest = Max_Value + 1, Highest = -1; // range of the values present
   for (int64_t j = j0; j <= j1; ++j) {
-    const uint16_t* Row = Image.Image_Array[static_cast<size_t>(j)];
+    const uint16_t* Row =
+        Image.Image_Array.Span(static_cast<size_t>(j), static_cast<size_t>(i0), static_cast<size_t>(i1));
     const int64_t dy = j - yc;
     for (int64_t i = i0; i <= i1; ++i) {
       const int64_t dx = i - xc;
