@@ -8,6 +8,20 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <utility>
+
+namespace {
+
+TClose_Question& Close_Question_Replacement() {
+  static TClose_Question Question;
+  return Question;
+}
+
+} // namespace
+
+TClose_Question Set_Close_Question(TClose_Question Question) {
+  return std::exchange(Close_Question_Replacement(), std::move(Question));
+}
 
 TAutomation::TAutomation(TMain_Form& Main_, TStart_Mode Mode, std::chrono::milliseconds Linger)
     : Main(Main_) {
@@ -44,6 +58,8 @@ bool TAutomation::Confirm_Close() {
   Box.setObjectName(QStringLiteral("Server_Warning"));
   Box.setDefaultButton(QMessageBox::No);
   Box.setWindowModality(Qt::ApplicationModal);
+  if (const TClose_Question& Question = Close_Question_Replacement())
+    return Question(Box) == QMessageBox::Yes;
   return Box.exec() == QMessageBox::Yes;
 }
 

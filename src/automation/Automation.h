@@ -5,13 +5,24 @@
 
 #include "app/Command_Line.h"
 
+#include <QMessageBox>
 #include <QObject>
 
 #include <chrono>
+#include <functional>
 
 class QTimer;
 class TKorvane_Server;
 class TMain_Form;
+
+// Answers the close question: receives the box as built (title, text, buttons, No
+// preselected) and returns the button chosen. By default the user answers the modal box.
+using TClose_Question = std::function<QMessageBox::StandardButton(QMessageBox& Box)>;
+
+// Replaces the user's answer by Question; an empty function restores the modal box.
+// Returns the previous replacement. Used where no one can click a modal box away, such as
+// the window tests.
+TClose_Question Set_Close_Question(TClose_Question Question);
 
 class TAutomation : public QObject {
   Q_OBJECT

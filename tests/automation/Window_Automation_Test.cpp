@@ -1,0 +1,324 @@
+// The automation service inside the running program, offscreen on a private session bus:
+// calls that arrive while a message box waits, and the question asked at close while
+// clients still use the program. The clients are separate bus connections of this process.
+
+#include "app/Command_Line.h"
+#include "app/Korvane_Application.h"
+#include "app/Unit_Main.h"
+#include "automation/Automation.h"
+#include "automation/Service_File.h"
+#include "automation/Unit_Server.h"
+#include "settings/Settings.h"
+#include "support/Recording_Messages.h"
+#include "support/Test_Files.h"
+
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusVariant>
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// A session bus of this test program's own, started once before anything uses the bus. It
+// ends with the program: the shell in it waits on a pipe that only this process holds.
+const QString& Private_Bus() {
+  static const QString Address = [] {
+    int To_Shell[2], From_Shell[2];
+    if (::pipe2(To_Shell, O_CLOEXEC) != 0 || ::pipe2(From_Shell, O_CLOEXEC) != 0)
+      return QString();
+    if (::fork() == 0) {
+      ::dup2(To_Shell[0], 0);
+      ::dup2(From_Shell[1], 1);
+      ::execlp("dbus-run-session", "dbus-run-session", "--", "sh", "-c",
+               "echo \"$DBUS_SESSION_BUS_ADDRESS\"; exec cat >/dev/null", static_cast<char*>(nullptr));
+      std::_Exit(127);
+    }
+    ::close(To_Shell[0]);
+    ::close(From_Shell[1]);
+    std::string Line;
+    char C;
+    while (::read(From_Shell[0], &C, 1) == 1 && C != '\n')
+      Line += C;
+    ::close(From_Shell[0]);
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", Line.c_str(), 1);
+    return QString::fromStdString(Line);
+  }();
+  return Address;
+}
+
+TKorvane_Application& Application() {
+  static int Argc = 1;
+  static char Name[] = "test_automation_window";
+  static char* Argv[] = {Name, nullptr};
+  // Never destroyed: it must outlive every window of every test.
+  static auto* App = new TKorvane_Application(Argc, Argv);
+  return *App;
+}
+
+// Runs the event loop until Done, for at most Limit; whether Done came.
+bool Wait_For(const std::function<bool()>& Done, std::chrono::milliseconds Limit = 20s) {
+  const QDeadlineTimer Deadline(Limit);
+  while (!Done()) {
+    if (Deadline.hasExpired())
+      return false;
+    QEventLoop Loop;
+    QTimer::singleShot(5ms, &Loop, &QEventLoop::quit);
+    Loop.exec();
+  }
+  return true;
+}
+
+// A script's process as the bus sees it: a connection of its own, calling asynchronously so
+// that this thread goes on serving the calls.
+class TClient {
+public:
+  explicit TClient(const QString& Name) : Bus(QDBusConnection::connectToBus(Private_Bus(), Name)) {}
+  ~TClient() { Leave(); }
+  TClient(const TClient&) = delete;
+  TClient& operator=(const TClient&) = delete;
+
+  QDBusPendingCall Call(const QString& Method) {
+    return Bus.asyncCall(QDBusMessage::createMethodCall(QLatin1String(Service_Bus_Name),
+                                                        QLatin1String(Server_Object_Path),
+                                                        QLatin1String(Server_Interface), Method));
+  }
+  QDBusPendingCall Property(const QString& Name, const std::optional<QVariant>& Value = std::nullopt) {
+    QDBusMessage Message =
+        QDBusMessage::createMethodCall(QLatin1String(Service_Bus_Name), QLatin1String(Server_Object_Path),
+                                       QStringLiteral("org.freedesktop.DBus.Properties"),
+                                       Value ? QStringLiteral("Set") : QStringLiteral("Get"));
+    Message << QLatin1String(Server_Interface) << Name;
+    if (Value)
+      Message << QVariant::fromValue(QDBusVariant(*Value));
+    return Bus.asyncCall(Message);
+  }
+  // Closes the connection: this object's reference to it goes first, or it stays open.
+  void Leave() {
+    const QString Name = Bus.name();
+    Bus = QDBusConnection(QString());
+    QDBusConnection::disconnectFromBus(Name);
+  }
+
+  QDBusConnection Bus;
+};
+
+// The reply of a call that has finished; an error reply fails the test.
+QDBusMessage Reply(const QDBusPendingCall& Call) {
+  const QDBusMessage Message = Call.reply();
+  EXPECT_EQ(Message.type(), QDBusMessage::ReplyMessage) << Message.errorMessage().toStdString();
+  return Message;
+}
+
+// What a modal box does to the event loop: Show() runs a nested loop, in which While_Shown
+// runs, and returns once While_Shown has released it.
+class TModal_Messages : public TMessages {
+public:
+  void Show(const std::string& Text) override {
+    Texts.push_back(Text);
+    QEventLoop Loop;
+    QTimer::singleShot(0, &Loop, [&] {
+      if (While_Shown)
+        While_Shown();
+      Loop.quit();
+    });
+    Loop.exec();
+  }
+  std::function<void()> While_Shown;
+  std::vector<std::string> Texts;
+};
+
+class Automation_Window : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ::alarm(120); // a hung bus or event loop ends the test program instead of the test run
+    ASSERT_FALSE(Private_Bus().isEmpty()) << "dbus-run-session did not start";
+    Application();
+    ASSERT_TRUE(Temp.isValid());
+    Root = fs::path(Temp.path().toStdString());
+    fs::create_directories(Root / "config");
+    fs::create_directories(Root / "home");
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((Root / "config").string()));
+    qputenv("HOME", QByteArray::fromStdString((Root / "home").string()));
+    // The example settings, with the bundled target file named absolutely.
+    std::string Ini = Get(fs::path(KORVANE_SOURCE_DIR) / "examples" / "korvane.ini");
+    const std::string Targets = "\nexamples/targets.csv\r\n";
+    const size_t At = Ini.find(Targets);
+    ASSERT_NE(At, std::string::npos);
+    Ini.replace(At + 1, Targets.size() - 3, std::string(KORVANE_SOURCE_DIR) + "/examples/targets.csv");
+    Put(Ini_Path(), Ini);
+    Previous_Box = Set_Error_Box([this](const std::string& Text) { Error_Boxes.push_back(Text); });
+  }
+  void TearDown() override {
+    Set_Error_Box(Previous_Box);
+    EXPECT_TRUE(Error_Boxes.empty()) << Error_Boxes.front();
+    ::alarm(0);
+  }
+
+  fs::path Ini_Path() const { return Root / "config" / "korvane.ini"; }
+
+  QTemporaryDir Temp;
+  fs::path Root;
+  std::vector<std::string> Error_Boxes;
+  TError_Box Previous_Box;
+};
+
+TEST_F(Automation_Window, A_Call_During_A_Message_Box_Waits_For_It) {
+  // The bundled field with its first card renamed: reading it shows one finding, then it
+  // measures as usual.
+  std::string Bytes = Get(fs::path(KORVANE_SOURCE_DIR) / "examples" / "field.fit");
+  ASSERT_EQ(Bytes.substr(0, 6), "SIMPLE");
+  Bytes.replace(0, 6, "NOSIMP");
+  const fs::path Field = Root / "nosimple.fit";
+  Put(Field, Bytes);
+
+  // The call sent while the box waits; what it answers (LastError's value) once served, and
+  // the image windows left then.
+  struct TCase {
+    const char* Name;
+    std::function<QDBusPendingCall(TClient&)> Send;
+    std::optional<int> Last_Error;
+    qsizetype Windows;
+  };
+  const std::vector<TCase> Cases = {
+      {"CloseFile", [](TClient& C) { return C.Call(QStringLiteral("CloseFile")); }, std::nullopt, 0},
+      {"LastError", [](TClient& C) { return C.Property(QStringLiteral("LastError")); }, 0, 1},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    TModal_Messages Messages;
+    TMain_Form Main(Messages);
+    Main.show();
+    TKorvane_Server Server(Main, QDBusConnection::sessionBus());
+    QString Error;
+    ASSERT_TRUE(Server.Publish(true, Error)) << Error.toStdString();
+
+    TClient Measuring(QStringLiteral("measuring-") + QLatin1String(Case.Name));
+    TClient Second(QStringLiteral("second-") + QLatin1String(Case.Name));
+    const QDBusPendingCall Named =
+        Measuring.Property(QStringLiteral("FileName"), QString::fromStdString(Field.string()));
+    ASSERT_TRUE(Wait_For([&] { return Named.isFinished(); }));
+    Reply(Named);
+
+    const QDBusPendingCall Magnitude = Measuring.Call(QStringLiteral("Magnitude"));
+    std::optional<QDBusPendingCall> Waiting;
+    int Boxes = 0;
+    Messages.While_Shown = [&] {
+      ++Boxes;
+      Waiting = Case.Send(Second);
+      // The server has taken the call once it counts its client.
+      EXPECT_TRUE(Wait_For([&] { return Server.Client_Count() == 2; })) << "the second call never arrived";
+      Wait_For([] { return false; }, 300ms); // time enough for a reply that should not come
+      EXPECT_FALSE(Waiting->isFinished()) << "answered while the box waits";
+      EXPECT_FALSE(Magnitude.isFinished());
+      EXPECT_EQ(Main.Image_Windows().size(), 1);
+    };
+    ASSERT_TRUE(Wait_For([&] { return Magnitude.isFinished() && Waiting && Waiting->isFinished(); }))
+        << "no reply after the box was released";
+    EXPECT_EQ(Boxes, 1);
+    EXPECT_EQ(Messages.Texts, std::vector<std::string>{"SIMPLE keyword not found!"});
+
+    // The measurement went through the box intact; the waiting call was served after it.
+    const QDBusMessage Measured = Reply(Magnitude);
+    ASSERT_EQ(Measured.arguments().size(), 1);
+    EXPECT_NEAR(Measured.arguments()[0].toDouble(), 13.21802994561372, 1e-9);
+    const QDBusMessage Served = Reply(*Waiting);
+    if (Case.Last_Error) {
+      ASSERT_EQ(Served.arguments().size(), 1);
+      EXPECT_EQ(qvariant_cast<QDBusVariant>(Served.arguments()[0]).variant().toInt(), *Case.Last_Error);
+    }
+    EXPECT_EQ(Main.Image_Windows().size(), Case.Windows);
+  }
+}
+
+TEST_F(Automation_Window, Closing_While_Clients_Remain_Asks_First) {
+  const QString Question_Text = QStringLiteral(
+      "There are still active COM objects in this application.  One or more clients may have references "
+      "to these objects, so manually closing this application may cause those client application(s) to "
+      "fail.\n\nAre you sure you want to close this application?");
+  enum class TClient_State { None, Present, Left };
+  // Gain is set before the close (by the client when there is one), and read back from the
+  // settings file written at close.
+  struct TCase {
+    const char* Name;
+    TClient_State Client;
+    std::optional<QMessageBox::StandardButton> Answer; // none: no question expected
+    bool Closed;
+    double Gain;
+  };
+  const std::vector<TCase> Cases = {
+      {"a client, answer No", TClient_State::Present, QMessageBox::No, false, 1.5},
+      {"a client, answer Yes", TClient_State::Present, QMessageBox::Yes, true, 2.5},
+      {"a client that has left", TClient_State::Left, std::nullopt, true, 3.5},
+      {"no client", TClient_State::None, std::nullopt, true, 4.5},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    TRecording_Messages Messages;
+    TMain_Form Main(Messages);
+    TAutomation Automation(Main, TStart_Mode::User);
+    Main.show();
+
+    std::optional<TClient> Client;
+    if (Case.Client != TClient_State::None) {
+      Client.emplace(QStringLiteral("closing-") + QString::fromLatin1(Case.Name));
+      const QDBusPendingCall Set = Client->Property(QStringLiteral("Gain"), Case.Gain);
+      ASSERT_TRUE(Wait_For([&] { return Set.isFinished(); }));
+      Reply(Set);
+    } else {
+      Main.SetGain(static_cast<float>(Case.Gain));
+    }
+    if (Case.Client == TClient_State::Left) {
+      Client->Leave();
+      const auto* Server = Automation.findChild<TKorvane_Server*>();
+      ASSERT_NE(Server, nullptr);
+      ASSERT_TRUE(Wait_For([&] { return Server->Client_Count() == 0; }))
+          << "the client's leaving went unseen";
+    }
+
+    int Asked = 0;
+    const TClose_Question Previous = Set_Close_Question([&](QMessageBox& Box) {
+      ++Asked;
+      EXPECT_EQ(Box.windowTitle(), QStringLiteral("COM Server Warning"));
+      EXPECT_EQ(Box.text(), Question_Text);
+      EXPECT_EQ(Box.icon(), QMessageBox::Warning);
+      EXPECT_EQ(Box.standardButtons(), QMessageBox::Yes | QMessageBox::No);
+      EXPECT_EQ(Box.defaultButton(), Box.button(QMessageBox::No));
+      return Case.Answer.value_or(QMessageBox::No);
+    });
+    fs::remove(Ini_Path());
+    const bool Closed = Main.close();
+    Set_Close_Question(Previous);
+
+    EXPECT_EQ(Asked, Case.Answer ? 1 : 0);
+    EXPECT_EQ(Closed, Case.Closed);
+    EXPECT_EQ(Main.isVisible(), !Case.Closed);
+    // The settings are written before the question, whatever its answer.
+    TSettings Written = Default_Settings((Root / "home").string());
+    EXPECT_EQ(Load_Settings_File(Ini_Path().string(), Written).Kind, TSettings_File_State::TKind::Good);
+    EXPECT_EQ(Written.Gain, Case.Gain);
+  }
+}
+
+} // namespace
