@@ -6,6 +6,9 @@
 # make bench         build the benchmarks (Release) and run them
 # make format        format our sources in place
 # make format-check  list the sources that are not formatted, and fail if there are any
+# make install       build and install the programs, desktop entry, icons and manual page under
+#                    PREFIX (default /usr/local); DESTDIR=/some/folder stages the tree there
+# make package       build the Debian package build-package/korvane_<version>_<arch>.deb
 
 JOBS      ?= 2
 BUILD     ?= build
@@ -13,13 +16,15 @@ ASAN      ?= build-asan
 FUZZ      ?= build-fuzz
 BENCH     ?= build-bench
 FUZZ_TIME ?= 20
+PACKAGE   ?= build-package
+PREFIX    ?= /usr/local
 
 # Our sources, the ones clang-format keeps in shape.
 FORMAT_DIRS := src tests bench fuzz
 FORMAT_FILES = $(shell find $(FORMAT_DIRS) -type f \( -name '*.cpp' -o -name '*.h' \) | sort)
 
 .PHONY: all deps configure build format format-check test test-build test-sanitize test-fuzz run demo bench \
-  clean
+  install package clean
 
 all: build
 
@@ -101,5 +106,16 @@ bench: deps
 	cmake --build $(BENCH) -j$(JOBS)
 	@set -e; for b in $(BENCH)/bench/Bench_*; do echo "== $$b"; $$b; done
 
+# Only the two programs are built; DESTDIR reaches cmake --install through the environment.
+install: deps configure
+	cmake --build $(BUILD) -j$(JOBS) --target korvane korvane-measure
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Release build of its own, without the tests, packed by CPack for /usr.
+package: deps
+	cmake -S . -B $(PACKAGE) -DCMAKE_BUILD_TYPE=Release -DKORVANE_BUILD_TESTS=OFF
+	cmake --build $(PACKAGE) -j$(JOBS)
+	cd $(PACKAGE) && cpack -G DEB
+
 clean:
-	rm -rf $(BUILD) $(ASAN) $(FUZZ) $(BENCH)
+	rm -rf $(BUILD) $(ASAN) $(FUZZ) $(BENCH) $(PACKAGE)

@@ -12,7 +12,39 @@
 
 #include <QTimer>
 
+#include <cstdio>
+#include <cstring>
+
+#ifndef KORVANE_VERSION
+#error "KORVANE_VERSION must be defined by the build"
+#endif
+
+namespace {
+
+constexpr const char* Help_Text =
+    "Usage: korvane [FILE]...\n"
+    "Open plate-solved FITS images and measure the catalogue target of each.\n"
+    "\n"
+    "  --help                  show this help and exit\n"
+    "  --version               show the version and exit\n"
+    "  /automation             start for a D-Bus client (also /embedding; \"-\" for \"/\")\n"
+    "  /regserverperuser       register the D-Bus service for yourself, then exit\n"
+    "  /regserver              register it for all users, then exit\n"
+    "  /unregserverperuser, /unregserver   remove the registration, then exit\n"
+    "\n"
+    "Settings: $XDG_CONFIG_HOME/korvane.ini (default ~/.config/korvane.ini).\n"
+    "korvane-measure measures images without a window.\n";
+
+} // namespace
+
 int main(int argc, char** argv) {
+  // --version and --help print and end before the application object: no window, no display.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(argv[i][2] == 'v' ? "korvane " KORVANE_VERSION "\n" : Help_Text, stdout);
+      return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+  }
   // A registration start ends here, before the application object: no window, no display.
   QStringList Arguments;
   for (int i = 0; i < argc; ++i)
