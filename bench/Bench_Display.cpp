@@ -24,6 +24,26 @@
 
 namespace {
 
+// A bitmap allocated as the image window allocates its own, for the fill and for the
+// memset baseline alike.
+class TBitmap_Block {
+public:
+  explicit TBitmap_Block(size_t Bytes)
+      : Block(static_cast<uint8_t*>(Allocate_Large_Block(Bytes))), Length(Bytes) {
+    std::memset(Block, 0, Length);
+  }
+  ~TBitmap_Block() { Free_Large_Block(Block, Length); }
+  TBitmap_Block(const TBitmap_Block&) = delete;
+  TBitmap_Block& operator=(const TBitmap_Block&) = delete;
+  uint8_t* data() { return Block; }
+  size_t size() const { return Length; }
+  operator std::span<uint8_t>() { return {Block, Length}; }
+
+private:
+  uint8_t* Block;
+  size_t Length;
+};
+
 constexpr uint32_t Columns = 9576, Rows = 6388;
 constexpr size_t Pixels = size_t{Columns} * Rows;
 constexpr size_t Stride = 3 * size_t{Columns}; // already a multiple of 4
@@ -96,7 +116,7 @@ std::string Image_Name(const benchmark::State& State) {
 void Grey_Fill(benchmark::State& State) {
   const TBench_Image& Source = Bench_Image(State);
   const TStretch Stretch = Automatic_Stretch(Build_Histogram(Source.Image));
-  std::vector<uint8_t> Bitmap(Stride * Rows);
+  TBitmap_Block Bitmap(Stride * Rows);
   for (auto _ : State) {
     Fill_Grey(Source.Image, Stretch, Bitmap, Stride, Threads(State));
     benchmark::DoNotOptimize(Bitmap.data());
@@ -106,7 +126,7 @@ void Grey_Fill(benchmark::State& State) {
 }
 
 void Baseline_Memset(benchmark::State& State) {
-  std::vector<uint8_t> Bitmap(Stride * Rows);
+  TBitmap_Block Bitmap(Stride * Rows);
   int Value = 0;
   for (auto _ : State) {
     std::memset(Bitmap.data(), ++Value & 0xFF, Bitmap.size());
@@ -118,7 +138,7 @@ void Baseline_Memset(benchmark::State& State) {
 
 void Histogram_Stretch_Fill(benchmark::State& State) {
   const TBench_Image& Source = Bench_Image(State);
-  std::vector<uint8_t> Bitmap(Stride * Rows);
+  TBitmap_Block Bitmap(Stride * Rows);
   for (auto _ : State) {
     const TStretch Stretch = Automatic_Stretch(Build_Histogram(Source.Image, Threads(State)));
     Fill_Grey(Source.Image, Stretch, Bitmap, Stride, Threads(State));

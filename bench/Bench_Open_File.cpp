@@ -108,10 +108,12 @@ void Open_To_Picture(benchmark::State& State) {
     Model.Open_File(File.Path, Messages);
     Model.Histogram = Build_Histogram(Model.Image_Array);
     const TStretch Stretch = Automatic_Stretch(Model.Histogram);
-    std::unique_ptr<uint8_t[]> Bitmap(new uint8_t[Stride * static_cast<size_t>(File.Rows)]);
-    Fill_Grey(Model.Image_Array, Stretch,
-              std::span<uint8_t>(Bitmap.get(), Stride * static_cast<size_t>(File.Rows)), Stride);
-    benchmark::DoNotOptimize(Bitmap.get());
+    // The bitmap as the window allocates it.
+    const size_t Bytes = Stride * static_cast<size_t>(File.Rows);
+    auto* Bitmap = static_cast<uint8_t*>(Allocate_Large_Block(Bytes));
+    Fill_Grey(Model.Image_Array, Stretch, std::span<uint8_t>(Bitmap, Bytes), Stride);
+    benchmark::DoNotOptimize(Bitmap);
+    Free_Large_Block(Bitmap, Bytes);
     benchmark::ClobberMemory();
   }
   State.SetBytesProcessed(State.iterations() * int64_t{2} * File.Columns * File.Rows);

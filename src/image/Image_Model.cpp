@@ -8,8 +8,12 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string_view>
+
+#include <sys/mman.h>
 
 namespace {
 
@@ -361,4 +365,34 @@ std::string TImage_Model::Distortion_Note() const {
              "misplaced";
   }
   return {};
+}
+
+namespace {
+
+constexpr size_t Huge_Page = size_t{2} << 20;
+// Below this a block is an ordinary allocation.
+constexpr size_t Large_Block = size_t{4} << 20;
+
+size_t Huge_Pages_Size(size_t Bytes) {
+  return (Bytes + Huge_Page - 1) / Huge_Page * Huge_Page;
+}
+
+} // namespace
+
+void* Allocate_Large_Block(size_t Bytes) {
+  if (Bytes < Large_Block)
+    return ::operator new(Bytes);
+  void* Block = std::aligned_alloc(Huge_Page, Huge_Pages_Size(Bytes));
+  if (Block == nullptr)
+    throw std::bad_alloc();
+  // A hint only: without huge pages the block is used as it is.
+  ::madvise(Block, Huge_Pages_Size(Bytes), MADV_HUGEPAGE);
+  return Block;
+}
+
+void Free_Large_Block(void* Block, size_t Bytes) noexcept {
+  if (Bytes < Large_Block)
+    ::operator delete(Block);
+  else
+    std::free(Block);
 }

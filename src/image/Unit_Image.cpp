@@ -26,6 +26,29 @@ QString Text(const std::string& Value) {
   return QString::fromStdString(Value);
 }
 
+// The display bitmap: blue-green-red rows padded to 4 bytes, in memory from
+// Allocate_Large_Block, so that the first fill of a large frame does not wait on page faults.
+QImage New_Bitmap_Of(int Width, int Height) {
+  const qsizetype Row_Bytes = (qsizetype{3} * Width + 3) / 4 * 4;
+  const size_t Bytes = static_cast<size_t>(Row_Bytes) * static_cast<size_t>(Height);
+  if (Bytes == 0)
+    return QImage();
+  struct TBlock {
+    void* Data;
+    size_t Bytes;
+  };
+  auto* Block = new TBlock{Allocate_Large_Block(Bytes), Bytes};
+  // Qt calls the clean-up once the last copy of the picture is gone.
+  return QImage(
+      static_cast<uchar*>(Block->Data), Width, Height, Row_Bytes, QImage::Format_BGR888,
+      [](void* Info) {
+        const auto* Gone = static_cast<TBlock*>(Info);
+        Free_Large_Block(Gone->Data, Gone->Bytes);
+        delete Gone;
+      },
+      Block);
+}
+
 int Window_Side(int64_t Length) {
   return static_cast<int>(std::clamp<int64_t>(Length, 1, Max_Window_Side));
 }
@@ -75,7 +98,7 @@ void TForm_Image::Open_File(const std::string& FName, TMessages& Messages, const
 void TForm_Image::Setup_Display() {
   const bool New_Bitmap = Image_Bmp.isNull();
   if (New_Bitmap) {
-    Image_Bmp = QImage(XSize, YSize, QImage::Format_BGR888);
+    Image_Bmp = New_Bitmap_Of(XSize, YSize);
     if (Image_Bmp.isNull())
       throw TKorvane_Error(FileName + ": not enough memory to show an image of " + std::to_string(XSize) +
                            " x " + std::to_string(YSize) + " pixels");
