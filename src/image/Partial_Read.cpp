@@ -1,39 +1,23 @@
 #include "image/Partial_Read.h"
 
+#include "text/Input_File.h"
+
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <memory>
-#include <system_error>
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
-
-std::string System_Text(int Error) {
-  return std::error_code(Error, std::generic_category()).message();
-}
 
 // One open FITS file read at explicit offsets: in order for the header, then by row spans
 // for the pixels.
 class TPixel_File : public TByte_Input, public TImageArray::TPixel_Reader {
 public:
-  TPixel_File(std::string Path, int Descriptor, uint64_t Bytes)
-      : Name(std::move(Path)), Fd(Descriptor), File_Size(Bytes) {}
-  TPixel_File(const TPixel_File&) = delete;
-  TPixel_File& operator=(const TPixel_File&) = delete;
-  ~TPixel_File() override { ::close(Fd); }
+  explicit TPixel_File(TInput_File Opened) : File(std::move(Opened)) {}
 
-  size_t Read(void* Buffer, size_t Count) override {
-    const size_t Done = Read_At(Buffer, Count, Position);
-    Position += Done;
-    return Done;
-  }
-  uint64_t Size() const override { return File_Size; }
+  size_t Read(void* Buffer, size_t Count) override { return File.Read(Buffer, Count); }
+  uint64_t Size() const override { return File.Size(); }
 
   void Set_Layout(const TData_Layout& Layout, uint32_t Columns) {
     Data = Layout;
@@ -44,8 +28,8 @@ public:
     const size_t Bytes = Count * sizeof(uint16_t);
     const uint64_t Offset = Data.Start + (uint64_t{Row} * Width + First) * sizeof(uint16_t);
     // The size was checked at open: a short read means the file was cut since.
-    if (Read_At(Into, Bytes, Offset) < Bytes)
-      throw TKorvane_Error(Name + ": file ends inside the data");
+    if (File.Read_At(Into, Bytes, Offset) < Bytes)
+      throw TKorvane_Error(File.Path() + ": file ends inside the data");
     const uint16_t Zero = Data.Zero_Offset;
     for (size_t i = 0; i < Count; ++i) {
       uint16_t w = Into[i];
@@ -56,46 +40,19 @@ public:
   }
 
 private:
-  size_t Read_At(void* Buffer, size_t Count, uint64_t Offset) {
-    auto* Out = static_cast<char*>(Buffer);
-    size_t Done = 0;
-    while (Done < Count) {
-      const ssize_t Got = ::pread(Fd, Out + Done, Count - Done, static_cast<off_t>(Offset + Done));
-      if (Got < 0) {
-        if (errno == EINTR)
-          continue;
-        throw TKorvane_Error(Name + ": cannot read the file: " + System_Text(errno));
-      }
-      if (Got == 0)
-        break;
-      Done += static_cast<size_t>(Got);
-    }
-    return Done;
-  }
-
-  std::string Name;
-  int Fd;
-  uint64_t File_Size;
-  uint64_t Position = 0;
+  TInput_File File;
   TData_Layout Data;
   uint32_t Width = 0;
 };
 
-// The file opened as the reader opens it (never blocking, regular files only); null when
-// that fails, so that the caller lets the whole-file reader say why, in its own words.
+// The file opened as the reader opens it; null when that fails, so that the caller lets the
+// whole-file reader say why, in its own words.
 std::shared_ptr<TPixel_File> Open_Regular(const std::string& FName) {
-  int Fd;
-  do
-    Fd = ::open(FName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  while (Fd < 0 && errno == EINTR);
-  if (Fd < 0)
-    return nullptr;
-  struct stat Status {};
-  if (::fstat(Fd, &Status) != 0 || !S_ISREG(Status.st_mode)) {
-    ::close(Fd);
+  try {
+    return std::make_shared<TPixel_File>(TInput_File(FName));
+  } catch (const TKorvane_Error&) {
     return nullptr;
   }
-  return std::make_shared<TPixel_File>(FName, Fd, static_cast<uint64_t>(Status.st_size));
 }
 
 } // namespace

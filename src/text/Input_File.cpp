@@ -69,11 +69,14 @@ TInput_File::~TInput_File() {
     ::close(Fd);
 }
 
-size_t TInput_File::Read(void* Buffer, size_t Count) {
-  auto* Out = static_cast<char*>(Buffer);
+namespace {
+
+// Reads until Count bytes are in or the file ends; Next_Read reads at most Left bytes at
+// Done and returns what the system call returned.
+template <class TRead> size_t Read_Fully(const std::string& Name, char* Out, size_t Count, TRead Next_Read) {
   size_t Done = 0;
   while (Done < Count) {
-    const ssize_t Got = ::read(Fd, Out + Done, Count - Done);
+    const ssize_t Got = Next_Read(Out + Done, Count - Done, Done);
     if (Got < 0) {
       if (errno == EINTR)
         continue;
@@ -84,4 +87,18 @@ size_t TInput_File::Read(void* Buffer, size_t Count) {
     Done += static_cast<size_t>(Got);
   }
   return Done;
+}
+
+} // namespace
+
+size_t TInput_File::Read(void* Buffer, size_t Count) {
+  return Read_Fully(Name, static_cast<char*>(Buffer), Count,
+                    [this](char* Into, size_t Left, size_t) { return ::read(Fd, Into, Left); });
+}
+
+size_t TInput_File::Read_At(void* Buffer, size_t Count, uint64_t Offset) {
+  return Read_Fully(Name, static_cast<char*>(Buffer), Count,
+                    [this, Offset](char* Into, size_t Left, size_t Done) {
+                      return ::pread(Fd, Into, Left, static_cast<off_t>(Offset + Done));
+                    });
 }

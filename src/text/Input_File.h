@@ -26,6 +26,8 @@ public:
   // Reads up to Count bytes; fewer only at the end of the file. Throws TKorvane_Error
   // "PATH: cannot read the file: CAUSE".
   size_t Read(void* Buffer, size_t Count);
+  // As Read, from byte Offset of the file, without moving the position Read reads from.
+  size_t Read_At(void* Buffer, size_t Count, uint64_t Offset);
 
   uint64_t Size() const { return File_Size; }
   const std::string& Path() const { return Name; }
