@@ -346,6 +346,21 @@ TEST_F(Window_Workflow, Report_Button_Writes_The_Active_Images_Report) {
       EXPECT_FALSE(Main->Button_AAVSO->isVisible());
     }
   }
+  // Called through automation on an image that was not measured (here one without world
+  // coordinates) the report is written all the same, from whatever the fields hold.
+  Main->CloseAll1Click();
+  Wait_For_Refresh();
+  Messages.Texts.clear();
+  Main->Settings.ReportFileDir = File("reports-written");
+  Open({"nowcs.fit"});
+  const TForm_Image* Unmeasured = Main->Active_Image();
+  ASSERT_NE(Unmeasured, nullptr);
+  ASSERT_EQ(Unmeasured->Last_Error, TResult_Code::Not_Plate_Solved);
+  Main->AAVSO_Report();
+  const std::string Report = Get(File("reports-written") + "/" + Report_File_Name(*Unmeasured));
+  EXPECT_NE(Report.find("\r\n,2"), std::string::npos) << Report; // no target name, then the date
+  EXPECT_NE(Report.find(",0.000,0.000,"), std::string::npos) << Report;
+  EXPECT_EQ(Messages.Texts, std::vector<std::string>{"Image Filter = V, Ref Filter = "});
 }
 
 // A screen reader finds each panel by its objectName and reads its text.
