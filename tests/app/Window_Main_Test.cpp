@@ -6,6 +6,7 @@
 #include "support/Recording_Messages.h"
 #include "support/Test_Files.h"
 #include "support/Unprivileged.h"
+#include "support/Window_Test.h"
 
 #include <gtest/gtest.h>
 
@@ -40,15 +41,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-TKorvane_Application& Application() {
-  static int Argc = 1;
-  static char Name[] = "test_app";
-  static char* Argv[] = {Name, nullptr};
-  // Never destroyed: it must outlive every window of every test.
-  static auto* App = new TKorvane_Application(Argc, Argv);
-  return *App;
-}
 
 std::string Crlf_Lines(const std::vector<std::string>& Lines) {
   std::string Text;
@@ -87,13 +79,12 @@ const std::string Good_Line = "V1 Tst,1,2,3,-4,5,6,Ref A,1,3,0,-4,10,0,V,12,11,X
 class Window_Main : public ::testing::Test {
 protected:
   void SetUp() override {
-    Application();
+    Test_Application();
     ASSERT_TRUE(Temp.isValid());
     Root = fs::path(Temp.path().toStdString());
     fs::create_directories(Config());
     fs::create_directories(Home());
-    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Config().string()));
-    qputenv("HOME", QByteArray::fromStdString(Home().string()));
+    Use_Scratch_Home(Home().string(), Config().string());
     Previous_Box = Set_Error_Box([this](const std::string& Text) { Error_Boxes.push_back(Text); });
   }
   void TearDown() override {
@@ -619,7 +610,7 @@ TEST_F(Window_Main, Settings_And_Help_Windows) {
 }
 
 TEST(Window_Help, Text_And_Face) {
-  Application();
+  Test_Application();
   TForm_Help Help;
   EXPECT_EQ(Help.windowTitle(), QStringLiteral("Korvane Help"));
   ASSERT_NE(Help.findChild<QPlainTextEdit*>(QStringLiteral("Memo1")), nullptr);
@@ -666,7 +657,7 @@ public:
 };
 
 TEST(Window_Error_Box, Exception_From_A_Handler_Reaches_The_Box) {
-  TKorvane_Application& App = Application();
+  TKorvane_Application& App = Test_Application();
   ASSERT_EQ(QCoreApplication::instance(), &App);
   std::vector<std::string> Boxes;
   const TError_Box Previous = Set_Error_Box([&](const std::string& Text) { Boxes.push_back(Text); });

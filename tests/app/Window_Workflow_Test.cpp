@@ -10,6 +10,7 @@
 #include "support/Recording_Messages.h"
 #include "support/Star_Field.h"
 #include "support/Test_Files.h"
+#include "support/Window_Test.h"
 
 #include <gtest/gtest.h>
 
@@ -35,14 +36,6 @@
 #include <vector>
 
 namespace {
-
-TKorvane_Application& Application() {
-  static int Argc = 1;
-  static char Name[] = "test_app_window";
-  static char* Argv[] = {Name, nullptr};
-  static auto* App = new TKorvane_Application(Argc, Argv);
-  return *App;
-}
 
 // A 200 x 200 field looking at RA 10 h, Dec +20 degrees: the variable at its centre (unless
 // left out) and its comparison star 1.5' north.
@@ -78,10 +71,9 @@ TTargetData Entry(double Variable_Dec, std::optional<double> Reference_Dec) {
 class Window_Workflow : public ::testing::Test {
 protected:
   void SetUp() override {
-    Application();
+    Test_Application();
     ASSERT_TRUE(Temp.isValid());
-    qputenv("XDG_CONFIG_HOME", Temp.path().toUtf8() + "/config");
-    qputenv("HOME", Temp.path().toUtf8());
+    Use_Scratch_Home(Temp.path().toStdString(), Temp.path().toStdString() + "/config");
     Previous_Box = Set_Error_Box([this](const std::string& Text) { Error_Boxes.push_back(Text); });
     Main = std::make_unique<TMain_Form>(Messages);
     Main->resize(1300, 800);

@@ -11,6 +11,7 @@
 #include "settings/Settings.h"
 #include "support/Recording_Messages.h"
 #include "support/Test_Files.h"
+#include "support/Window_Test.h"
 
 #include <gtest/gtest.h>
 
@@ -66,15 +67,6 @@ const QString& Private_Bus() {
     return QString::fromStdString(Line);
   }();
   return Address;
-}
-
-TKorvane_Application& Application() {
-  static int Argc = 1;
-  static char Name[] = "test_automation_window";
-  static char* Argv[] = {Name, nullptr};
-  // Never destroyed: it must outlive every window of every test.
-  static auto* App = new TKorvane_Application(Argc, Argv);
-  return *App;
 }
 
 // Runs the event loop until Done, for at most Limit; whether Done came.
@@ -154,13 +146,12 @@ protected:
   void SetUp() override {
     ::alarm(120); // a hung bus or event loop ends the test program instead of the test run
     ASSERT_FALSE(Private_Bus().isEmpty()) << "dbus-run-session did not start";
-    Application();
+    Test_Application();
     ASSERT_TRUE(Temp.isValid());
     Root = fs::path(Temp.path().toStdString());
     fs::create_directories(Root / "config");
     fs::create_directories(Root / "home");
-    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((Root / "config").string()));
-    qputenv("HOME", QByteArray::fromStdString((Root / "home").string()));
+    Use_Scratch_Home((Root / "home").string(), (Root / "config").string());
     // The example settings, with the bundled target file named absolutely.
     std::string Ini = Get(fs::path(KORVANE_SOURCE_DIR) / "examples" / "korvane.ini");
     const std::string Targets = "\nexamples/targets.csv\r\n";

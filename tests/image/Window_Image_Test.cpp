@@ -7,6 +7,7 @@
 #include "image/Unit_Image.h"
 #include "support/Fits_Writer.h"
 #include "support/Recording_Messages.h"
+#include "support/Window_Test.h"
 
 #include <gtest/gtest.h>
 
@@ -24,14 +25,6 @@
 #include <vector>
 
 namespace {
-
-TKorvane_Application& Application() {
-  static int Argc = 1;
-  static char Name[] = "test_image_window";
-  static char* Argv[] = {Name, nullptr};
-  static auto* App = new TKorvane_Application(Argc, Argv);
-  return *App;
-}
 
 // A Columns x Rows image whose values cover a few thousand levels in no simple order.
 std::vector<uint16_t> Test_Pixels(int Columns, int Rows) {
@@ -62,10 +55,9 @@ std::vector<int> Expected_Greys(std::vector<uint16_t> Pixels) {
 class Window_Image : public ::testing::Test {
 protected:
   void SetUp() override {
-    Application();
+    Test_Application();
     ASSERT_TRUE(Temp.isValid());
-    qputenv("XDG_CONFIG_HOME", Temp.path().toUtf8() + "/config");
-    qputenv("HOME", Temp.path().toUtf8());
+    Use_Scratch_Home(Temp.path().toStdString(), Temp.path().toStdString() + "/config");
     Main = std::make_unique<TMain_Form>(Messages);
     Messages.Texts.clear(); // the start-up's word on the missing target file
     Main->resize(1200, 900);

@@ -9,6 +9,7 @@
 #include "support/Fits_Writer.h"
 #include "support/Recording_Messages.h"
 #include "support/Test_Files.h"
+#include "support/Window_Test.h"
 
 #include <gtest/gtest.h>
 
@@ -28,14 +29,6 @@
 #include <vector>
 
 namespace {
-
-TKorvane_Application& Application() {
-  static int Argc = 1;
-  static char Name[] = "test_settings_window";
-  static char* Argv[] = {Name, nullptr};
-  static auto* App = new TKorvane_Application(Argc, Argv);
-  return *App;
-}
 
 void Press(QWidget* Target, int Key, const QString& Text = {}, Qt::KeyboardModifiers Keys = Qt::NoModifier) {
   QKeyEvent Down(QEvent::KeyPress, Key, Keys, Text);
@@ -65,11 +58,10 @@ void Clear(QWidget* Target) {
 class Window_Settings : public ::testing::Test {
 protected:
   void SetUp() override {
-    Application();
+    Test_Application();
     ASSERT_TRUE(Temp.isValid());
     ASSERT_TRUE(QDir().mkpath(Temp.path() + "/config"));
-    qputenv("XDG_CONFIG_HOME", Temp.path().toUtf8() + "/config");
-    qputenv("HOME", Temp.path().toUtf8());
+    Use_Scratch_Home(Temp.path().toStdString(), Temp.path().toStdString() + "/config");
     Previous_Box = Set_Error_Box([this](const std::string& Text) { Error_Boxes.push_back(Text); });
     Main = std::make_unique<TMain_Form>(Messages);
     Main->move(100, 60);
