@@ -4,7 +4,9 @@
 #include "photometry/Analysis.h"
 #include "photometry/Result_Code.h"
 #include "report/Report.h"
+#include "report/Report_Reader.h"
 #include "text/Number_Format.h"
+#include "text/Text_Encoding.h"
 
 #include <algorithm>
 #include <charconv>
@@ -98,38 +100,6 @@ std::string Store_Value(TMeasure_Options& O, const TValue_Option& Option, const 
 
 // ---------------------------------------------------------------------------------------
 // Text helpers
-
-// Length of the valid UTF-8 sequence starting at Text[i] (a byte of 0x80 or more), or 0.
-size_t Utf8_Sequence_Length(std::string_view Text, size_t i) {
-  const auto Byte = [&](size_t k) { return static_cast<unsigned char>(Text[k]); };
-  const unsigned char Lead = Byte(i);
-  size_t Length;
-  unsigned char Low = 0x80, High = 0xBF; // range of the second byte
-  if (Lead >= 0xC2 && Lead <= 0xDF)
-    Length = 2;
-  else if (Lead >= 0xE0 && Lead <= 0xEF) {
-    Length = 3;
-    if (Lead == 0xE0)
-      Low = 0xA0; // no overlong forms
-    else if (Lead == 0xED)
-      High = 0x9F; // no surrogates
-  } else if (Lead >= 0xF0 && Lead <= 0xF4) {
-    Length = 4;
-    if (Lead == 0xF0)
-      Low = 0x90;
-    else if (Lead == 0xF4)
-      High = 0x8F; // nothing above U+10FFFF
-  } else
-    return 0;
-  if (i + Length > Text.size())
-    return 0;
-  if (Byte(i + 1) < Low || Byte(i + 1) > High)
-    return 0;
-  for (size_t k = 2; k < Length; ++k)
-    if (Byte(i + k) < 0x80 || Byte(i + k) > 0xBF)
-      return 0;
-  return Length;
-}
 
 void Append_Unicode_Escape(std::string& Out, unsigned char Byte) {
   static constexpr char Hex[] = "0123456789abcdef";
@@ -334,6 +304,17 @@ TParsed_Arguments Parse_Arguments(const std::vector<std::string>& Args) {
       continue;
     }
 
+    if (Name == "--light-curve") {
+      // Two values: the folder (which may also follow "=") and the target name.
+      const size_t Needed = Has_Inline_Value ? 1 : 2;
+      if (Args.size() - 1 - i < Needed)
+        return Fail("option --light-curve needs a folder and a target name");
+      O.Light_Curve_Dir = Has_Inline_Value ? Arg.substr(Equals + 1) : Args[++i];
+      O.Light_Curve_Name = Args[++i];
+      Parsed.Action = TCommand_Action::Light_Curve;
+      continue;
+    }
+
     const TValue_Option* Option = nullptr;
     for (const TValue_Option& Candidate : Value_Options)
       if (Candidate.Name == Name)
@@ -350,6 +331,13 @@ TParsed_Arguments Parse_Arguments(const std::vector<std::string>& Args) {
     std::string Error = Store_Value(O, *Option, Value);
     if (!Error.empty())
       return Fail(std::move(Error));
+  }
+  if (Parsed.Action == TCommand_Action::Light_Curve) {
+    if (O.Light_Curve_Dir.empty())
+      return Fail("option --light-curve needs a folder");
+    if (!O.Files.empty())
+      return Fail("option --light-curve takes no FITS file ('" + O.Files.front() + "')");
+    return Parsed;
   }
   if (O.Files.empty())
     return Fail("no FITS file given");
@@ -383,6 +371,7 @@ std::string Version_Text() {
 
 std::string Usage_Text() {
   return "Usage: korvane-measure [OPTION]... FITS...\n"
+         "   or: korvane-measure --light-curve DIR NAME\n"
          "Measure the catalogue target of each plate-solved FITS image, as Korvane's Open Image\n"
          "command does, and print one result per file.\n"
          "\n"
@@ -408,6 +397,9 @@ std::string Usage_Text() {
          "  --report-dir DIR       write the AAVSO report of each measured file into DIR\n"
          "  --obscode CODE         observer code of the reports (default: the settings')\n"
          "  --notes TEXT           notes of the reports (default: the settings')\n"
+         "  --light-curve DIR NAME print the observations of target NAME found in the reports\n"
+         "                         in DIR as CSV (JD,MAG,MERR,LIMIT,FILT,CNAME,CMAG,CHART,FILE),\n"
+         "                         JD ascending, and the count of skipped lines on standard error\n"
          "  -h, --help             show this help and exit\n"
          "  --version              show the version and exit\n"
          "\n"
@@ -595,6 +587,24 @@ std::string Table_Row(const TMeasure_Result& R, const TTable_Layout& Layout, dou
   return Out;
 }
 
+int Run_Light_Curve(const TMeasure_Options& Options, std::ostream& Out, std::ostream& Err) {
+  TReport_Folder Reports;
+  try {
+    Reports = Read_Report_Folder(Options.Light_Curve_Dir);
+  } catch (const std::exception& E) {
+    Print_Error(Err, Options.Light_Curve_Dir, E.what());
+    return Exit_Error;
+  }
+  const TTarget_History* Target = Find_Target(Reports, Options.Light_Curve_Name);
+  Out << Light_Curve_CSV(Target ? Target->Observations : std::vector<TObservation>()) << std::flush;
+  for (const std::string& Problem : Reports.Problems)
+    Err << Program << ": " << Problem << '\n';
+  Err << Program << ": " << Reports.Skipped_Lines << (Reports.Skipped_Lines == 1 ? " line" : " lines")
+      << " skipped\n"
+      << std::flush;
+  return Exit_All_Measured;
+}
+
 int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment& Environment,
                 std::ostream& Out, std::ostream& Err) {
   const TParsed_Arguments Parsed = Parse_Arguments(Args);
@@ -607,6 +617,8 @@ int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment
     return Exit_All_Measured;
   case TCommand_Action::Usage_Error:
     return Usage_Error(Err, Parsed.Error);
+  case TCommand_Action::Light_Curve:
+    return Run_Light_Curve(Parsed.Options, Out, Err);
   case TCommand_Action::Measure:
     break;
   }

@@ -40,9 +40,11 @@ struct TMeasure_Options {
   bool Full_Read = false;                // read every pixel instead of only those measured
   bool Json = false;
   std::vector<std::string> Files;
+  std::string Light_Curve_Dir;  // --light-curve DIR NAME: the folder of reports
+  std::string Light_Curve_Name; // and the target whose observations are printed
 };
 
-enum class TCommand_Action { Measure, Help, Version, Usage_Error };
+enum class TCommand_Action { Measure, Light_Curve, Help, Version, Usage_Error };
 
 struct TParsed_Arguments {
   TCommand_Action Action = TCommand_Action::Measure;
@@ -52,6 +54,7 @@ struct TParsed_Arguments {
 
 // Parses the arguments after the program name. Options may be written "--name value" or
 // "--name=value"; "--" ends the options. --help and --version end the parsing at once.
+// --light-curve takes two values, the folder and the target name, and no FITS file.
 // Numbers always take a decimal point, whatever the locale. --obscode and --notes need
 // --report-dir.
 TParsed_Arguments Parse_Arguments(const std::vector<std::string>& Args);
@@ -118,6 +121,11 @@ struct TMeasure_Environment {
   char Decimal_Separator = '.'; // the user's, for the target file
   bool Show_Progress = false;   // standard error is a terminal
 };
+
+// --light-curve: the target's observations in the folder's reports as CSV on Out (the title
+// row alone when there are none), the files with skipped lines and the count of skipped lines
+// on Err. Exit_Error when the folder cannot be read.
+int Run_Light_Curve(const TMeasure_Options& Options, std::ostream& Out, std::ostream& Err);
 
 // The whole command: arguments without the program name; returns the exit status.
 int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment& Environment,

@@ -3,6 +3,7 @@
 #include "text/Messages.h"
 #include "text/Number_Format.h"
 #include "text/Output_File.h"
+#include "text/Text_Encoding.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -21,37 +22,13 @@ constexpr size_t Longest_File_Name = 255; // bytes, as Linux file systems allow
 
 // Length of the character starting at Text[i]: a valid UTF-8 sequence, else the one byte.
 size_t Character_Length(std::string_view Text, size_t i) {
-  const auto Byte = [&](size_t k) { return static_cast<unsigned char>(Text[k]); };
-  const unsigned char Lead = Byte(i);
-  size_t Length = 1;
-  unsigned char Low = 0x80, High = 0xBF; // range of the second byte
-  if (Lead >= 0xC2 && Lead <= 0xDF)
-    Length = 2;
-  else if (Lead >= 0xE0 && Lead <= 0xEF) {
-    Length = 3;
-    Low = Lead == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
-    High = Lead == 0xED ? 0x9F : 0xBF; // no surrogates
-  } else if (Lead >= 0xF0 && Lead <= 0xF4) {
-    Length = 4;
-    Low = Lead == 0xF0 ? 0x90 : 0x80;
-    High = Lead == 0xF4 ? 0x8F : 0xBF; // nothing above U+10FFFF
-  }
-  if (Length == 1 || i + Length > Text.size() || Byte(i + 1) < Low || Byte(i + 1) > High)
-    return 1;
-  for (size_t k = 2; k < Length; ++k)
-    if (Byte(i + k) < 0x80 || Byte(i + k) > 0xBF)
-      return 1;
-  return Length;
+  const size_t Length = Utf8_Sequence_Length(Text, i);
+  return Length > 0 ? Length : 1;
 }
 
 // One ISO 8859-1 byte as UTF-8.
 std::string Latin1_Letter_To_UTF8(char Letter) {
-  const auto Byte = static_cast<unsigned char>(Letter);
-  if (Byte == 0)
-    return {};
-  if (Byte < 0x80)
-    return std::string(1, Letter);
-  return {static_cast<char>(0xC0 | (Byte >> 6)), static_cast<char>(0x80 | (Byte & 0x3F))};
+  return Letter == '\0' ? std::string() : To_UTF8(std::string_view(&Letter, 1));
 }
 
 [[noreturn]] void Refuse(std::string_view Label, std::string_view Text, const std::string& Why) {

@@ -510,6 +510,8 @@ TEST_F(Measure_Run, Usage_Errors_Stop_Before_Any_File) {
       {"--frobnicate", "field.fit"},
       {"field.fit", "--gap"},
       {"--settings", "no-such.ini", "field.fit"},
+      {"--light-curve", "."},
+      {"--light-curve", ".", "V1 Test", "field.fit"},
   };
   for (const auto& Args : Cases) {
     const TRun Result = Run(Args);
@@ -703,6 +705,57 @@ TEST_F(Measure_Run, Reports_Of_Measured_Files) {
     EXPECT_EQ(fs::exists(Written), !Case.Report.empty());
     EXPECT_NE(Read_File(Written).find(Case.Report_Part), std::string::npos);
     EXPECT_EQ(Find(Object, "Last_Error")->Number, Case.Args.back() == "nowcs.fit" ? 2.0 : 0.0);
+  }
+}
+
+// A light curve from the reports the command wrote and an observer's own file: rows in date
+// order, skipped lines counted on standard error, an unknown target gives the title alone.
+TEST_F(Measure_Run, Light_Curve_Of_The_Reports) {
+  const std::string Reports = (Home_Root() / "reports").string();
+  fs::create_directories(Reports);
+  ASSERT_EQ(Run({"--gain", "1.5", "--targets", "quiescent.csv", "--report-dir", Reports, "field.fit"}).Status,
+            0);
+  Write_File(Reports + "/mine.txt", "#TYPE=EXTENDED\n#DELIM=;\n"
+                                    "V1 TEST;2459000.5;<15.2;na;V;NO;STD;C;na;na;na;na;na;X;n\n"
+                                    "V1 Test;2459000.6;15.0;0.1;V;NO;STD;C;na;na;na;na;na;X\n");
+  const std::string Title = "JD,MAG,MERR,LIMIT,FILT,CNAME,CMAG,CHART,FILE";
+  const struct {
+    std::vector<std::string> Args;
+    int Exit;
+    std::vector<std::string> Row_Starts; // each row up to its FILE column
+    std::string Err;
+  } Cases[] = {
+      {{"--light-curve", Reports, "v1 test"},
+       0,
+       {"2459000.50000,15.2,,1,V,C,,X,", "2460000.50035,13.467,0.019,0,V,Ref A,"},
+       "korvane-measure: " + Reports +
+           "/mine.txt: 1 line skipped (line 4: fewer than 15 columns)\n"
+           "korvane-measure: 1 line skipped\n"},
+      {{"--light-curve", Reports, "V9 None"},
+       0,
+       {},
+       "korvane-measure: " + Reports +
+           "/mine.txt: 1 line skipped (line 4: fewer than 15 columns)\n"
+           "korvane-measure: 1 line skipped\n"},
+      {{"--light-curve=" + Reports + "/none", "V1 Test"},
+       2,
+       {},
+       "korvane-measure: " + Reports + "/none: cannot read the folder: No such file or directory\n"},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Args.back());
+    const TRun Result = Run(Case.Args);
+    EXPECT_EQ(Result.Status, Case.Exit);
+    EXPECT_EQ(Result.Err, Case.Err);
+    std::vector<std::string> Lines = Result.Out_Lines();
+    if (Case.Exit != 0) {
+      EXPECT_TRUE(Lines.empty());
+      continue;
+    }
+    ASSERT_EQ(Lines.size(), Case.Row_Starts.size() + 1) << Result.Out;
+    EXPECT_EQ(Lines[0], Title);
+    for (size_t k = 0; k < Case.Row_Starts.size(); ++k)
+      EXPECT_EQ(Lines[k + 1].rfind(Case.Row_Starts[k], 0), 0u) << Lines[k + 1];
   }
 }
 

@@ -1,0 +1,15 @@
+#pragma once
+// 8-bit text of files written under other regional settings: UTF-8 where it is valid UTF-8,
+// ISO 8859-1 byte by byte elsewhere.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Length (2 to 4) of the valid UTF-8 sequence starting at Text[i]; 0 for a byte below 0x80
+// and for a byte that starts no valid sequence (overlong forms, surrogates and code points
+// above U+10FFFF are not valid).
+size_t Utf8_Sequence_Length(std::string_view Text, size_t i);
+
+// Text as UTF-8: valid UTF-8 sequences are kept, every other byte is taken as ISO 8859-1.
+std::string To_UTF8(std::string_view Text);
