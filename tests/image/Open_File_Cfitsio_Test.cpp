@@ -1,9 +1,9 @@
 // Files written by cfitsio, and files written by our test writer, read back by both readers.
 
-#include "Image_Test_Files.h"
 #include "image/Image_Model.h"
 #include "support/Fits_Writer.h"
 #include "support/Recording_Messages.h"
+#include "support/Test_Files.h"
 #include "text/Number_Format.h"
 
 #include <fitsio.h>

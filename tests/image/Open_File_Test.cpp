@@ -1,7 +1,7 @@
-#include "Image_Test_Files.h"
 #include "image/Image_Model.h"
 #include "support/Fits_Writer.h"
 #include "support/Recording_Messages.h"
+#include "support/Test_Files.h"
 #include "text/Number_Format.h"
 
 #include <gtest/gtest.h>

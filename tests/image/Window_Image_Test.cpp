@@ -1,12 +1,12 @@
 // The image window inside the main window, offscreen: the picture on screen, the marks, the
 // scales and the view controls, the read-out and the stretch drag, closing.
 
-#include "Image_Test_Files.h"
 #include "app/Korvane_Application.h"
 #include "app/Unit_Main.h"
 #include "image/Unit_Image.h"
 #include "support/Fits_Writer.h"
 #include "support/Recording_Messages.h"
+#include "support/Test_Files.h"
 #include "support/Window_Test.h"
 
 #include <gtest/gtest.h>

@@ -18,13 +18,8 @@ namespace {
 
 class Report_Reader : public ::testing::Test {
 protected:
-  void SetUp() override {
-    std::string Template = (fs::temp_directory_path() / "korvane-reader-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(Template.data()), nullptr);
-    Dir = Template;
-  }
-  void TearDown() override { fs::remove_all(Dir); }
-  fs::path Dir;
+  TScratch_Folder Scratch{"korvane-reader"};
+  const fs::path& Dir = Scratch.Folder;
 };
 
 TEST_F(Report_Reader, Reports_We_Write_Read_Back_Field_By_Field) {
@@ -147,8 +142,8 @@ TEST_F(Report_Reader, Other_Files_And_Damaged_Lines) {
     for (const TTarget_History& Target : Folder.Targets)
       for (const TObservation& O : Target.Observations) {
         std::ostringstream Line;
-        Line << Target.Name << ' ' << std::setprecision(10) << O.JD << ' ' << O.Magnitude << ' '
-             << O.Error << ' ' << O.Limit << '|';
+        Line << Target.Name << ' ' << std::setprecision(10) << O.JD << ' ' << O.Magnitude << ' ' << O.Error
+             << ' ' << O.Limit << '|';
         Read += Line.str();
       }
     EXPECT_EQ(Read, Case.Expected);
