@@ -3,9 +3,11 @@
 #include "app/Korvane_Application.h"
 #include "app/Unit_Help.h"
 #include "image/Unit_Image.h"
+#include "lightcurve/Unit_Light_Curve.h"
 #include "photometry/Analysis.h"
 #include "photometry/Result_Code.h"
 #include "report/Report.h"
+#include "report/Report_Reader.h"
 #include "settings/Unit_Settings.h"
 
 #include <QAction>
@@ -130,6 +132,7 @@ TMain_Form::TMain_Form(TMessages& Messages_, QWidget* Parent)
 
 TMain_Form::~TMain_Form() {
   FormDestroy();
+  delete Form_Light_Curve;
   // The image windows go first, while this window can still answer them: destroyed later,
   // among its children, they would report their deactivation to a window half gone.
   for (QMdiSubWindow* Frame : Mdi_Area->subWindowList())
@@ -241,6 +244,10 @@ void TMain_Form::Create_Menu() {
   Close1 = New_Action("Close1", QStringLiteral("Close"), this);
   FITs1->addActions({ShowHeader1, Close1});
 
+  LightCurve1 = New_Action("LightCurve1", QStringLiteral("Light Curve"), this);
+  LightCurve1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+  MainMenu1->addAction(LightCurve1);
+
   Settings1 = New_Action("Settings1", QStringLiteral("Settings"), this);
   Help1 = New_Action("Help1", QStringLiteral("Help"), this);
   MainMenu1->addAction(Settings1);
@@ -252,6 +259,7 @@ void TMain_Form::Create_Menu() {
   connect(ShowHeader1, &QAction::triggered, this, &TMain_Form::ShowHeader1Click);
   connect(LoadData1, &QAction::triggered, this, &TMain_Form::LoadData1Click);
   connect(Close1, &QAction::triggered, this, &TMain_Form::Close1Click);
+  connect(LightCurve1, &QAction::triggered, this, &TMain_Form::LightCurve1Click);
   connect(Settings1, &QAction::triggered, this, &TMain_Form::Settings1Click);
   connect(Help1, &QAction::triggered, this, &TMain_Form::Help1Click);
 }
@@ -448,6 +456,33 @@ void TMain_Form::Settings1Click() {
   Form_Settings->activateWindow();
 }
 
+void TMain_Form::LightCurve1Click() {
+  const TForm_Image* Image = Active_Image();
+  const QString Target = Image != nullptr ? QString::fromStdString(Image->ObjectName) : QString();
+  if (Form_Light_Curve == nullptr) {
+    Form_Light_Curve = new TForm_Light_Curve(*this, Target, this);
+    Form_Light_Curve->setAttribute(Qt::WA_DeleteOnClose);
+  } else {
+    // The report folder may have changed in the settings meanwhile.
+    Form_Light_Curve->Reload();
+    if (!Target.isEmpty())
+      Form_Light_Curve->Show_Target(Target);
+  }
+  Form_Light_Curve->show();
+  Form_Light_Curve->raise();
+  Form_Light_Curve->activateWindow();
+}
+
+std::optional<double> TMain_Form::Target_Threshold(std::string_view Name) const {
+  const std::string Key = Target_Key(Name);
+  for (int i = 0; i < Catalogue.NTargets; ++i) {
+    const TTargetData& Target = Catalogue.Targets[static_cast<size_t>(i)];
+    if (Target_Key(Target.Name) == Key)
+      return Target.Threshold != 0.0 ? std::optional<double>(Target.Threshold) : std::nullopt;
+  }
+  return std::nullopt;
+}
+
 void TMain_Form::Help1Click() {
   if (Form_Help)
     Form_Help->exec();
@@ -563,6 +598,8 @@ void TMain_Form::Button_AAVSOClick() {
   Panel_Report_Written->setText(QStringLiteral("Report written"));
   if (Image != nullptr)
     Image->AAVSO_Written = true;
+  if (Form_Light_Curve != nullptr)
+    Form_Light_Curve->Reload();
 }
 
 void TMain_Form::AAVSO_Report() {

@@ -4,6 +4,7 @@
 
 #include "catalogue/Target_Data.h"
 #include "image/Image_Host.h"
+#include "lightcurve/Light_Curve_Host.h"
 #include "settings/Settings.h"
 #include "settings/Settings_Host.h"
 #include "text/Messages.h"
@@ -11,13 +12,17 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 #include <QSize>
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 
 class QAction;
 class TForm_Image;
+class TForm_Light_Curve;
 class QComboBox;
 class QFileDialog;
 class QLabel;
@@ -31,7 +36,7 @@ class QWidget;
 // The user's number format, taken from the system locale.
 TNumber_Format System_Number_Format();
 
-class TMain_Form : public QMainWindow, public TImage_Host, public TSettings_Host {
+class TMain_Form : public QMainWindow, public TImage_Host, public TSettings_Host, public TLight_Curve_Host {
   Q_OBJECT
 
 public:
@@ -80,6 +85,7 @@ public:
   QMenu* FITs1 = nullptr;
   QAction* ShowHeader1 = nullptr;
   QAction* Close1 = nullptr;
+  QAction* LightCurve1 = nullptr;
   QAction* Settings1 = nullptr;
   QAction* Help1 = nullptr;
 
@@ -158,6 +164,14 @@ public:
   void Render_Image_Windows() override;
   void Show_Error(const std::string& Text) override;
 
+  // What the light curve window asks of the main window (Host_Number_Format and Show_Error
+  // above serve it too). A catalogue threshold of 0 is an empty field: no threshold.
+  std::string Report_Folder() const override { return Settings.ReportFileDir; }
+  std::optional<double> Target_Threshold(std::string_view Name) const override;
+
+  // The light curve window while it is open (it is deleted when closed).
+  QPointer<TForm_Light_Curve> Form_Light_Curve;
+
   // The window's outer frame now, in the settings' terms. When the window has not been
   // moved or resized since the settings placed it, these are the values that placed it.
   TWindow_Geometry Current_Window_Geometry() const;
@@ -179,6 +193,9 @@ public slots:
   void Close1Click();
   void Settings1Click();
   void Help1Click();
+  // Opens the light curve window on the active image's target, or raises the open one and
+  // switches it to that target.
+  void LightCurve1Click();
   void StringGrid_FITsClick();
 
 protected:

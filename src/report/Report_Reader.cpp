@@ -345,3 +345,31 @@ std::string Observation_Text(const TObservation& O, char Separator) {
     Text += " \u00b1 " + Format_Fixed(O.Error, 0, 3, Separator);
   return Text;
 }
+
+TLight_Curve_Extent Light_Curve_Extent(const std::vector<TObservation>& Observations,
+                                       std::optional<double> Threshold) {
+  if (Observations.empty())
+    return {};
+  TLight_Curve_Extent E{Observations.front().JD, Observations.front().JD, Observations.front().Magnitude,
+                        Observations.front().Magnitude};
+  for (const TObservation& O : Observations) {
+    const double Bar = !O.Limit && std::isfinite(O.Error) ? O.Error : 0.0;
+    E.JD_Low = std::min(E.JD_Low, O.JD);
+    E.JD_High = std::max(E.JD_High, O.JD);
+    E.Mag_Low = std::min(E.Mag_Low, O.Magnitude - Bar);
+    E.Mag_High = std::max(E.Mag_High, O.Magnitude + Bar);
+  }
+  if (Threshold && std::isfinite(*Threshold)) {
+    E.Mag_Low = std::min(E.Mag_Low, *Threshold);
+    E.Mag_High = std::max(E.Mag_High, *Threshold);
+  }
+  const double JD_Margin = E.JD_High > E.JD_Low ? (E.JD_High - E.JD_Low) * 0.03 : 1.0;
+  const double Mag_Margin = std::max((E.Mag_High - E.Mag_Low) * 0.05, 0.1);
+  return {E.JD_Low - JD_Margin, E.JD_High + JD_Margin, E.Mag_Low - Mag_Margin, E.Mag_High + Mag_Margin};
+}
+
+int Label_Decimals(double Step) {
+  if (!(Step > 0.0))
+    return 3;
+  return std::clamp(static_cast<int>(std::ceil(-std::log10(Step))), 0, 5);
+}

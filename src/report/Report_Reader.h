@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -79,3 +80,17 @@ std::string Calendar_Text(double JD);
 // followed by " UTC", and "V 12.346 ± 0.021" (a limit: "V fainter than 13.520"; no error
 // known: the magnitude alone). Numbers take Separator as decimal separator.
 std::string Observation_Text(const TObservation& Observation, char Separator);
+
+// The ranges that show a light curve whole: every observation with its error bar (limits
+// have none) and the threshold, with a margin of 3 % of the dates (one day at least when all
+// share one date) and 5 % of the magnitudes (0.1 at least). Empty observations give 0 to 1.
+struct TLight_Curve_Extent {
+  double JD_Low = 0.0, JD_High = 1.0;   // days
+  double Mag_Low = 0.0, Mag_High = 1.0; // magnitudes, the brightest first
+};
+TLight_Curve_Extent Light_Curve_Extent(const std::vector<TObservation>& Observations,
+                                       std::optional<double> Threshold);
+
+// How many decimals tell apart axis labels Step apart: 0 for a day or more, up to 5; 3 for a
+// step that is not positive.
+int Label_Decimals(double Step);

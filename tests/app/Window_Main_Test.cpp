@@ -412,10 +412,15 @@ TEST_F(Window_Main, Controls_With_Their_Captions) {
 
   // Menu items: name, caption, menu holding them (empty: the menu bar itself).
   const std::vector<std::tuple<const char*, const char*, const char*>> Items = {
-      {"Open1", "Open Image", "File1"},        {"Close2", "Close Image", "File1"},
-      {"LoadData1", "Load Data", "File1"},     {"CloseAll1", "Close All", "File1"},
-      {"ShowHeader1", "Show Header", "FITs1"}, {"Close1", "Close", "FITs1"},
-      {"Settings1", "Settings", ""},           {"Help1", "Help", ""},
+      {"Open1", "Open Image", "File1"},
+      {"Close2", "Close Image", "File1"},
+      {"LoadData1", "Load Data", "File1"},
+      {"CloseAll1", "Close All", "File1"},
+      {"ShowHeader1", "Show Header", "FITs1"},
+      {"Close1", "Close", "FITs1"},
+      {"LightCurve1", "Light Curve", ""},
+      {"Settings1", "Settings", ""},
+      {"Help1", "Help", ""},
   };
   QMenuBar* Bar = Form.menuBar();
   for (const auto& [Name, Caption, Menu_Name] : Items) {
@@ -429,11 +434,12 @@ TEST_F(Window_Main, Controls_With_Their_Captions) {
     EXPECT_TRUE(Holder->actions().contains(Action));
   }
   const QList<QAction*> Top = Bar->actions();
-  ASSERT_EQ(Top.size(), 4);
+  ASSERT_EQ(Top.size(), 5);
   EXPECT_EQ(Top[0]->text(), QStringLiteral("File"));
   EXPECT_EQ(Top[1]->text(), QStringLiteral("FITs"));
-  EXPECT_EQ(Top[2], Form.Settings1);
-  EXPECT_EQ(Top[3], Form.Help1);
+  EXPECT_EQ(Top[2], Form.LightCurve1);
+  EXPECT_EQ(Top[3], Form.Settings1);
+  EXPECT_EQ(Top[4], Form.Help1);
 
   ASSERT_EQ(Form.ComboBox_Scale->count(), 15);
   EXPECT_EQ(Form.ComboBox_Scale->itemText(0), QStringLiteral("1:8"));

@@ -191,3 +191,47 @@ TEST(Report_Dates, Calendar_And_Tooltip_Texts) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Light_Curve_Range, Every_Point_Bar_And_Threshold_Inside_With_A_Margin) {
+  const auto At = [](double JD, double Magnitude, double Error, bool Limit = false) {
+    TObservation O;
+    O.JD = JD;
+    O.Magnitude = Magnitude;
+    O.Error = Error;
+    O.Limit = Limit;
+    return O;
+  };
+  const struct {
+    const char* What;
+    std::vector<TObservation> Observations;
+    std::optional<double> Threshold;
+    TLight_Curve_Extent Expected;
+  } Cases[] = {
+      {"bars widen the range, a limit's error does not",
+       {At(100.0, 12.0, 0.5), At(200.0, 13.0, NAN), At(150.0, 14.0, 3.0, true)},
+       std::nullopt,
+       {97.0, 203.0, 11.5 - 0.125, 14.0 + 0.125}},
+      {"the threshold is inside",
+       {At(100.0, 12.0, 0.0), At(110.0, 13.0, 0.0)},
+       15.0,
+       {99.7, 110.3, 11.85, 15.15}},
+      {"one point", {At(100.0, 12.0, NAN)}, std::nullopt, {99.0, 101.0, 11.9, 12.1}},
+      {"nothing", {}, 15.0, {0.0, 1.0, 0.0, 1.0}},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.What);
+    const TLight_Curve_Extent E = Light_Curve_Extent(Case.Observations, Case.Threshold);
+    EXPECT_NEAR(E.JD_Low, Case.Expected.JD_Low, 1e-9);
+    EXPECT_NEAR(E.JD_High, Case.Expected.JD_High, 1e-9);
+    EXPECT_NEAR(E.Mag_Low, Case.Expected.Mag_Low, 1e-9);
+    EXPECT_NEAR(E.Mag_High, Case.Expected.Mag_High, 1e-9);
+  }
+  const std::pair<double, int> Steps[] = {{30.0, 0}, {1.0, 0}, {0.25, 1}, {0.01, 2},
+                                          {1e-9, 5}, {0.0, 3}, {NAN, 3}};
+  for (const auto& [Step, Decimals] : Steps)
+    EXPECT_EQ(Label_Decimals(Step), Decimals) << Step;
+}
+
+} // namespace
