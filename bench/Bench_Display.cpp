@@ -163,14 +163,24 @@ void Baseline_Byte_Swap(benchmark::State& State) {
   Label(State, static_cast<int64_t>(2 * Pixels), Image_Name(State));
 }
 
+// Every benchmark runs eight times and reports, besides mean and median, the fastest run:
+// on a shared machine other work only ever adds time, so the ratios are read off the "min"
+// rows.
+void Repeated(benchmark::internal::Benchmark* Bench) {
+  Bench->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(8)->ReportAggregatesOnly(true);
+  Bench->ComputeStatistics(
+      "min", [](const std::vector<double>& Times) { return *std::min_element(Times.begin(), Times.end()); });
+}
+
 // Image x threads, as described at the top.
 void Images_And_Threads(benchmark::internal::Benchmark* Bench) {
   Bench->Args({0, 0})->Args({0, 1})->Args({1, 0})->Args({1, 1});
+  Repeated(Bench);
 }
 
-BENCHMARK(Grey_Fill)->Apply(Images_And_Threads)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(Baseline_Memset)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(Histogram_Stretch_Fill)->Apply(Images_And_Threads)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(Baseline_Byte_Swap)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Grey_Fill)->Apply(Images_And_Threads);
+BENCHMARK(Baseline_Memset)->Arg(0)->Apply(Repeated);
+BENCHMARK(Histogram_Stretch_Fill)->Apply(Images_And_Threads);
+BENCHMARK(Baseline_Byte_Swap)->Arg(0)->Apply(Repeated);
 
 } // namespace

@@ -18,6 +18,7 @@ constexpr size_t Grey_Levels = 65536;
 constexpr unsigned Most_Threads = 8;
 // Below this many pixels starting threads costs more than it saves.
 constexpr uint64_t Parallel_Pixels = 1u << 18;
+constexpr size_t Streamed_Bitmap_Bytes = size_t{32} << 20;
 
 unsigned Thread_Count(unsigned Requested, const TImageArray& Image) {
   unsigned Count = Requested;
@@ -69,15 +70,31 @@ uint8_t Grey_Of(int32_t Value, int32_t Black, int32_t White) {
 }
 
 #if defined(__x86_64__)
-// Sixteen pixels at a time: their greys are gathered into two 64-bit words, which three byte
-// shuffles spread into the 48 bytes of the sixteen blue-green-red pixels. Returns the number
-// of pixels done; the caller does the rest one by one.
-__attribute__((target("ssse3"))) size_t Fill_Row_Shuffled(const uint16_t* In, const uint8_t* Table,
-                                                          uint8_t* Out, size_t Columns) {
+// Sixteen greys spread by three byte shuffles into the 48 bytes of sixteen blue-green-red
+// pixels at Out. Streamed: the stores bypass the caches (Out must be 16-byte aligned).
+template <bool Streamed>
+__attribute__((target("ssse3"), always_inline)) inline void Store_Spread(uint8_t* Out, __m128i Greys) {
   // Output byte i of each 16-byte store takes grey i / 3 of its group.
   const __m128i Spread0 = _mm_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5);
   const __m128i Spread1 = _mm_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10);
   const __m128i Spread2 = _mm_setr_epi8(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15);
+  if constexpr (Streamed) {
+    _mm_stream_si128(reinterpret_cast<__m128i*>(Out), _mm_shuffle_epi8(Greys, Spread0));
+    _mm_stream_si128(reinterpret_cast<__m128i*>(Out + 16), _mm_shuffle_epi8(Greys, Spread1));
+    _mm_stream_si128(reinterpret_cast<__m128i*>(Out + 32), _mm_shuffle_epi8(Greys, Spread2));
+  } else {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out), _mm_shuffle_epi8(Greys, Spread0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + 16), _mm_shuffle_epi8(Greys, Spread1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + 32), _mm_shuffle_epi8(Greys, Spread2));
+  }
+}
+
+// Sixteen pixels at a time: their greys are gathered into two 64-bit words, which three byte
+// shuffles spread into the 48 bytes of the sixteen blue-green-red pixels. Returns the number
+// of pixels done; the caller does the rest one by one.
+template <bool Streamed>
+__attribute__((target("ssse3"))) size_t Fill_Row_Shuffled(const uint16_t* In, const uint8_t* Table,
+                                                          uint8_t* Out, size_t Columns) {
   size_t x = 0;
   for (; x + 16 <= Columns; x += 16, Out += 48) {
     uint64_t Low = 0, High = 0;
@@ -86,10 +103,10 @@ __attribute__((target("ssse3"))) size_t Fill_Row_Shuffled(const uint16_t* In, co
       High = High << 8 | Table[In[x + 8 + static_cast<size_t>(k)]];
     }
     const __m128i Greys = _mm_set_epi64x(static_cast<long long>(High), static_cast<long long>(Low));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out), _mm_shuffle_epi8(Greys, Spread0));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + 16), _mm_shuffle_epi8(Greys, Spread1));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(Out + 32), _mm_shuffle_epi8(Greys, Spread2));
+    Store_Spread<Streamed>(Out, Greys);
   }
+  if constexpr (Streamed)
+    _mm_sfence();
   return x;
 }
 
@@ -99,22 +116,39 @@ bool Has_Byte_Shuffle() {
 }
 #endif
 
+void Fill_Span(const uint16_t* In, const uint8_t* Table, uint8_t* Out, size_t Count, bool Stream) {
+  size_t x = 0;
+#if defined(__x86_64__)
+  if (Has_Byte_Shuffle()) {
+    // Streamed: single pixels up to a 16-byte boundary of the output, then sixteen at a time.
+    if (Stream)
+      for (; x < Count && reinterpret_cast<uintptr_t>(Out) % 16 != 0; ++x, Out += 3)
+        Out[0] = Out[1] = Out[2] = Table[In[x]];
+    const size_t Done = Stream ? Fill_Row_Shuffled<true>(In + x, Table, Out, Count - x)
+                               : Fill_Row_Shuffled<false>(In + x, Table, Out, Count - x);
+    x += Done;
+    Out += 3 * Done;
+  }
+#else
+  (void)Stream;
+#endif
+  for (; x < Count; ++x, Out += 3)
+    Out[0] = Out[1] = Out[2] = Table[In[x]];
+}
+
 void Fill_Rows(const TImageArray& Image, const uint8_t* Table, uint8_t* Bitmap, size_t Row_Stride,
                uint32_t First, uint32_t End) {
   const size_t Columns = Image.Columns();
-  for (uint32_t y = First; y < End; ++y) {
-    const uint16_t* In = Image[y];
-    uint8_t* Out = Bitmap + y * Row_Stride;
-    size_t x = 0;
-#if defined(__x86_64__)
-    if (Has_Byte_Shuffle()) {
-      x = Fill_Row_Shuffled(In, Table, Out, Columns);
-      Out += 3 * x;
-    }
-#endif
-    for (; x < Columns; ++x, Out += 3)
-      Out[0] = Out[1] = Out[2] = Table[In[x]];
+  // A bitmap larger than the caches is streamed past them, as a plain memset of such a
+  // block is; a small one stays cached for the paint that follows.
+  const bool Stream = Row_Stride * Image.Rows() >= Streamed_Bitmap_Bytes;
+  // Rows without padding in both arrays: the band is one run of pixels.
+  if (Row_Stride == 3 * Columns && !Image.Empty()) {
+    Fill_Span(Image[First], Table, Bitmap + First * Row_Stride, size_t{End - First} * Columns, Stream);
+    return;
   }
+  for (uint32_t y = First; y < End; ++y)
+    Fill_Span(Image[y], Table, Bitmap + y * Row_Stride, Columns, Stream);
 }
 
 // The integer part of Value limited to Low..High; NaN gives Low.
