@@ -88,11 +88,14 @@ test: format-check test-build test-sanitize test-fuzz
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
 # The program on the bundled example, with settings of its own under the build folder
-# (seeded from examples/ on the first run), so that your own korvane.ini is not touched.
+# (seeded from examples/ on the first run, line 16 being the report folder, filled with the
+# example season's reports), so that your own korvane.ini is not touched.
 RUN_CONFIG = $(BUILD)/run-config
 run: build
 	@mkdir -p $(RUN_CONFIG)
-	@test -f $(RUN_CONFIG)/korvane.ini || cp examples/korvane.ini $(RUN_CONFIG)/korvane.ini
+	@test -f $(RUN_CONFIG)/korvane.ini || \
+	  sed '16s|.*|$(abspath $(RUN_CONFIG))/reports|' examples/korvane.ini > $(RUN_CONFIG)/korvane.ini
+	@test -d $(RUN_CONFIG)/reports || cp -r examples/reports $(RUN_CONFIG)/reports
 	XDG_CONFIG_HOME=$(abspath $(RUN_CONFIG)) $(BUILD)/korvane examples/field.fit
 
 demo: deps

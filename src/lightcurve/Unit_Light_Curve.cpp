@@ -444,8 +444,9 @@ void TForm_Light_Curve::Draw_Target() {
   const std::optional<double> Threshold = Host.Target_Threshold(Target->Name);
   const TLight_Curve_Extent Extent = Light_Curve_Extent(Observations, Threshold);
   const QRectF Home(QPointF(Extent.JD_Low, Extent.Mag_Low), QPointF(Extent.JD_High, Extent.Mag_High));
+  QLineSeries* Line = nullptr;
   if (Threshold) {
-    auto* Line = new QLineSeries;
+    Line = new QLineSeries;
     Line->setName(QStringLiteral("Threshold"));
     Line->setObjectName(QStringLiteral("Threshold"));
     Add(Line);
@@ -455,6 +456,9 @@ void TForm_Light_Curve::Draw_Target() {
   }
   Chart_View->Set_Marks(std::move(Marks));
   Chart_View->Set_Home(Home);
+  // Round tick values widen the home range: the threshold crosses the whole plot.
+  if (const auto* X = qobject_cast<QValueAxis*>(Axis_JD); Line != nullptr && X != nullptr)
+    Line->replace({QPointF(X->min(), *Threshold), QPointF(X->max(), *Threshold)});
   Show_Status(static_cast<int>(Observations.size()));
 }
 

@@ -165,10 +165,12 @@ TEST_F(Window_Light_Curve, Draws_Filters_Limits_And_Threshold) {
     EXPECT_EQ(Magnitude->titleText(), "Magnitude");
     EXPECT_EQ(Form.Label_Status->text(), Case.Status);
     // Every point lies within the ranges first shown, the threshold too.
-    const QRectF Home = Form.Chart_View->Home();
+    const auto* JD_Axis = qobject_cast<QValueAxis*>(Form.Chart_View->chart()->axes(Qt::Horizontal).front());
+    ASSERT_NE(JD_Axis, nullptr);
     for (const auto& [Name, Points] : Series_Points(Form))
       for (const auto& [JD, Mag] : Points)
-        EXPECT_TRUE(JD >= Home.left() && JD <= Home.right() && Mag >= Home.top() && Mag <= Home.bottom())
+        EXPECT_TRUE(JD >= JD_Axis->min() && JD <= JD_Axis->max() && Mag >= Magnitude->min() &&
+                    Mag <= Magnitude->max())
             << Name.toStdString() << " " << JD << " " << Mag;
   }
 }
