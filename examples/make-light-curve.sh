@@ -6,10 +6,11 @@
 # Run from the top of the source tree after building the generator and the command:
 #   cmake --build build --target make_star_field korvane-measure && examples/make-light-curve.sh
 #
-# KV Exm sits at V = 14.3 in quiescence and rises on JD 2460207.3 by 2.1 magnitudes in a
+# KV Exm sits at V = 14.3 in quiescence and rises on JD 2460212.8 by 2.1 magnitudes in a
 # day, then fades by 0.22 magnitudes a day. Every fourth night is unfiltered ("L"), which
 # the report writes as CV against the V comparison star. Three nights at V = 16.9 are too
-# faint for the largest error of the example settings (0.1) and become limits ("<").
+# faint for the largest error of the example settings (0.1) and become limits ("<"). On the
+# night of examples/field.fit (JD 2460218.31) the curve passes 13.2, the magnitude of that field.
 set -e
 generator=${1:-build/tests/make_star_field}
 measure=${2:-build/korvane-measure}
@@ -23,7 +24,7 @@ while [ $night -lt 44 ]; do
   # JD of the frame's start: one frame a night, at 19:30 UT give or take an hour.
   set -- $(awk -v n=$night 'BEGIN {
     jd = 2460190.3125 + n + ((n * 37) % 9 - 4) / 96.0
-    t = jd - 2460207.3                     # days since the outburst began
+    t = jd - 2460212.8                     # days since the outburst began
     mag = 14.3
     if (t >= 0 && t < 1) mag = 14.3 - 2.1 * t
     else if (t >= 1) mag = 12.2 + 0.22 * (t - 1)
