@@ -511,26 +511,24 @@ QString TForm_Light_Curve::Ask_Save_Path(const QString& Title, const QString& Fi
   return Dialog.selectedFiles().constFirst();
 }
 
-void TForm_Light_Curve::Button_Save_PNGClick() {
-  const QString Path = Ask_Save_Path(QStringLiteral("Save as PNG"), QStringLiteral("PNG images (*.png)"),
-                                     QStringLiteral("png"));
+void TForm_Light_Curve::Save_Asked(const QString& Title, const QString& Filter, const QString& Suffix,
+                                   void (TForm_Light_Curve::*Save)(const QString&) const) {
+  const QString Path = Ask_Save_Path(Title, Filter, Suffix);
   if (Path.isEmpty())
     return;
   try {
-    Save_PNG(Path);
+    (this->*Save)(Path);
   } catch (const std::exception& Error) {
     Host.Show_Error(Error.what());
   }
 }
 
+void TForm_Light_Curve::Button_Save_PNGClick() {
+  Save_Asked(QStringLiteral("Save as PNG"), QStringLiteral("PNG images (*.png)"), QStringLiteral("png"),
+             &TForm_Light_Curve::Save_PNG);
+}
+
 void TForm_Light_Curve::Button_Save_CSVClick() {
-  const QString Path = Ask_Save_Path(QStringLiteral("Save as CSV"), QStringLiteral("CSV files (*.csv)"),
-                                     QStringLiteral("csv"));
-  if (Path.isEmpty())
-    return;
-  try {
-    Save_CSV(Path);
-  } catch (const std::exception& Error) {
-    Host.Show_Error(Error.what());
-  }
+  Save_Asked(QStringLiteral("Save as CSV"), QStringLiteral("CSV files (*.csv)"), QStringLiteral("csv"),
+             &TForm_Light_Curve::Save_CSV);
 }

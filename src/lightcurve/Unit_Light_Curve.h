@@ -106,6 +106,9 @@ private:
   void Show_Status(int Observations);
   // Asks for a file to save to; empty when the user cancels.
   QString Ask_Save_Path(const QString& Title, const QString& Filter, const QString& Suffix);
+  // Asks for a file, then saves into it with Save; a failure is shown by the host.
+  void Save_Asked(const QString& Title, const QString& Filter, const QString& Suffix,
+                  void (TForm_Light_Curve::*Save)(const QString&) const);
 
   TLight_Curve_Host& Host;
   std::string Folder_Path;
