@@ -9,7 +9,7 @@
 #include <thread>
 
 #if defined(__x86_64__)
-#include <tmmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -19,6 +19,9 @@ constexpr unsigned Most_Threads = 8;
 // Below this many pixels starting threads costs more than it saves.
 constexpr uint64_t Parallel_Pixels = 1u << 18;
 constexpr size_t Streamed_Bitmap_Bytes = size_t{32} << 20;
+// From this many pixels on, checking the computed greys against the table (a pass over
+// 65536 values) costs less than it saves.
+constexpr size_t Computed_Pixels = size_t{1} << 20;
 
 unsigned Thread_Count(unsigned Requested, const TImageArray& Image) {
   unsigned Count = Requested;
@@ -110,13 +113,92 @@ __attribute__((target("ssse3"))) size_t Fill_Row_Shuffled(const uint16_t* In, co
   return x;
 }
 
+// The grey of sixteen values computed instead of looked up: trunc((v - Black) * Scale + 0.5)
+// in single precision, Scale = 256 / Range; the two packs give 0 below black and 255 above
+// white. Single precision can miss Grey_Of by one where the exact value lies within about
+// 1e-5 of a rounding boundary, so a stretch takes this path only after all 65536 values
+// were checked against the table (Computes_Table).
+struct TComputed_Grey {
+  int32_t Black;
+  float Scale;
+};
+
+// Eight greys in 32-bit lanes: 0 and 255 are not yet held to.
+__attribute__((target("avx2,fma"), always_inline)) inline __m256i Eight_Greys(__m128i Values,
+                                                                              const TComputed_Grey& Rule) {
+  const __m256i n = _mm256_sub_epi32(_mm256_cvtepu16_epi32(Values), _mm256_set1_epi32(Rule.Black));
+  return _mm256_cvttps_epi32(
+      _mm256_fmadd_ps(_mm256_cvtepi32_ps(n), _mm256_set1_ps(Rule.Scale), _mm256_set1_ps(0.5f)));
+}
+
+__attribute__((target("avx2,fma"), always_inline)) inline __m128i Computed_Greys(__m256i Values,
+                                                                                 const TComputed_Grey& Rule) {
+  // The packs saturate: negative greys become 0, those above 255 become 255.
+  const __m256i Words =
+      _mm256_permute4x64_epi64(_mm256_packus_epi32(Eight_Greys(_mm256_castsi256_si128(Values), Rule),
+                                                   Eight_Greys(_mm256_extracti128_si256(Values, 1), Rule)),
+                               0xD8);
+  return _mm_packus_epi16(_mm256_castsi256_si128(Words), _mm256_extracti128_si256(Words, 1));
+}
+
+template <bool Streamed>
+__attribute__((target("avx2,fma"))) size_t Fill_Row_Computed(const uint16_t* In, const TComputed_Grey& Rule,
+                                                             uint8_t* Out, size_t Columns) {
+  size_t x = 0;
+  for (; x + 16 <= Columns; x += 16, Out += 48)
+    Store_Spread<Streamed>(
+        Out, Computed_Greys(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(In + x)), Rule));
+  if constexpr (Streamed)
+    _mm_sfence();
+  return x;
+}
+
+bool Has_Wide_Vectors() {
+  static const bool Has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  return Has;
+}
+
+// Whether Computed_Greys gives the table's grey for every 16-bit value.
+__attribute__((target("avx2,fma"))) bool Computes_Table(const TComputed_Grey& Rule, const uint8_t* Table) {
+  alignas(32) uint16_t Values[16];
+  for (uint32_t First = 0; First < Grey_Levels; First += 16) {
+    for (uint32_t k = 0; k < 16; ++k)
+      Values[k] = static_cast<uint16_t>(First + k);
+    alignas(16) uint8_t Greys[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(Greys),
+                    Computed_Greys(_mm256_load_si256(reinterpret_cast<const __m256i*>(Values)), Rule));
+    if (std::memcmp(Greys, Table + First, 16) != 0)
+      return false;
+  }
+  return true;
+}
+
 bool Has_Byte_Shuffle() {
   static const bool Has = __builtin_cpu_supports("ssse3");
   return Has;
 }
 #endif
 
-void Fill_Span(const uint16_t* In, const uint8_t* Table, uint8_t* Out, size_t Count, bool Stream) {
+// How the fill finds a grey: always the table; on processors with wide vectors, for a
+// stretch whose computed greys were found equal to the table's, the computation.
+struct TGrey_Source {
+  const uint8_t* Table;
+  bool Computed = false;
+#if defined(__x86_64__)
+  TComputed_Grey Rule{};
+#endif
+};
+
+#if defined(__x86_64__)
+template <bool Streamed>
+size_t Fill_Fast(const uint16_t* In, const TGrey_Source& Source, uint8_t* Out, size_t Count) {
+  return Source.Computed ? Fill_Row_Computed<Streamed>(In, Source.Rule, Out, Count)
+                         : Fill_Row_Shuffled<Streamed>(In, Source.Table, Out, Count);
+}
+#endif
+
+void Fill_Span(const uint16_t* In, const TGrey_Source& Source, uint8_t* Out, size_t Count, bool Stream) {
+  const uint8_t* Table = Source.Table;
   size_t x = 0;
 #if defined(__x86_64__)
   if (Has_Byte_Shuffle()) {
@@ -124,8 +206,8 @@ void Fill_Span(const uint16_t* In, const uint8_t* Table, uint8_t* Out, size_t Co
     if (Stream)
       for (; x < Count && reinterpret_cast<uintptr_t>(Out) % 16 != 0; ++x, Out += 3)
         Out[0] = Out[1] = Out[2] = Table[In[x]];
-    const size_t Done = Stream ? Fill_Row_Shuffled<true>(In + x, Table, Out, Count - x)
-                               : Fill_Row_Shuffled<false>(In + x, Table, Out, Count - x);
+    const size_t Done = Stream ? Fill_Fast<true>(In + x, Source, Out, Count - x)
+                               : Fill_Fast<false>(In + x, Source, Out, Count - x);
     x += Done;
     Out += 3 * Done;
   }
@@ -136,7 +218,7 @@ void Fill_Span(const uint16_t* In, const uint8_t* Table, uint8_t* Out, size_t Co
     Out[0] = Out[1] = Out[2] = Table[In[x]];
 }
 
-void Fill_Rows(const TImageArray& Image, const uint8_t* Table, uint8_t* Bitmap, size_t Row_Stride,
+void Fill_Rows(const TImageArray& Image, const TGrey_Source& Source, uint8_t* Bitmap, size_t Row_Stride,
                uint32_t First, uint32_t End) {
   const size_t Columns = Image.Columns();
   // A bitmap larger than the caches is streamed past them, as a plain memset of such a
@@ -144,11 +226,11 @@ void Fill_Rows(const TImageArray& Image, const uint8_t* Table, uint8_t* Bitmap, 
   const bool Stream = Row_Stride * Image.Rows() >= Streamed_Bitmap_Bytes;
   // Rows without padding in both arrays: the band is one run of pixels.
   if (Row_Stride == 3 * Columns && !Image.Empty()) {
-    Fill_Span(Image[First], Table, Bitmap + First * Row_Stride, size_t{End - First} * Columns, Stream);
+    Fill_Span(Image[First], Source, Bitmap + First * Row_Stride, size_t{End - First} * Columns, Stream);
     return;
   }
   for (uint32_t y = First; y < End; ++y)
-    Fill_Span(Image[y], Table, Bitmap + y * Row_Stride, Columns, Stream);
+    Fill_Span(Image[y], Source, Bitmap + y * Row_Stride, Columns, Stream);
 }
 
 // The integer part of Value limited to Low..High; NaN gives Low.
@@ -226,8 +308,16 @@ void Fill_Grey(const TImageArray& Image, TStretch Stretch, std::span<uint8_t> Bi
     throw TKorvane_Error("The display bitmap is too small for an image of " + std::to_string(Columns) +
                          " x " + std::to_string(Rows) + " pixels");
   const std::vector<uint8_t> Table = Grey_Table(Stretch);
+  TGrey_Source Source{Table.data()};
+#if defined(__x86_64__)
+  if (Has_Wide_Vectors() && Has_Byte_Shuffle() && Columns * Rows >= Computed_Pixels) {
+    const int32_t Black = Stretch.BlackPoint, White = Stretch.WhitePoint;
+    Source.Rule = {Black, 256.0f / static_cast<float>(White > Black ? White - Black : 10)};
+    Source.Computed = Computes_Table(Source.Rule, Source.Table);
+  }
+#endif
   For_Row_Bands(Image.Rows(), Thread_Count(Threads, Image), [&](unsigned, uint32_t First, uint32_t End) {
-    Fill_Rows(Image, Table.data(), Bitmap.data(), Row_Stride, First, End);
+    Fill_Rows(Image, Source, Bitmap.data(), Row_Stride, First, End);
   });
 }
 
