@@ -2,6 +2,7 @@
 // (after the header) and byte-swaps them into a uint16_t array. The ratio of the two is
 // what the reader costs beyond the bare read.
 
+#include "Bench_Support.h"
 #include "image/Display.h"
 #include "image/Image_Model.h"
 #include "support/Fits_Writer.h"
@@ -21,11 +22,6 @@
 
 namespace {
 
-class TDiscard_Messages : public TMessages {
-public:
-  void Show(const std::string&) override {}
-};
-
 struct TBench_File {
   std::string Path;
   int Columns, Rows;
@@ -36,16 +32,8 @@ struct TBench_File {
 class TBench_Files {
 public:
   TBench_Files() {
-    std::string Pattern = (std::filesystem::temp_directory_path() / "korvane-bench-XXXXXX").string();
-    if (!::mkdtemp(Pattern.data()))
-      std::abort();
-    Folder = Pattern;
     Files[0] = Make("4096x4096.fit", 4096, 4096);
     Files[1] = Make("9576x6388.fit", 9576, 6388);
-  }
-  ~TBench_Files() {
-    std::error_code Ignored;
-    std::filesystem::remove_all(Folder, Ignored);
   }
   TBench_File Files[2];
 
@@ -58,7 +46,7 @@ private:
     for (int k = 0; k < 40; ++k)
       Writer.Add_Raw("HISTORY   calibration step " + std::to_string(k));
     const std::string Header = Writer.Header_Bytes();
-    const std::string Path = (Folder / Name).string();
+    const std::string Path = Scratch.Path(Name);
     std::ofstream Out(Path, std::ios::binary);
     Out.write(Header.data(), static_cast<std::streamsize>(Header.size()));
     // A smooth ramp with some texture, written a row at a time.
@@ -75,7 +63,7 @@ private:
       std::abort();
     return {Path, Columns, Rows, Header.size()};
   }
-  std::filesystem::path Folder;
+  TScratch_Folder Scratch{"korvane-bench"};
 };
 
 const TBench_Files& Files() {
@@ -85,7 +73,7 @@ const TBench_Files& Files() {
 
 void Open_File(benchmark::State& State) {
   const TBench_File& File = Files().Files[State.range(0)];
-  TDiscard_Messages Messages;
+  TQuiet_Messages Messages;
   for (auto _ : State) {
     TImage_Model Model;
     Model.Open_File(File.Path, Messages);
@@ -101,7 +89,7 @@ void Open_File(benchmark::State& State) {
 // window's are).
 void Open_To_Picture(benchmark::State& State) {
   const TBench_File& File = Files().Files[State.range(0)];
-  TDiscard_Messages Messages;
+  TQuiet_Messages Messages;
   const size_t Stride = (static_cast<size_t>(File.Columns) * 3 + 3) / 4 * 4;
   for (auto _ : State) {
     TImage_Model Model;

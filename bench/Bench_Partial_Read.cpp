@@ -10,31 +10,21 @@
 // file, so that the run does not hold 12 GB of page cache on a shared machine. Set
 // KORVANE_BENCH_FRAMES for another count.
 
-#include "cli/Measure_Command.h"
-#include "support/Star_Field.h"
+#include "Bench_Support.h"
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <fstream>
 #include <map>
-#include <stdexcept>
+#include <memory>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
-namespace fs = std::filesystem;
-
 namespace {
-
-class TQuiet_Messages : public TMessages {
-public:
-  void Show(const std::string&) override {}
-};
 
 int Frame_Count() {
   const char* Text = std::getenv("KORVANE_BENCH_FRAMES");
@@ -43,73 +33,20 @@ int Frame_Count() {
 }
 
 // One size of frame: the files, the target file and the settings, removed at exit.
-struct TFrames {
-  fs::path Dir;
-  std::vector<std::string> Files;
-  uintmax_t Total_Bytes = 0;
-  TTarget_Catalogue Catalogue;
-  TSettings Settings;
-
-  TFrames(int Width, int Height, bool Distinct) {
-    char Pattern[] = "/tmp/korvane-bench-partial-XXXXXX";
-    if (mkdtemp(Pattern) == nullptr)
-      throw std::runtime_error("cannot create a temporary folder");
-    Dir = Pattern;
-    // The target at the field's centre, its reference star 3' north, a few hundred others.
-    TStar_Field_Description D = Centred_Field(Width, Height, 150.0, 20.0);
-    D.Stars = {Sky_Star(10.0, 20.0, 50000.0), Sky_Star(10.0, 20.05, 200000.0)};
-    Add_Random_Stars(D, 300, 2000.0, 300000.0, 20.0, 7);
-    const std::string First = (Dir / "frame_0.fit").string();
-    Write_Star_Field(Make_Star_Field(D), First);
-    for (int i = 0; i < Frame_Count(); ++i) {
-      const std::string File = (Dir / ("frame_" + std::to_string(i) + ".fit")).string();
-      if (i > 0) {
-        if (Distinct)
-          fs::copy_file(First, File);
-        else
-          fs::create_hard_link(First, File);
-      }
-      Files.push_back(File);
-      Total_Bytes += fs::file_size(File);
-    }
-    const std::string Targets = (Dir / "targets.csv").string();
-    std::ofstream(Targets, std::ios::binary)
-        << "Name\r\n\r\n\r\nV1 Bench,10,0,0,+20,0,0,Ref B,10,0,0,+20,3,0,V,12.0,13.0,B1\r\n";
-    TQuiet_Messages Messages;
-    Load_Targets(Targets, Catalogue, TNumber_Format{'.'}, Messages);
-    Settings = Default_Settings(Dir.string());
-    Settings.Gain = D.Gain;
-    Settings.Readout_Noise = D.Read_Noise;
-  }
-  ~TFrames() {
-    std::error_code Ignored;
-    fs::remove_all(Dir, Ignored);
-  }
-};
-
-TFrames& Frames(int Width) {
-  static std::map<int, std::unique_ptr<TFrames>> Made;
+TBench_Frames& Frames(int Width) {
+  static std::map<int, std::unique_ptr<TBench_Frames>> Made;
   auto& Slot = Made[Width];
   if (!Slot)
-    Slot = Width == 4096 ? std::make_unique<TFrames>(4096, 4096, true)
-                         : std::make_unique<TFrames>(9576, 6388, false);
+    Slot = Width == 4096
+               ? std::make_unique<TBench_Frames>("korvane-bench-partial", 4096, 4096, Frame_Count(), true)
+               : std::make_unique<TBench_Frames>("korvane-bench-partial", 9576, 6388, Frame_Count(), false);
   return *Slot;
 }
 
 // Seconds per frame of each run, for the ratios.
 std::map<std::string, double> Seconds_Per_Frame;
 
-template <typename Work> double Seconds_Per_Pass(benchmark::State& State, Work Pass) {
-  double Total = 0.0;
-  for (auto _ : State) {
-    const auto Start = std::chrono::steady_clock::now();
-    Pass();
-    Total += std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
-  }
-  return State.iterations() > 0 ? Total / static_cast<double>(State.iterations()) : 0.0;
-}
-
-void Report(benchmark::State& State, const TFrames& F, const std::string& Key, double Pass_Seconds) {
+void Report(benchmark::State& State, const TBench_Frames& F, const std::string& Key, double Pass_Seconds) {
   const double Per_Frame = Pass_Seconds / static_cast<double>(F.Files.size());
   Seconds_Per_Frame[Key] = Per_Frame;
   State.counters["ms_per_frame"] = Per_Frame * 1e3;
@@ -122,9 +59,9 @@ void Report(benchmark::State& State, const TFrames& F, const std::string& Key, d
 // The plain read: every byte of every file into one buffer, as `cat` would.
 void BM_Read(benchmark::State& State) {
   const int Width = static_cast<int>(State.range(0));
-  TFrames& F = Frames(Width);
+  TBench_Frames& F = Frames(Width);
   std::vector<char> Buffer(size_t{1} << 20);
-  const double Pass = Seconds_Per_Pass(State, [&] {
+  const TPass_Time Pass = Timed(State, [&] {
     for (const std::string& File : F.Files) {
       const int Handle = open(File.c_str(), O_RDONLY);
       if (Handle < 0) {
@@ -136,10 +73,10 @@ void BM_Read(benchmark::State& State) {
       close(Handle);
     }
   });
-  Report(State, F, std::to_string(Width) + "/read", Pass);
+  Report(State, F, std::to_string(Width) + "/read", Pass.Wall);
 }
 
-int Measure_All(const TFrames& F, bool On_Demand) {
+int Measure_All(const TBench_Frames& F, bool On_Demand) {
   TQuiet_Messages Messages;
   int Measured = 0;
   for (const std::string& File : F.Files) {
@@ -152,7 +89,7 @@ int Measure_All(const TFrames& F, bool On_Demand) {
 
 // Peak resident memory the batch adds, in MB, measured in a child so that nothing else of
 // this process counts: the child resets its high-water mark and measures once.
-double Peak_Added_MB(const TFrames& F, bool On_Demand) {
+double Peak_Added_MB(const TBench_Frames& F, bool On_Demand) {
   const pid_t Child = fork();
   if (Child == 0) {
     auto Status_Kb = [](const char* Field) {
@@ -176,13 +113,13 @@ double Peak_Added_MB(const TFrames& F, bool On_Demand) {
 
 void Measure(benchmark::State& State, bool On_Demand) {
   const int Width = static_cast<int>(State.range(0));
-  TFrames& F = Frames(Width);
+  TBench_Frames& F = Frames(Width);
   int Measured = 0;
-  const double Pass = Seconds_Per_Pass(State, [&] { Measured = Measure_All(F, On_Demand); });
+  const TPass_Time Pass = Timed(State, [&] { Measured = Measure_All(F, On_Demand); });
   if (Measured != static_cast<int>(F.Files.size()))
     State.SkipWithError("not every frame was measured");
   const std::string Key = std::to_string(Width) + (On_Demand ? "/demand" : "/full");
-  Report(State, F, Key, Pass);
+  Report(State, F, Key, Pass.Wall);
   if (On_Demand && Width != 4096 && Seconds_Per_Frame.count("4096/demand") > 0)
     State.counters["Ratio_To_4096"] = Seconds_Per_Frame[Key] / Seconds_Per_Frame["4096/demand"];
   State.counters["Peak_Added_MB"] = Peak_Added_MB(F, On_Demand);

@@ -230,8 +230,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   TQuiet_Messages Messages;
   bool Measured = false;
   try {
-    Image.Open_File(Scratch.Path(), Messages);
-    Measured = Analyse_Image(Image, Catalogue, Settings);
+    Measured = Open_And_Analyse(Image, Scratch.Path(), Catalogue, Measure_Settings_Of(Settings), Messages);
   } catch (const TKorvane_Error&) {
     return 0;
   }

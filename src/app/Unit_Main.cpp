@@ -268,7 +268,7 @@ void TMain_Form::FormCreate() {
   Timer1->stop();
 
   const std::string Home = Home_Folder();
-  IniFName = Settings_File_Path(Environment("XDG_CONFIG_HOME"), Home);
+  IniFName = Settings_Path();
   // Missing or damaged values take their defaults; the rest of the file is read.
   Settings = Default_Settings(Home);
   Ini_State = Load_Settings_File(IniFName, Settings);
@@ -544,14 +544,18 @@ void TMain_Form::Open_Files(const QStringList& Paths) {
   Show_Zoom();
 }
 
-void TMain_Form::Open_One_Image(const QString& Path) {
-  // Watched: the reader's message boxes wait for the user, and the window may be gone after.
+QPointer<TForm_Image> TMain_Form::Open_Image_Window(const QString& Path) {
   const QPointer<TForm_Image> Image = new TForm_Image(*this, *Mdi_Area);
   Mdi_Area->setActiveSubWindow(Image->Frame());
+  Image->Open_File(QFileInfo(Path).absoluteFilePath().toStdString(), Messages);
+  return Image;
+}
+
+void TMain_Form::Open_One_Image(const QString& Path) {
   // A large image takes a moment to read and measure: the pointer says so meanwhile.
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const auto Restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-  Image->Open_File(QFileInfo(Path).absoluteFilePath().toStdString(), Messages);
+  const QPointer<TForm_Image> Image = Open_Image_Window(Path);
   if (Image == nullptr)
     return;
   if (Image->Plate_Solved) {
@@ -797,14 +801,11 @@ double TMain_Form::GetMagnitude() {
   const QString Path = QString::fromStdString(TargetFName);
   if (Path.isEmpty() || !QFileInfo(Path).isFile())
     return 0.0;
-  // Open_File's message boxes run the event loop, where the window may be closed: the
-  // pointer tells.
-  const QPointer<TForm_Image> Image = new TForm_Image(*this, *Mdi_Area);
-  Mdi_Area->setActiveSubWindow(Image->Frame());
+  QPointer<TForm_Image> Image;
   {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto Restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    Image->Open_File(QFileInfo(Path).absoluteFilePath().toStdString(), Messages);
+    Image = Open_Image_Window(Path);
   }
   if (Image.isNull())
     return 0.0;

@@ -176,8 +176,6 @@ public:
   // moved or resized since the settings placed it, these are the values that placed it.
   TWindow_Geometry Current_Window_Geometry() const;
 
-  // Open1, Close2, CloseAll1 and ShowHeader1 come with the main window's workflow; until
-  // then their items are present and do nothing.
 public slots:
   void Open1Click();
   void Close2Click();
@@ -215,6 +213,9 @@ private:
   void Place_Bottom_Bar();
   // "+" and "-": the scale one step up or down, within 0..14.
   void Step_Scale(int Step);
+  // A new image window, made active, with the file read into it. Null when the window was
+  // closed meanwhile: the reader's message boxes run the event loop while they wait.
+  QPointer<TForm_Image> Open_Image_Window(const QString& Path);
   // Open Image's work for one file: a new window, the file read, the analysis or the
   // "Not Plate Solved" panels.
   void Open_One_Image(const QString& Path);

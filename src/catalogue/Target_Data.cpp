@@ -105,6 +105,15 @@ int To_Int(std::string_view Text) {
   return static_cast<int>(Str_To_Int(Text, INT32_MIN, INT32_MAX));
 }
 
+// The next three fields (whole units, minutes, seconds) through Sexagesimal_RA or
+// Sexagesimal_Dec, read in file order.
+double Next_Sexagesimal(TField_Reader& Fields,
+                        double (*Convert)(std::string_view, std::string_view, std::string_view, char),
+                        char Separator) {
+  const std::string Whole = Fields.Next_Field(), Minutes = Fields.Next_Field(), Seconds = Fields.Next_Field();
+  return Convert(Whole, Minutes, Seconds, Separator);
+}
+
 // One entry line; nothing for a line without a name, which would never be searched and
 // takes no slot, so that the counted entries stay contiguous. A field that does not convert
 // throws TKorvane_Error.
@@ -114,24 +123,12 @@ std::optional<TTargetData> Parse_Entry(const std::string& Stringin, char Separat
   Entry.Name = Fields.Next_Field();
   if (Entry.Name.empty())
     return std::nullopt;
-  {
-    const std::string H = Fields.Next_Field(), M = Fields.Next_Field(), Sec = Fields.Next_Field();
-    Entry.RA = Sexagesimal_RA(H, M, Sec, Separator);
-  }
-  {
-    const std::string D = Fields.Next_Field(), M = Fields.Next_Field(), Sec = Fields.Next_Field();
-    Entry.Dec = Sexagesimal_Dec(D, M, Sec, Separator);
-  }
+  Entry.RA = Next_Sexagesimal(Fields, Sexagesimal_RA, Separator);
+  Entry.Dec = Next_Sexagesimal(Fields, Sexagesimal_Dec, Separator);
   Entry.RName = Fields.Next_Field();
   if (!Entry.RName.empty()) {
-    {
-      const std::string H = Fields.Next_Field(), M = Fields.Next_Field(), Sec = Fields.Next_Field();
-      Entry.RRA = Sexagesimal_RA(H, M, Sec, Separator);
-    }
-    {
-      const std::string D = Fields.Next_Field(), M = Fields.Next_Field(), Sec = Fields.Next_Field();
-      Entry.RDec = Sexagesimal_Dec(D, M, Sec, Separator);
-    }
+    Entry.RRA = Next_Sexagesimal(Fields, Sexagesimal_RA, Separator);
+    Entry.RDec = Next_Sexagesimal(Fields, Sexagesimal_Dec, Separator);
     const std::string Filter = Fields.Next_Field();
     if (Filter.empty())
       throw TKorvane_Error("The target " + Entry.Name + " names the reference star " + Entry.RName +

@@ -326,6 +326,11 @@ int64_t Scaled_Length(int32_t Scale_Index, uint32_t Size) {
   return i <= 6 ? int64_t{Size} / (8 - i) : int64_t{Size} * (i - 6);
 }
 
+int32_t Window_Side(int32_t Scale_Index, uint32_t Size) {
+  constexpr int64_t Largest_Side = 32767;
+  return static_cast<int32_t>(std::clamp<int64_t>(Scaled_Length(Scale_Index, Size), 1, Largest_Side));
+}
+
 uint32_t Client_To_Pixel(int32_t Scale_Index, int32_t Client, uint32_t Size) {
   if (Size == 0)
     return 0;

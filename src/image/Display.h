@@ -59,6 +59,10 @@ constexpr int32_t Largest_Scale_Index = 14;
 // Size div (8 - i) for i up to 6, Size x (i - 6) from 7 on.
 int64_t Scaled_Length(int32_t Scale_Index, uint32_t Size);
 
+// The client width (or height) of the window that shows an image side of Size pixels at
+// Scale_Index: Scaled_Length kept within 1..32767, the sides a window may take.
+int32_t Window_Side(int32_t Scale_Index, uint32_t Size);
+
 // The image column (or row) under client coordinate Client at Scale_Index: Client x (8 - i)
 // for i below 7, Client div (i - 6) from 7 on, then kept within 0..Size - 1 (0 when Size
 // is 0), so that a pointer beyond the picture reads its nearest edge.

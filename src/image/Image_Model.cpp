@@ -4,6 +4,7 @@
 
 #include "text/Input_File.h"
 #include "text/Number_Format.h"
+#include "text/Text_Encoding.h"
 
 #include <algorithm>
 #include <bit>
@@ -24,22 +25,6 @@ constexpr size_t Record_Length = Card_Length * Cards_Per_Record;
 constexpr size_t Max_Header_Records = 10000;
 // Data are read in blocks of whole rows of about this size, and converted while in cache.
 constexpr size_t Data_Block_Bytes = size_t{1} << 20;
-
-// Header bytes are ISO 8859-1; the model's text is UTF-8.
-std::string Latin1_To_UTF8(std::string_view Text) {
-  std::string Out;
-  Out.reserve(Text.size());
-  for (char c : Text) {
-    const auto Code = static_cast<unsigned char>(c);
-    if (Code < 0x80) {
-      Out += c;
-    } else {
-      Out += static_cast<char>(0xC0 | (Code >> 6));
-      Out += static_cast<char>(0x80 | (Code & 0x3F));
-    }
-  }
-  return Out;
-}
 
 // One 80-byte card split into keyword, value and comment (raw bytes, untrimmed).
 struct TCard_Parts {
@@ -87,12 +72,17 @@ TCard_Parts Split_Card(std::string_view Card) {
   return Parts;
 }
 
-// Converts stored big-endian words in place to values with the zero offset added (mod 65536).
-void Convert_Words(uint16_t* Words, size_t Count, uint16_t Offset) {
-  auto Convert = [Offset](uint16_t w) {
+TKorvane_Error Abandon_File(const std::string& FName, const std::string& Cause) {
+  return TKorvane_Error(FName + ": " + Cause);
+}
+
+} // namespace
+
+void Convert_Words(uint16_t* Words, size_t Count, uint16_t Zero_Offset) {
+  auto Convert = [Zero_Offset](uint16_t w) {
     if constexpr (std::endian::native == std::endian::little)
       w = static_cast<uint16_t>((w << 8) | (w >> 8));
-    return static_cast<uint16_t>(w + Offset);
+    return static_cast<uint16_t>(w + Zero_Offset);
   };
   // Fixed-length groups so that the compiler vectorises the body at every optimisation level.
   constexpr size_t Group = 32;
@@ -103,23 +93,6 @@ void Convert_Words(uint16_t* Words, size_t Count, uint16_t Offset) {
   for (; i < Count; ++i)
     Words[i] = Convert(Words[i]);
 }
-
-// The reader's file as the header reader takes it.
-class TInput_File_Bytes : public TByte_Input {
-public:
-  explicit TInput_File_Bytes(TInput_File& Opened) : File(Opened) {}
-  size_t Read(void* Buffer, size_t Count) override { return File.Read(Buffer, Count); }
-  uint64_t Size() const override { return File.Size(); }
-
-private:
-  TInput_File& File;
-};
-
-TKorvane_Error Abandon_File(const std::string& FName, const std::string& Cause) {
-  return TKorvane_Error(FName + ": " + Cause);
-}
-
-} // namespace
 
 void TImage_Model::Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options) {
   WCS_Calculator = TWCS();
@@ -132,8 +105,7 @@ void TImage_Model::Open_File(const std::string& FName, TMessages& Messages, cons
   }
 
   TInput_File File(FName);
-  TInput_File_Bytes Input(File);
-  const TData_Layout Layout = Read_Header(FName, Input, Messages, Options);
+  const TData_Layout Layout = Read_Header(FName, File, Messages, Options);
   const uint64_t Row_Bytes = uint64_t{2} * XSize;
   const uint64_t Data_Bytes = Row_Bytes * YSize;
   Image_Array.Allocate_For_Overwrite(XSize, YSize);
@@ -161,7 +133,7 @@ void TImage_Model::Finish_Open(const std::string& FName) {
                                   " is missing or 0: the image has no pixels to show or measure");
 }
 
-TData_Layout TImage_Model::Read_Header(const std::string& FName, TByte_Input& File, TMessages& Messages,
+TData_Layout TImage_Model::Read_Header(const std::string& FName, TInput_File& File, TMessages& Messages,
                                        const TOpen_Options& Options) {
   // CRPIX read as the FITS standard counts pixels, from 1, moves to the 0-based convention.
   const double Crpix_Offset = Options.Fits_Crpix ? 1.0 : 0.0;
@@ -192,6 +164,7 @@ TData_Layout TImage_Model::Read_Header(const std::string& FName, TByte_Input& Fi
       }
       if (Parts.Equals_Without_Blank)
         Messages.Show("\"= \" Expected!");
+      // Header bytes are ISO 8859-1; the model's text is UTF-8.
       Cards.push_back(THeader_Card{Latin1_To_UTF8(Key), Latin1_To_UTF8(Trim_Right_Controls(Parts.Value)),
                                    Latin1_To_UTF8(Trim_Left_Controls(Parts.Comment))});
 

@@ -129,14 +129,11 @@ struct TData_Layout {
   uint16_t Zero_Offset = 0; // BZERO, added to every stored word (mod 65536)
 };
 
-// The bytes of a file, read in order; the header reader takes them from here.
-class TByte_Input {
-public:
-  virtual ~TByte_Input() = default;
-  // Up to Count bytes; fewer only at the end of the file. Throws TKorvane_Error on a read error.
-  virtual size_t Read(void* Buffer, size_t Count) = 0;
-  virtual uint64_t Size() const = 0;
-};
+// Converts Count stored big-endian words in place to pixel values, the zero offset added
+// (mod 65536).
+void Convert_Words(uint16_t* Words, size_t Count, uint16_t Zero_Offset);
+
+class TInput_File;
 
 class TImage_Model {
 public:
@@ -208,7 +205,7 @@ public:
   // (positioned at the file's start), fills the header fields, shows its findings and throws
   // what Open_File throws, the check that the file holds every row included; it leaves Input
   // at the first pixel. Finish_Open completes the model once the pixels are in place.
-  TData_Layout Read_Header(const std::string& FName, TByte_Input& Input, TMessages& Messages,
+  TData_Layout Read_Header(const std::string& FName, TInput_File& Input, TMessages& Messages,
                            const TOpen_Options& Options);
   void Finish_Open(const std::string& FName);
 

@@ -3,21 +3,16 @@
 #include "text/Input_File.h"
 
 #include <algorithm>
-#include <bit>
 #include <memory>
 #include <utility>
 #include <vector>
 
 namespace {
 
-// One open FITS file read at explicit offsets: in order for the header, then by row spans
-// for the pixels.
-class TPixel_File : public TByte_Input, public TImageArray::TPixel_Reader {
+// The pixels of one open FITS file, read by row spans at their places in the file.
+class TPixel_File : public TImageArray::TPixel_Reader {
 public:
   explicit TPixel_File(TInput_File Opened) : File(std::move(Opened)) {}
-
-  size_t Read(void* Buffer, size_t Count) override { return File.Read(Buffer, Count); }
-  uint64_t Size() const override { return File.Size(); }
 
   void Set_Layout(const TData_Layout& Layout, uint32_t Columns) {
     Data = Layout;
@@ -30,43 +25,22 @@ public:
     // The size was checked at open: a short read means the file was cut since.
     if (File.Read_At(Into, Bytes, Offset) < Bytes)
       throw TKorvane_Error(File.Path() + ": file ends inside the data");
-    const uint16_t Zero = Data.Zero_Offset;
-    for (size_t i = 0; i < Count; ++i) {
-      uint16_t w = Into[i];
-      if constexpr (std::endian::native == std::endian::little)
-        w = static_cast<uint16_t>((w << 8) | (w >> 8));
-      Into[i] = static_cast<uint16_t>(w + Zero);
-    }
+    Convert_Words(Into, Count, Data.Zero_Offset);
   }
 
+  TInput_File File; // read in order by the header reader, at explicit offsets for the pixels
+
 private:
-  TInput_File File;
   TData_Layout Data;
   uint32_t Width = 0;
 };
-
-// The file opened as the reader opens it; null when that fails, so that the caller lets the
-// whole-file reader say why, in its own words.
-std::shared_ptr<TPixel_File> Open_Regular(const std::string& FName) {
-  try {
-    return std::make_shared<TPixel_File>(TInput_File(FName));
-  } catch (const TKorvane_Error&) {
-    return nullptr;
-  }
-}
 
 } // namespace
 
 void Open_Pixels_On_Demand(TImage_Model& Image, const std::string& FName, TMessages& Messages,
                            const TOpen_Options& Options) {
-  const std::shared_ptr<TPixel_File> File = Open_Regular(FName);
-  if (!File) {
-    TOpen_Options Whole = Options;
-    Whole.Pixels_On_Demand = false;
-    Image.Open_File(FName, Messages, Whole);
-    return;
-  }
-  const TData_Layout Layout = Image.Read_Header(FName, *File, Messages, Options);
+  const auto File = std::make_shared<TPixel_File>(TInput_File(FName));
+  const TData_Layout Layout = Image.Read_Header(FName, File->File, Messages, Options);
   File->Set_Layout(Layout, Image.XSize);
   Image.Image_Array.Allocate_On_Demand(Image.XSize, Image.YSize, File);
   Image.Finish_Open(FName);

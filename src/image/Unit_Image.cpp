@@ -14,13 +14,9 @@
 #include <QPainter>
 #include <QStyle>
 
-#include <algorithm>
 #include <span>
 
 namespace {
-
-// The largest client width and height a window may take.
-constexpr int Max_Window_Side = 32767;
 
 QString Text(const std::string& Value) {
   return QString::fromStdString(Value);
@@ -47,10 +43,6 @@ QImage New_Bitmap_Of(int Width, int Height) {
         delete Gone;
       },
       Block);
-}
-
-int Window_Side(int64_t Length) {
-  return static_cast<int>(std::clamp<int64_t>(Length, 1, Max_Window_Side));
 }
 
 } // namespace
@@ -118,12 +110,15 @@ void TForm_Image::Show_Stretch() {
   Host.Set_Panel_Text(TImage_Panel::WP, Text(White_Point_Text(WhitePoint)));
 }
 
-void TForm_Image::Prepare_Image() {
-  const TStretch Stretch = Automatic_Stretch(Histogram);
+void TForm_Image::Set_Stretch(TStretch Stretch) {
   BlackPoint = Stretch.BlackPoint;
   WhitePoint = Stretch.WhitePoint;
   Show_Stretch();
   Fill_Bitmap();
+}
+
+void TForm_Image::Prepare_Image() {
+  Set_Stretch(Automatic_Stretch(Histogram));
 }
 
 void TForm_Image::Fill_Bitmap() {
@@ -168,7 +163,7 @@ void TForm_Image::ReScale(int32_t Scale) {
   Painting = false;
   Current_Scale = Scale;
   Host.Select_Scale(Scale);
-  setFixedSize(Window_Side(Scaled_Length(Scale, XSize)), Window_Side(Scaled_Length(Scale, YSize)));
+  setFixedSize(Window_Side(Scale, XSize), Window_Side(Scale, YSize));
   Sub_Window->adjustSize();
   Scaled_Picture = QImage();
   Painting = true;
@@ -244,10 +239,7 @@ void TForm_Image::mouseMoveEvent(QMouseEvent* Event) {
         Drag_Stretch(TStretch{Start_BlackPoint, Start_WhitePoint}, At.x() - StartX, At.y() - StartY);
     if (!Stretch)
       return;
-    BlackPoint = Stretch->BlackPoint;
-    WhitePoint = Stretch->WhitePoint;
-    Show_Stretch();
-    Fill_Bitmap();
+    Set_Stretch(*Stretch);
     FormPaint();
   } else if (Keys.testFlag(Qt::ControlModifier) && Left) {
     Host.Control_Drag();

@@ -14,6 +14,7 @@
 
 class QMdiArea;
 class QMdiSubWindow;
+struct TStretch;
 
 class TForm_Image : public QWidget, public TImage_Model {
   Q_OBJECT
@@ -65,6 +66,8 @@ private:
   void FormDeactivate();
   void FormClose();
   void Show_Stretch();
+  // Takes Stretch as the black and white points, shows them and refills the bitmap.
+  void Set_Stretch(TStretch Stretch);
   void Paint_Mark_Of(bool Object);
   void Read_Out(int X, int Y);
 

@@ -43,7 +43,7 @@ std::optional<int64_t> Round_Centre(double V) {
 
 // Column 0 and row 0 lie outside the measurable area; the last column and row inside it.
 bool Measurable(const TImage_Model& Image, std::optional<int64_t> xc, std::optional<int64_t> yc) {
-  return xc && yc && *xc > 0 && *xc<Image.XSize&& * yc> 0 && *yc < Image.YSize;
+  return xc && yc && 0 < *xc && *xc < Image.XSize && 0 < *yc && *yc < Image.YSize;
 }
 
 struct TAperture_Sums {

@@ -5,18 +5,9 @@
 #include "text/Number_Format.h"
 #include "text/Output_File.h"
 
-#include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
-#include <system_error>
-
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <utility>
 
 namespace {
 

@@ -1,5 +1,18 @@
 #include "text/Text_Encoding.h"
 
+namespace {
+
+void Append_Latin1(std::string& Out, unsigned char Byte) {
+  if (Byte < 0x80) {
+    Out += static_cast<char>(Byte);
+  } else {
+    Out += static_cast<char>(0xC0 | (Byte >> 6));
+    Out += static_cast<char>(0x80 | (Byte & 0x3F));
+  }
+}
+
+} // namespace
+
 size_t Utf8_Sequence_Length(std::string_view Text, size_t i) {
   const auto Byte = [&](size_t k) { return static_cast<unsigned char>(Text[k]); };
   const unsigned char Lead = Byte(i);
@@ -42,10 +55,17 @@ std::string To_UTF8(std::string_view Text) {
       Out.append(Text.substr(i, Length));
       i += Length;
     } else {
-      Out += static_cast<char>(0xC0 | (Byte >> 6));
-      Out += static_cast<char>(0x80 | (Byte & 0x3F));
+      Append_Latin1(Out, Byte);
       ++i;
     }
   }
+  return Out;
+}
+
+std::string Latin1_To_UTF8(std::string_view Text) {
+  std::string Out;
+  Out.reserve(Text.size());
+  for (char c : Text)
+    Append_Latin1(Out, static_cast<unsigned char>(c));
   return Out;
 }

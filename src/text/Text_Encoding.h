@@ -13,3 +13,6 @@ size_t Utf8_Sequence_Length(std::string_view Text, size_t i);
 
 // Text as UTF-8: valid UTF-8 sequences are kept, every other byte is taken as ISO 8859-1.
 std::string To_UTF8(std::string_view Text);
+
+// ISO 8859-1 text as UTF-8, byte by byte.
+std::string Latin1_To_UTF8(std::string_view Text);

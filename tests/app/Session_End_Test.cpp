@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,13 +53,9 @@ std::optional<int> Wait_For_Exit(pid_t Pid, std::chrono::milliseconds Limit) {
 class Session_End : public ::testing::Test {
 protected:
   void SetUp() override {
-    std::string Pattern = (fs::temp_directory_path() / "korvane-session-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(Pattern.data()), nullptr);
-    Root = Pattern;
     fs::create_directories(Root / "config");
     fs::create_directories(Root / "home");
   }
-  void TearDown() override { fs::remove_all(Root); }
 
   // Starts the program with the offscreen platform and its settings in Root/config, the
   // closing signals at their default actions whatever this test inherited. Its output goes
@@ -86,7 +81,8 @@ protected:
     std::_Exit(127);
   }
 
-  fs::path Root;
+  TScratch_Folder Scratch{"korvane-session"};
+  const fs::path Root = Scratch.Folder;
 };
 
 TEST_F(Session_End, A_Closing_Signal_Writes_The_Settings) {

@@ -29,9 +29,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -71,6 +69,16 @@ std::vector<std::string> Settings_Lines(const std::string& Data_File) {
           "na",
           "True",
           "False"};
+}
+
+// The names of the folder's entries that start with "korvane", sorted.
+std::vector<std::string> Settings_Files_In(const fs::path& Folder) {
+  std::vector<std::string> Names;
+  for (const fs::directory_entry& Entry : fs::directory_iterator(Folder))
+    if (Entry.path().filename().string().starts_with("korvane"))
+      Names.push_back(Entry.path().filename().string());
+  std::sort(Names.begin(), Names.end());
+  return Names;
 }
 
 const std::string Header_Lines = "Name,RAh,RAm,RAs,Decd,Decm,Decs\r\nx\r\ny\r\n";
@@ -256,21 +264,7 @@ TEST_F(Window_Main, Closing_Writes_The_Settings_File) {
   Expected[16] = "";
   Expected[18] = "False";
   EXPECT_EQ(Get(Ini()), Crlf_Lines(Expected));
-  std::vector<std::string> Settings_Files;
-  for (const fs::directory_entry& Entry : fs::directory_iterator(Config()))
-    if (Entry.path().filename().string().starts_with("korvane"))
-      Settings_Files.push_back(Entry.path().filename().string());
-  EXPECT_EQ(Settings_Files, std::vector<std::string>{"korvane.ini"});
-}
-
-// The names of the folder's entries that start with "korvane", sorted.
-std::vector<std::string> Settings_Files_In(const fs::path& Folder) {
-  std::vector<std::string> Names;
-  for (const fs::directory_entry& Entry : fs::directory_iterator(Folder))
-    if (Entry.path().filename().string().starts_with("korvane"))
-      Names.push_back(Entry.path().filename().string());
-  std::sort(Names.begin(), Names.end());
-  return Names;
+  EXPECT_EQ(Settings_Files_In(Config()), std::vector<std::string>{"korvane.ini"});
 }
 
 TEST_F(Window_Main, Damaged_Or_Short_File_Keeps_The_Other_Settings_Through_A_Close) {

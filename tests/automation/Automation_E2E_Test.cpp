@@ -2,6 +2,7 @@
 // /regserverperuser in a scratch data folder, started by the bus on a private session bus
 // (dbus-run-session) when gdbus calls it, measuring offscreen.
 
+#include "Automation_Test.h"
 #include "support/Star_Field.h"
 #include "support/Test_Files.h"
 
@@ -80,9 +81,6 @@ class Automation : public ::testing::Test {
 protected:
   void SetUp() override {
     ::alarm(300); // a hung bus or program ends the test program instead of the test run
-    std::string Pattern = (fs::temp_directory_path() / "korvane-automation-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(Pattern.data()), nullptr);
-    Root = Pattern;
     for (const char* Folder : {"config", "data", "home", "reports"})
       fs::create_directories(Root / Folder);
     // The example settings with the bundled target file and the report folder made absolute.
@@ -100,39 +98,19 @@ protected:
     ASSERT_EQ(Registered.Status, 0) << Registered.Err;
 
     // The private bus lives as long as the shell in it waits on its input.
-    int To_Shell[2], From_Shell[2];
-    ASSERT_EQ(::pipe(To_Shell), 0);
-    ASSERT_EQ(::pipe(From_Shell), 0);
-    Session = ::fork();
-    if (Session == 0) {
-      ::dup2(To_Shell[0], 0);
-      ::dup2(From_Shell[1], 1);
-      ::close(To_Shell[1]);
-      ::close(From_Shell[0]);
-      ::execlp("dbus-run-session", "dbus-run-session", "--", "sh", "-c",
-               "echo \"$DBUS_SESSION_BUS_ADDRESS\"; exec cat >/dev/null", static_cast<char*>(nullptr));
-      std::_Exit(127);
-    }
-    ::close(To_Shell[0]);
-    ::close(From_Shell[1]);
-    Session_Input = To_Shell[1];
-    std::string Address;
-    char C;
-    while (::read(From_Shell[0], &C, 1) == 1 && C != '\n')
-      Address += C;
-    ::close(From_Shell[0]);
-    ASSERT_FALSE(Address.empty()) << "dbus-run-session did not start";
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", Address.c_str(), 1);
+    Session = Start_Private_Bus();
+    ASSERT_FALSE(Session.Address.empty()) << "dbus-run-session did not start";
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", Session.Address.c_str(), 1);
   }
 
   void TearDown() override {
-    if (Session_Input >= 0)
-      ::close(Session_Input);
-    if (Session > 0) {
-      for (int i = 0; i < 1000 && ::waitpid(Session, nullptr, WNOHANG) == 0; ++i)
+    if (Session.Input >= 0)
+      ::close(Session.Input);
+    if (Session.Pid > 0) {
+      for (int i = 0; i < 1000 && ::waitpid(Session.Pid, nullptr, WNOHANG) == 0; ++i)
         std::this_thread::sleep_for(10ms);
-      ::kill(Session, SIGKILL);
-      ::waitpid(Session, nullptr, 0);
+      ::kill(Session.Pid, SIGKILL);
+      ::waitpid(Session.Pid, nullptr, 0);
     }
     // The program this test had the bus start, should it outlive its bus.
     if (Program) {
@@ -142,42 +120,24 @@ protected:
         ::kill(*Program, SIGKILL);
     }
     ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    fs::remove_all(Root);
     ::alarm(0);
   }
 
-  static void Replace_Line(std::string& Text, const std::string& Line, const std::string& By) {
-    const size_t At = Text.find("\n" + Line + "\r\n");
-    ASSERT_NE(At, std::string::npos) << Line;
-    Text.replace(At + 1, Line.size(), By);
-  }
-
   // gdbus on the object: a method of the interface, or a property read or write.
-  TRun Call(const std::string& Method) {
-    TRun Result =
-        Run_Program({"gdbus", "call", "--session", "--timeout", "60", "--dest", "Korvane.Korvane_Server",
-                     "--object-path", "/Korvane_Server", "--method", "Korvane.IKorvane_Server." + Method},
-                    Root);
-    Note_Program();
-    return Result;
-  }
+  TRun Call(const std::string& Method) { return Gdbus("Korvane.IKorvane_Server." + Method, {}); }
   TRun Property(const std::string& Name, const std::optional<std::string>& Value = std::nullopt) {
-    std::vector<std::string> Argv = {"gdbus",
-                                     "call",
-                                     "--session",
-                                     "--timeout",
-                                     "60",
-                                     "--dest",
-                                     "Korvane.Korvane_Server",
-                                     "--object-path",
-                                     "/Korvane_Server",
-                                     "--method",
-                                     Value ? "org.freedesktop.DBus.Properties.Set"
-                                           : "org.freedesktop.DBus.Properties.Get",
-                                     "Korvane.IKorvane_Server",
-                                     Name};
+    std::vector<std::string> Arguments = {"Korvane.IKorvane_Server", Name};
     if (Value)
-      Argv.push_back("<" + *Value + ">");
+      Arguments.push_back("<" + *Value + ">");
+    return Gdbus(Value ? "org.freedesktop.DBus.Properties.Set" : "org.freedesktop.DBus.Properties.Get",
+                 Arguments);
+  }
+  // gdbus calling Method on the object, Arguments after it.
+  TRun Gdbus(const std::string& Method, const std::vector<std::string>& Arguments) {
+    std::vector<std::string> Argv({"gdbus", "call", "--session", "--timeout", "60", "--dest",
+                                   "Korvane.Korvane_Server", "--object-path", "/Korvane_Server", "--method",
+                                   Method});
+    Argv.insert(Argv.end(), Arguments.begin(), Arguments.end());
     TRun Result = Run_Program(Argv, Root);
     Note_Program();
     return Result;
@@ -199,10 +159,10 @@ protected:
   // gdbus prints text in single quotes.
   static std::string Text(const std::string& S) { return "'" + S + "'"; }
 
-  fs::path Root;
+  TScratch_Folder Scratch{"korvane-automation"};
+  const fs::path Root = Scratch.Folder;
   std::string Ini_Bytes;
-  pid_t Session = -1;
-  int Session_Input = -1;
+  TPrivate_Bus Session;
   std::optional<pid_t> Program;
 };
 

@@ -2,6 +2,7 @@
 // calls that arrive while a message box waits, and the question asked at close while
 // clients still use the program. The clients are separate bus connections of this process.
 
+#include "Automation_Test.h"
 #include "app/Command_Line.h"
 #include "app/Korvane_Application.h"
 #include "app/Unit_Main.h"
@@ -34,7 +35,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -46,25 +46,9 @@ using namespace std::chrono_literals;
 // ends with the program: the shell in it waits on a pipe that only this process holds.
 const QString& Private_Bus() {
   static const QString Address = [] {
-    int To_Shell[2], From_Shell[2];
-    if (::pipe2(To_Shell, O_CLOEXEC) != 0 || ::pipe2(From_Shell, O_CLOEXEC) != 0)
-      return QString();
-    if (::fork() == 0) {
-      ::dup2(To_Shell[0], 0);
-      ::dup2(From_Shell[1], 1);
-      ::execlp("dbus-run-session", "dbus-run-session", "--", "sh", "-c",
-               "echo \"$DBUS_SESSION_BUS_ADDRESS\"; exec cat >/dev/null", static_cast<char*>(nullptr));
-      std::_Exit(127);
-    }
-    ::close(To_Shell[0]);
-    ::close(From_Shell[1]);
-    std::string Line;
-    char C;
-    while (::read(From_Shell[0], &C, 1) == 1 && C != '\n')
-      Line += C;
-    ::close(From_Shell[0]);
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", Line.c_str(), 1);
-    return QString::fromStdString(Line);
+    const std::string Started = Start_Private_Bus().Address;
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", Started.c_str(), 1);
+    return QString::fromStdString(Started);
   }();
   return Address;
 }
@@ -154,10 +138,7 @@ protected:
     Use_Scratch_Home((Root / "home").string(), (Root / "config").string());
     // The example settings, with the bundled target file named absolutely.
     std::string Ini = Get(fs::path(KORVANE_SOURCE_DIR) / "examples" / "korvane.ini");
-    const std::string Targets = "\nexamples/targets.csv\r\n";
-    const size_t At = Ini.find(Targets);
-    ASSERT_NE(At, std::string::npos);
-    Ini.replace(At + 1, Targets.size() - 3, std::string(KORVANE_SOURCE_DIR) + "/examples/targets.csv");
+    Replace_Line(Ini, "examples/targets.csv", std::string(KORVANE_SOURCE_DIR) + "/examples/targets.csv");
     Put(Ini_Path(), Ini);
     Previous_Box = Set_Error_Box([this](const std::string& Text) { Error_Boxes.push_back(Text); });
   }

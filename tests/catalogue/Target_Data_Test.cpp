@@ -1,22 +1,17 @@
 #include "catalogue/Target_Data.h"
 #include "support/Recording_Messages.h"
-
+#include "support/Test_Files.h"
 #include "support/Unprivileged.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
-
-namespace fs = std::filesystem;
 
 const char* const Header = "Name,RAh,RAm,RAs,Decd,Decm,Decs,Ref,RRAh,RRAm,RRAs,RDecd,RDecm,RDecs,Filter,"
                            "Rmag,Threshold,Chart\r\nsecond header line\r\n\r\n";
@@ -27,17 +22,7 @@ std::string Entry_Line(int Number) {
 
 class Target_File : public ::testing::Test {
 protected:
-  void SetUp() override {
-    std::string Template = (fs::temp_directory_path() / "korvane-targets-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(Template.data()), nullptr);
-    Dir = Template;
-    Path = Dir + "/targets.csv";
-  }
-  void TearDown() override { fs::remove_all(Dir); }
-  void Put(const std::string& Bytes) const {
-    std::ofstream Out(Path, std::ios::binary);
-    Out << Bytes;
-  }
+  void Put(const std::string& Bytes) const { ::Put(Path, Bytes); }
   // Loads Content from a file and from memory; both must agree on the outcome.
   TLoad_Outcome Load(const std::string& Content, TTarget_Catalogue& Catalogue, char Separator = '.') {
     Put(Content);
@@ -50,7 +35,8 @@ protected:
     EXPECT_EQ(From_Text.NTargets, Catalogue.NTargets);
     return Outcome;
   }
-  std::string Dir, Path;
+  TScratch_Folder Scratch{"korvane-targets"};
+  const std::string Dir = Scratch.Folder.string(), Path = Scratch.Path("targets.csv");
 };
 
 // A catalogue that already holds entries, so that a load must restart it.

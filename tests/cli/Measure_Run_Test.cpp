@@ -4,7 +4,9 @@
 #include "cli/Measure_Command.h"
 #include "report/Report.h"
 #include "support/Recording_Messages.h"
+#include "support/Run_Program.h"
 #include "support/Star_Field.h"
+#include "support/Test_Files.h"
 #include "text/Number_Format.h"
 
 #include <gtest/gtest.h>
@@ -15,10 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
+#include <memory>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -27,24 +27,6 @@ namespace {
 // ---------------------------------------------------------------------------------------
 // Running the command
 
-struct TRun {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-  std::vector<std::string> Out_Lines() const {
-    std::vector<std::string> Lines;
-    std::istringstream Stream(Out);
-    for (std::string Line; std::getline(Stream, Line);)
-      Lines.push_back(Line);
-    return Lines;
-  }
-};
-
-std::string Read_File(const fs::path& Path) {
-  std::ifstream File(Path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(File), {});
-}
-
 void Write_File(const fs::path& Path, const std::string& Content) {
   fs::create_directories(Path.parent_path());
   std::ofstream File(Path, std::ios::binary | std::ios::trunc);
@@ -52,44 +34,18 @@ void Write_File(const fs::path& Path, const std::string& Content) {
   ASSERT_TRUE(File.good()) << Path;
 }
 
-// Runs the command in Work_Dir with HOME and XDG_CONFIG_HOME under Home_Root; standard
-// output and error go to files, so nothing can block on a full pipe.
-TRun Run_Command(const fs::path& Work_Dir, const fs::path& Home_Root, const std::vector<std::string>& Args) {
-  const fs::path Out_Path = Home_Root / "stdout.txt", Err_Path = Home_Root / "stderr.txt";
+// Runs the command in Work_Dir with HOME and XDG_CONFIG_HOME under Home_Root, where its
+// standard output and error go too.
+TProgram_Run Run_Command(const fs::path& Work_Dir, const fs::path& Home_Root,
+                         const std::vector<std::string>& Args) {
   fs::create_directories(Home_Root / "home");
   fs::create_directories(Home_Root / "config");
-  std::vector<std::string> Environment = {"HOME=" + (Home_Root / "home").string(),
-                                          "XDG_CONFIG_HOME=" + (Home_Root / "config").string(),
-                                          "PATH=/usr/bin:/bin", "LC_ALL=C"};
-  std::vector<char*> Argv, Envp;
-  std::string Program = KORVANE_MEASURE_PATH;
-  Argv.push_back(Program.data());
-  std::vector<std::string> Arg_Copies = Args;
-  for (std::string& Arg : Arg_Copies)
-    Argv.push_back(Arg.data());
-  Argv.push_back(nullptr);
-  for (std::string& Variable : Environment)
-    Envp.push_back(Variable.data());
-  Envp.push_back(nullptr);
-
-  TRun Run;
-  const pid_t Child = fork();
-  if (Child == 0) {
-    // A command that hangs is ended (and the test fails) instead of stalling the run.
-    alarm(30);
-    if (chdir(Work_Dir.c_str()) != 0 || !freopen(Out_Path.c_str(), "w", stdout) ||
-        !freopen(Err_Path.c_str(), "w", stderr))
-      _exit(127);
-    execve(Argv[0], Argv.data(), Envp.data());
-    _exit(127);
-  }
-  int Wait_Status = 0;
-  if (Child < 0 || waitpid(Child, &Wait_Status, 0) != Child)
-    return Run;
-  Run.Status = WIFEXITED(Wait_Status) ? WEXITSTATUS(Wait_Status) : 128 + WTERMSIG(Wait_Status);
-  Run.Out = Read_File(Out_Path);
-  Run.Err = Read_File(Err_Path);
-  return Run;
+  std::vector<std::string> Argv = {KORVANE_MEASURE_PATH};
+  Argv.insert(Argv.end(), Args.begin(), Args.end());
+  return Run_Program(Argv,
+                     {"HOME=" + (Home_Root / "home").string(),
+                      "XDG_CONFIG_HOME=" + (Home_Root / "config").string(), "PATH=/usr/bin:/bin", "LC_ALL=C"},
+                     Work_Dir, Home_Root, 30);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -249,9 +205,8 @@ std::string Settings_Ini(const std::string& Data_File, double Gain_Setting, doub
 class Measure_Run : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
-    char Pattern[] = "/tmp/korvane-measure-test-XXXXXX";
-    ASSERT_NE(mkdtemp(Pattern), nullptr);
-    Dir = Pattern;
+    Scratch = std::make_unique<TScratch_Folder>("korvane-measure-test");
+    Dir = Scratch->Folder;
     Write_Star_Field(Make_Star_Field(Field_Description(true, true)), (Dir / "field.fit").string());
     Write_Star_Field(Make_Star_Field(Field_Description(false, true)), (Dir / "blank.fit").string());
     Write_Star_Field(Make_Star_Field(Field_Description(true, false)), (Dir / "nowcs.fit").string());
@@ -267,10 +222,7 @@ protected:
     Write_File(Dir / "damaged.csv", Catalogue_Header + "V6 Bad,x,0,0,+20,0,0\r\n");
     Write_File(Dir / "empty.csv", Catalogue_Header);
   }
-  static void TearDownTestSuite() {
-    std::error_code Ignored;
-    fs::remove_all(Dir, Ignored);
-  }
+  static void TearDownTestSuite() { Scratch.reset(); }
 
   // Each test has its own home and configuration folders.
   fs::path Home_Root() const {
@@ -279,15 +231,14 @@ protected:
   }
   fs::path Home() const { return Home_Root() / "home"; }
   fs::path Config() const { return Home_Root() / "config"; }
-  TRun Run(const std::vector<std::string>& Args) const { return Run_Command(Dir, Home_Root(), Args); }
+  TProgram_Run Run(const std::vector<std::string>& Args) const { return Run_Command(Dir, Home_Root(), Args); }
 
-  static fs::path Dir;
+  static inline std::unique_ptr<TScratch_Folder> Scratch;
+  static inline fs::path Dir;
 };
 
-fs::path Measure_Run::Dir;
-
 // The STATE cell of each table row, found under the header's "STATE".
-std::vector<std::string> Table_States(const TRun& Run) {
+std::vector<std::string> Table_States(const TProgram_Run& Run) {
   std::vector<std::string> States;
   const std::vector<std::string> Lines = Run.Out_Lines();
   if (Lines.empty())
@@ -323,7 +274,7 @@ TEST_F(Measure_Run, Result_Codes_States_And_Exit_Status) {
 
     std::vector<std::string> Json_Args = Common;
     Json_Args.insert(Json_Args.begin(), "--json");
-    const TRun Json = Run(Json_Args);
+    const TProgram_Run Json = Run(Json_Args);
     EXPECT_EQ(Json.Status, Case.Exit) << Json.Err;
     const std::vector<std::string> Lines = Json.Out_Lines();
     ASSERT_EQ(Lines.size(), 1u) << Json.Out;
@@ -335,7 +286,7 @@ TEST_F(Measure_Run, Result_Codes_States_And_Exit_Status) {
     EXPECT_EQ(Find(Object, "Outburst")->Text, Case.State == "Outburst" ? "true" : "false");
     EXPECT_EQ(Find(Object, "Plate_Solved")->Text, Case.Code == 2 ? "false" : "true");
 
-    const TRun Table = Run(Common);
+    const TProgram_Run Table = Run(Common);
     EXPECT_EQ(Table.Status, Case.Exit) << Table.Err;
     EXPECT_EQ(Table_States(Table), std::vector<std::string>{Case.State}) << Table.Out;
     if (Case.Less_Than != 0) {
@@ -347,7 +298,7 @@ TEST_F(Measure_Run, Result_Codes_States_And_Exit_Status) {
 // A target file named on the command line that is not there is a mistake of the call: it
 // stops the run before any file instead of measuring against no catalogue.
 TEST_F(Measure_Run, Missing_Target_File_Is_A_Usage_Error) {
-  const TRun Missing = Run({"--gain", "1.5", "--targets", "missing.csv", "field.fit"});
+  const TProgram_Run Missing = Run({"--gain", "1.5", "--targets", "missing.csv", "field.fit"});
   EXPECT_EQ(Missing.Status, 2);
   EXPECT_EQ(Missing.Out, "");
   EXPECT_NE(Missing.Err.find("target file 'missing.csv' not found"), std::string::npos) << Missing.Err;
@@ -370,7 +321,7 @@ TEST_F(Measure_Run, Meaningless_Settings_Stop_The_Run) {
     SCOPED_TRACE(Case.Message);
     const fs::path Ini = Home_Root() / "bad.ini";
     Write_File(Ini, Settings_Ini((Dir / "quiescent.csv").string(), 1.5, Case.Max_Error, Case.Radius));
-    const TRun Bad = Run({"--settings", Ini.string(), "field.fit"});
+    const TProgram_Run Bad = Run({"--settings", Ini.string(), "field.fit"});
     EXPECT_EQ(Bad.Status, 2);
     EXPECT_EQ(Bad.Out, "");
     EXPECT_NE(Bad.Err.find(Ini.string() + ": " + Case.Message), std::string::npos) << Bad.Err;
@@ -378,7 +329,7 @@ TEST_F(Measure_Run, Meaningless_Settings_Stop_The_Run) {
 }
 
 TEST_F(Measure_Run, Json_Holds_The_Measurement_At_Full_Precision) {
-  const TRun Run_Json =
+  const TProgram_Run Run_Json =
       Run({"--json", "--gain", "1.5", "--targets", "quiescent.csv", "field.fit", "blank.fit"});
   ASSERT_EQ(Run_Json.Status, 0) << Run_Json.Err;
   const std::vector<std::string> Lines = Run_Json.Out_Lines();
@@ -467,7 +418,7 @@ TEST_F(Measure_Run, Json_Holds_The_Measurement_At_Full_Precision) {
 }
 
 TEST_F(Measure_Run, Unreadable_File_Is_Reported_And_The_Next_One_Measured) {
-  const TRun Json =
+  const TProgram_Run Json =
       Run({"--json", "--gain", "1.5", "--targets", "quiescent.csv", "gone.fit", "broken.fit", "field.fit"});
   EXPECT_EQ(Json.Status, 2);
   const std::vector<std::string> Lines = Json.Out_Lines();
@@ -492,7 +443,7 @@ TEST_F(Measure_Run, Unreadable_File_Is_Reported_And_The_Next_One_Measured) {
   EXPECT_EQ(Find(Measured, "Last_Error")->Number, 0.0);
 
   // An unreadable file outranks a file that was read but not measured.
-  const TRun Mixed = Run({"--gain", "1.5", "--targets", "quiescent.csv", "broken.fit", "nowcs.fit"});
+  const TProgram_Run Mixed = Run({"--gain", "1.5", "--targets", "quiescent.csv", "broken.fit", "nowcs.fit"});
   EXPECT_EQ(Mixed.Status, 2);
   const std::vector<std::string> States = Table_States(Mixed);
   ASSERT_EQ(States.size(), 2u);
@@ -514,17 +465,17 @@ TEST_F(Measure_Run, Usage_Errors_Stop_Before_Any_File) {
       {"--light-curve", ".", "V1 Test", "field.fit"},
   };
   for (const auto& Args : Cases) {
-    const TRun Result = Run(Args);
+    const TProgram_Run Result = Run(Args);
     EXPECT_EQ(Result.Status, 2) << Result.Err;
     EXPECT_EQ(Result.Out, "");
     EXPECT_EQ(Result.Err.rfind("korvane-measure: ", 0), 0u) << Result.Err;
   }
 
-  const TRun Help = Run({"--help"});
+  const TProgram_Run Help = Run({"--help"});
   EXPECT_EQ(Help.Status, 0);
   EXPECT_EQ(Help.Out.rfind("Usage: korvane-measure", 0), 0u);
   EXPECT_NE(Help.Out.find("--max-error"), std::string::npos);
-  const TRun Version = Run({"--version"});
+  const TProgram_Run Version = Run({"--version"});
   EXPECT_EQ(Version.Status, 0);
   EXPECT_EQ(Version.Out, std::string("korvane-measure ") + KORVANE_VERSION_FOR_TEST + "\n");
 }
@@ -533,7 +484,7 @@ TEST_F(Measure_Run, Settings_File_And_Options) {
   // korvane.ini in XDG_CONFIG_HOME names the catalogue; its gain of 0 makes the measurement
   // impossible, which the command reports for the file.
   Write_File(Config() / "korvane.ini", Settings_Ini((Dir / "quiescent.csv").string(), 0.0, 0.5));
-  const TRun No_Gain = Run({"blank.fit"});
+  const TProgram_Run No_Gain = Run({"blank.fit"});
   EXPECT_EQ(No_Gain.Status, 2);
   EXPECT_NE(No_Gain.Err.find("korvane-measure: blank.fit: "), std::string::npos) << No_Gain.Err;
 
@@ -549,7 +500,7 @@ TEST_F(Measure_Run, Settings_File_And_Options) {
   };
   Write_File(Dir / "other.ini", Settings_Ini((Dir / "quiescent.csv").string(), 1.5, 0.75));
   for (const auto& Case : Cases) {
-    const TRun Result = Run(Case.Args);
+    const TProgram_Run Result = Run(Case.Args);
     EXPECT_LE(Result.Status, 1) << Result.Err;
     const std::vector<std::string> Lines = Result.Out_Lines();
     ASSERT_EQ(Lines.size(), 2u) << Result.Out << Result.Err;
@@ -560,7 +511,7 @@ TEST_F(Measure_Run, Settings_File_And_Options) {
   Write_File(Dir / "small.ini", Settings_Ini((Dir / "quiescent.csv").string(), 1.5, 0.75, "2"));
   const auto Std_Error_Of = [&](const std::vector<std::string>& Args) {
     TJson_Object Object;
-    const TRun Result = Run(Args);
+    const TProgram_Run Result = Run(Args);
     const std::vector<std::string> Lines = Result.Out_Lines();
     if (Lines.size() != 1 || !Parse_Json_Line(Lines[0], Object) || Find(Object, "Std_Error") == nullptr)
       return std::nan("");
@@ -578,7 +529,7 @@ TEST_F(Measure_Run, Defaults_Damaged_Settings_And_Target_Files) {
   // No settings file: the defaults, whose target file is ~/data.csv.
   fs::create_directories(Home());
   fs::copy_file(Dir / "quiescent.csv", Home() / "data.csv");
-  const TRun Defaults = Run({"--gain", "1.5", "blank.fit"});
+  const TProgram_Run Defaults = Run({"--gain", "1.5", "blank.fit"});
   EXPECT_EQ(Defaults.Status, 0) << Defaults.Err;
   const std::vector<std::string> Lines = Defaults.Out_Lines();
   ASSERT_EQ(Lines.size(), 2u);
@@ -590,7 +541,7 @@ TEST_F(Measure_Run, Defaults_Damaged_Settings_And_Target_Files) {
   const std::string Max_Error_Line = Format_Settings_Real(0.5);
   Damaged.replace(Damaged.find(Max_Error_Line), Max_Error_Line.size(), "0,5");
   Write_File(Config() / "korvane.ini", Damaged);
-  const TRun Bad_Settings = Run({"--gain", "1.5", "field.fit"});
+  const TProgram_Run Bad_Settings = Run({"--gain", "1.5", "field.fit"});
   EXPECT_EQ(Bad_Settings.Status, 2);
   EXPECT_EQ(Bad_Settings.Out, "");
   const std::string Prefix = "korvane-measure: " + (Config() / "korvane.ini").string() + ": ";
@@ -599,7 +550,7 @@ TEST_F(Measure_Run, Defaults_Damaged_Settings_And_Target_Files) {
 
   // So does a damaged target file, with the loader's message.
   fs::remove(Config() / "korvane.ini");
-  const TRun Bad_Targets = Run({"--gain", "1.5", "--targets", "damaged.csv", "field.fit"});
+  const TProgram_Run Bad_Targets = Run({"--gain", "1.5", "--targets", "damaged.csv", "field.fit"});
   EXPECT_EQ(Bad_Targets.Status, 2);
   EXPECT_EQ(Bad_Targets.Out, "");
   EXPECT_NE(Bad_Targets.Err.find("korvane-measure: damaged.csv: line 4: 'x' is not a valid"),
@@ -610,8 +561,8 @@ TEST_F(Measure_Run, Defaults_Damaged_Settings_And_Target_Files) {
 TEST_F(Measure_Run, Table_Columns_Line_Up) {
   fs::copy_file(Dir / "nowcs.fit", Dir / "a-rather-longer-file-name.fit",
                 fs::copy_options::overwrite_existing);
-  const TRun Table = Run({"--gain", "1.5", "--targets", "outburst.csv", "field.fit",
-                          "a-rather-longer-file-name.fit", "blank.fit", "gone.fit", "nowcs.fit"});
+  const TProgram_Run Table = Run({"--gain", "1.5", "--targets", "outburst.csv", "field.fit",
+                                  "a-rather-longer-file-name.fit", "blank.fit", "gone.fit", "nowcs.fit"});
   EXPECT_EQ(Table.Status, 2);
   const std::vector<std::string> Lines = Table.Out_Lines();
   ASSERT_EQ(Lines.size(), 6u) << Table.Out;
@@ -639,22 +590,21 @@ TEST_F(Measure_Run, Table_Columns_Line_Up) {
 // The bundled example, measured as the README shows it. These bytes were written by the
 // command before its core was reorganised; any change to them is a change of results.
 TEST(Measure_Example, Output_Is_Unchanged_To_The_Byte) {
-  const fs::path Scratch = fs::temp_directory_path() / ("korvane-example-" + std::to_string(::getpid()));
+  const TScratch_Folder Scratch{"korvane-example"};
   const std::vector<std::string> Common = {"--settings", "examples/korvane.ini", "--targets",
                                            "examples/targets.csv", "examples/field.fit"};
   std::vector<std::string> Json_Args = Common;
   Json_Args.insert(Json_Args.begin(), "--json");
-  const TRun Json = Run_Command(KORVANE_SOURCE_DIR, Scratch, Json_Args);
+  const TProgram_Run Json = Run_Command(KORVANE_SOURCE_DIR, Scratch.Folder, Json_Args);
   EXPECT_EQ(Json.Status, 0) << Json.Err;
   EXPECT_EQ(Json.Err, "");
   EXPECT_EQ(
       Json.Out,
       R"J({"file":"examples/field.fit","Last_Error":0,"Magnitude":13.21802994561372,"Std_Error":0.022788249560637647,"Less_Than":0,"Threshold":12.5,"Outburst":false,"ObjectName":"KV Exm","ObjectX":164.3147575576777,"ObjectY":209.50454819018233,"ReferenceName":"KV Exm C1","ReferenceX":213.59663487942794,"ReferenceY":77.49795617684784,"Reference_Mag":11.2,"CMag":-8.176487657370394,"Ref_Background":1199.013422818792,"Star_Background":1201.0805369127518,"Plate_Solved":true,"JD":2460218.3131944444,"AirMass":1.31,"Exposure":120,"Image_Filter_Letter":"V"}
 )J");
-  const TRun Table = Run_Command(KORVANE_SOURCE_DIR, Scratch, Common);
+  const TProgram_Run Table = Run_Command(KORVANE_SOURCE_DIR, Scratch.Folder, Common);
   EXPECT_EQ(Table.Out, "FILE                TARGET       MAG   ERROR  STATE\n"
                        "examples/field.fit  KV Exm    13.218   0.023  Quiescent\n");
-  fs::remove_all(Scratch);
 }
 
 // With --report-dir each measured file gets its report, and its JSON line the path; a report
@@ -691,7 +641,7 @@ TEST_F(Measure_Run, Reports_Of_Measured_Files) {
     fs::remove(Written);
     std::vector<std::string> Args = {"--json", "--gain", "1.5", "--targets", "quiescent.csv"};
     Args.insert(Args.end(), Case.Args.begin(), Case.Args.end());
-    const TRun Json = Run(Args);
+    const TProgram_Run Json = Run(Args);
     EXPECT_EQ(Json.Status, Case.Exit);
     EXPECT_NE(Json.Err.find(Case.Err_Part), std::string::npos) << Json.Err;
     EXPECT_EQ(Case.Err_Part.empty(), Json.Err.empty()) << Json.Err;
@@ -703,7 +653,7 @@ TEST_F(Measure_Run, Reports_Of_Measured_Files) {
     EXPECT_EQ(Object.back().second.Kind, Case.Report.empty() ? 'z' : 's');
     EXPECT_EQ(Object.back().second.Text, Case.Report.empty() ? "null" : Case.Report);
     EXPECT_EQ(fs::exists(Written), !Case.Report.empty());
-    EXPECT_NE(Read_File(Written).find(Case.Report_Part), std::string::npos);
+    EXPECT_NE(Get(Written).find(Case.Report_Part), std::string::npos);
     EXPECT_EQ(Find(Object, "Last_Error")->Number, Case.Args.back() == "nowcs.fit" ? 2.0 : 0.0);
   }
 }
@@ -744,7 +694,7 @@ TEST_F(Measure_Run, Light_Curve_Of_The_Reports) {
   };
   for (const auto& Case : Cases) {
     SCOPED_TRACE(Case.Args.back());
-    const TRun Result = Run(Case.Args);
+    const TProgram_Run Result = Run(Case.Args);
     EXPECT_EQ(Result.Status, Case.Exit);
     EXPECT_EQ(Result.Err, Case.Err);
     std::vector<std::string> Lines = Result.Out_Lines();
@@ -763,7 +713,6 @@ TEST_F(Measure_Run, Light_Curve_Of_The_Reports) {
 // same analysed image and settings, which is what the window writes; --obscode and --notes
 // take the place of the settings' values.
 TEST(Measure_Example, Report_Is_The_Core_Writers) {
-  const fs::path Scratch = fs::temp_directory_path() / ("korvane-report-" + std::to_string(::getpid()));
   const std::string Examples = std::string(KORVANE_SOURCE_DIR) + "/examples/";
   TSettings Settings = Default_Settings("/nonexistent");
   ASSERT_TRUE(Read_Settings_File(Examples + "korvane.ini", Settings));
@@ -779,36 +728,34 @@ TEST(Measure_Example, Report_Is_The_Core_Writers) {
   } Cases[] = {{{}, "KXX", "na"}, {{"--obscode", "ABC", "--notes=cirrus"}, "ABC", "cirrus"}};
   for (const auto& Case : Cases) {
     SCOPED_TRACE(Case.Obscode);
-    fs::remove_all(Scratch);
-    fs::create_directories(Scratch / "command");
-    fs::create_directories(Scratch / "core");
-    std::vector<std::string> Args = {"--report-dir", (Scratch / "command").string(),
+    const TScratch_Folder Scratch{"korvane-report"};
+    fs::create_directories(Scratch.Folder / "command");
+    fs::create_directories(Scratch.Folder / "core");
+    std::vector<std::string> Args = {"--report-dir", (Scratch.Folder / "command").string(),
                                      "--settings",   "examples/korvane.ini",
                                      "--targets",    "examples/targets.csv"};
     Args.insert(Args.end(), Case.Options.begin(), Case.Options.end());
     Args.push_back("examples/field.fit");
-    const TRun Command = Run_Command(KORVANE_SOURCE_DIR, Scratch / "home", Args);
+    const TProgram_Run Command = Run_Command(KORVANE_SOURCE_DIR, Scratch.Folder / "home", Args);
     EXPECT_EQ(Command.Status, 0) << Command.Err;
     EXPECT_EQ(Command.Err, "");
 
     const TReport_Outcome Core = Write_AAVSO_Report(
-        Result.Image, {(Scratch / "core").string(), Case.Obscode, Case.Notes, Settings.Max_Error});
+        Result.Image, {(Scratch.Folder / "core").string(), Case.Obscode, Case.Notes, Settings.Max_Error});
     ASSERT_TRUE(Core.Written) << Core.Reason;
     const std::string Name = "KV Exm_2023-09-30T19_30_00.txt";
-    EXPECT_EQ(Core.Path, (Scratch / "core" / Name).string());
-    EXPECT_EQ(Read_File(Scratch / "command" / Name), Read_File(Core.Path));
-    EXPECT_NE(Read_File(Core.Path).find("#OBSCODE=" + Case.Obscode + "\r\n"), std::string::npos);
+    EXPECT_EQ(Core.Path, (Scratch.Folder / "core" / Name).string());
+    EXPECT_EQ(Get(Scratch.Folder / "command" / Name), Get(Core.Path));
+    EXPECT_NE(Get(Core.Path).find("#OBSCODE=" + Case.Obscode + "\r\n"), std::string::npos);
   }
-  fs::remove_all(Scratch);
 }
 
 // A pipe or a device named as an image, a target file or a settings file is refused at
 // once with the file's name; it never waits for a writer. The child is stopped by an alarm
 // should it hang, which fails the test.
 TEST(Measure_Special_Files, Pipes_And_Devices_Are_Refused) {
-  const fs::path Scratch = fs::temp_directory_path() / ("korvane-special-" + std::to_string(::getpid()));
-  fs::create_directories(Scratch);
-  const std::string Fifo = (Scratch / "pipe.fit").string();
+  const TScratch_Folder Scratch{"korvane-special"};
+  const std::string Fifo = Scratch.Path("pipe.fit");
   ASSERT_EQ(::mkfifo(Fifo.c_str(), 0600), 0);
   const std::string Example = std::string(KORVANE_SOURCE_DIR) + "/examples/";
   for (const std::string& Special : {Fifo, std::string("/dev/null")}) {
@@ -822,14 +769,13 @@ TEST(Measure_Special_Files, Pipes_And_Devices_Are_Refused) {
     };
     for (const auto& Case : Cases) {
       SCOPED_TRACE(Special + " as " + Case.Role);
-      const TRun Run = Run_Command(Scratch, Scratch / "home-root", Case.Args);
+      const TProgram_Run Run = Run_Command(Scratch.Folder, Scratch.Folder / "home-root", Case.Args);
       EXPECT_EQ(Run.Status, 2) << Run.Err;
       EXPECT_NE(Run.Err.find(Special + ": not a regular file"), std::string::npos) << Run.Err;
       // The file is named once, not twice.
       EXPECT_EQ(Run.Err.find(Special + ": " + Special), std::string::npos) << Run.Err;
     }
   }
-  fs::remove_all(Scratch);
 }
 
 } // namespace

@@ -4,14 +4,13 @@
 #include "cli/Measure_Command.h"
 #include "support/Recording_Messages.h"
 #include "support/Star_Field.h"
+#include "support/Test_Files.h"
 #include "text/Number_Format.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 
@@ -59,22 +58,8 @@ std::string Target_File(double Tx, double Ty, double Rx, double Ry) {
   return "Name\r\n\r\n\r\nV1 Part," + Sky_Text(Tx, Ty) + ",Ref P," + Sky_Text(Rx, Ry) + ",V,12.0,13.0,C1\r\n";
 }
 
-void Write_Bytes(const fs::path& Path, const std::string& Bytes) {
-  std::ofstream(Path, std::ios::binary | std::ios::trunc) << Bytes;
-}
-
 class Partial_Read : public ::testing::Test {
 protected:
-  void SetUp() override {
-    char Pattern[] = "/tmp/korvane-partial-test-XXXXXX";
-    ASSERT_NE(mkdtemp(Pattern), nullptr);
-    Dir = Pattern;
-  }
-  void TearDown() override {
-    std::error_code Ignored;
-    fs::remove_all(Dir, Ignored);
-  }
-
   TTarget_Catalogue Catalogue(const std::string& Text) const {
     TTarget_Catalogue C;
     Load_Targets_From_Text(Text, C, TNumber_Format{'.'});
@@ -92,7 +77,8 @@ protected:
     return B;
   }
 
-  fs::path Dir;
+  TScratch_Folder Scratch{"korvane-partial-test"};
+  const fs::path& Dir = Scratch.Folder;
 };
 
 // Every field of the JSON line is the same text, so every number the same bits.
@@ -114,7 +100,7 @@ TEST_F(Partial_Read, Results_And_Refusals_Equal_The_Whole_Read) {
   const std::string Cut = (Dir / "cut.fit").string();
   {
     const std::string Bytes = Solved.Header.Header_Bytes() + TFits_Writer::Data_Bytes_Unsigned(Solved.Pixels);
-    Write_Bytes(Cut, Bytes.substr(0, Bytes.size() - 3 * Size * 2));
+    Put(Cut, Bytes.substr(0, Bytes.size() - 3 * Size * 2));
   }
   const std::string Byte_Image = (Dir / "bitpix8.fit").string();
   {
@@ -125,7 +111,7 @@ TEST_F(Partial_Read, Results_And_Refusals_Equal_The_Whole_Read) {
   const std::string No_Columns = (Dir / "naxis1.fit").string();
   { Standard_Header(0, Size).Write(No_Columns, ""); }
   const std::string Header_Only = (Dir / "short.fit").string();
-  Write_Bytes(Header_Only, Solved.Header.Header_Bytes().substr(0, 1000));
+  Put(Header_Only, Solved.Header.Header_Bytes().substr(0, 1000));
 
   TSettings S = Field_Measure_Settings(Field(true, 0.0), 8, 3, 5);
   TSettings No_Gain = S;

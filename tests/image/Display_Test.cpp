@@ -152,6 +152,10 @@ TEST(Display, Scale_Table_And_Its_Inverse_For_The_Read_Out) {
   for (const Size_Case& C : Sizes)
     EXPECT_EQ(Scaled_Length(C.Index, 100), C.Length) << C.Index;
   EXPECT_EQ(Scaled_Length(14, UINT32_MAX), int64_t{UINT32_MAX} * 8);
+  // A window side is at least 1 and at most 32767 pixels.
+  EXPECT_EQ(Window_Side(0, 7), 1);
+  EXPECT_EQ(Window_Side(7, 100), 100);
+  EXPECT_EQ(Window_Side(14, 65535), 32767);
 
   struct Pixel_Case {
     int32_t Index, Client;

@@ -17,7 +17,6 @@
 #include <QMdiSubWindow>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cmath>
@@ -56,8 +55,7 @@ class Window_Image : public ::testing::Test {
 protected:
   void SetUp() override {
     Test_Application();
-    ASSERT_TRUE(Temp.isValid());
-    Use_Scratch_Home(Temp.path().toStdString(), Temp.path().toStdString() + "/config");
+    Use_Scratch_Home(Scratch.Folder.string(), Scratch.Path("config"));
     Main = std::make_unique<TMain_Form>(Messages);
     Messages.Texts.clear(); // the start-up's word on the missing target file
     Main->resize(1200, 900);
@@ -75,7 +73,6 @@ protected:
     return *Main->Active_Image();
   }
 
-  QTemporaryDir Temp;
   TScratch_Folder Scratch;
   TRecording_Messages Messages;
   std::unique_ptr<TMain_Form> Main;

@@ -2,17 +2,16 @@
 // as the package does, and the tree is checked the way a desktop, man and a shell use it.
 
 #include "cli/Measure_Command.h"
+#include "support/Run_Program.h"
+#include "support/Test_Files.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <set>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -20,57 +19,7 @@ namespace {
 
 constexpr bool With_Gui = KORVANE_WITH_GUI != 0;
 const std::string Version = KORVANE_VERSION_FOR_TEST;
-
-struct TRun {
-  int Status = -1;
-  std::string Out;
-  std::string Err;
-};
-
-std::string Read_File(const fs::path& Path) {
-  std::ifstream File(Path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(File), {});
-}
-
-std::vector<std::string> Lines_Of(const std::string& Text) {
-  std::vector<std::string> Lines;
-  std::istringstream Stream(Text);
-  for (std::string Line; std::getline(Stream, Line);)
-    Lines.push_back(Line);
-  return Lines;
-}
-
-// Runs Argv (looked up on PATH) in Work_Dir with exactly the given environment; standard
-// output and error go to files under Scratch, so nothing blocks on a full pipe.
-TRun Run_Program(const std::vector<std::string>& Argv, const std::vector<std::string>& Environment,
-                 const fs::path& Work_Dir, const fs::path& Scratch) {
-  const fs::path Out_Path = Scratch / "stdout.txt", Err_Path = Scratch / "stderr.txt";
-  std::vector<std::string> Args = Argv, Variables = Environment;
-  std::vector<char*> Arg_Pointers;
-  for (std::string& Arg : Args)
-    Arg_Pointers.push_back(Arg.data());
-  Arg_Pointers.push_back(nullptr);
-  TRun Result;
-  const pid_t Child = fork();
-  if (Child == 0) {
-    alarm(120); // a hang fails the test instead of stalling the run
-    clearenv();
-    for (std::string& Variable : Variables)
-      putenv(Variable.data());
-    if (chdir(Work_Dir.c_str()) != 0 || !freopen(Out_Path.c_str(), "w", stdout) ||
-        !freopen(Err_Path.c_str(), "w", stderr))
-      _exit(127);
-    execvp(Arg_Pointers[0], Arg_Pointers.data());
-    _exit(127);
-  }
-  int Wait_Status = 0;
-  if (Child < 0 || waitpid(Child, &Wait_Status, 0) != Child)
-    return Result;
-  Result.Status = WIFEXITED(Wait_Status) ? WEXITSTATUS(Wait_Status) : 128 + WTERMSIG(Wait_Status);
-  Result.Out = Read_File(Out_Path);
-  Result.Err = Read_File(Err_Path);
-  return Result;
-}
+constexpr unsigned Timeout_Seconds = 120;
 
 // The key=value lines of a desktop entry's main group.
 std::string Desktop_Value(const std::string& Entry, const std::string& Key) {
@@ -91,14 +40,15 @@ std::string Xml_Text(const std::string& Xml, const std::string& Tag) {
 class Install_Test : public testing::Test {
 protected:
   static void SetUpTestSuite() {
-    Root = fs::temp_directory_path() / ("korvane-install-test-" + std::to_string(getpid()));
-    fs::remove_all(Root);
+    Scratch = std::make_unique<TScratch_Folder>("korvane-install-test");
+    Root = Scratch->Folder;
     fs::create_directories(Root / "work" / "examples");
     fs::create_directories(Root / "home");
     Install = Run_Program({KORVANE_CMAKE_COMMAND, "--install", KORVANE_BINARY_DIR, "--prefix", "/usr"},
-                          {"DESTDIR=" + (Root / "dest").string(), "PATH=/usr/bin:/bin"}, Root, Root);
+                          {"DESTDIR=" + (Root / "dest").string(), "PATH=/usr/bin:/bin"}, Root, Root,
+                          Timeout_Seconds);
   }
-  static void TearDownTestSuite() { fs::remove_all(Root); }
+  static void TearDownTestSuite() { Scratch.reset(); }
   void SetUp() override { ASSERT_EQ(Install.Status, 0) << Install.Out << Install.Err; }
 
   static fs::path Installed(const std::string& Relative) { return Root / "dest" / "usr" / Relative; }
@@ -108,8 +58,9 @@ protected:
             "PATH=/usr/bin:/bin", "LC_ALL=C", "QT_QPA_PLATFORM=xcb"};
   }
 
+  static inline std::unique_ptr<TScratch_Folder> Scratch;
   static inline fs::path Root;
-  static inline TRun Install;
+  static inline TProgram_Run Install;
 };
 
 const std::string Desktop_File = "share/applications/korvane.desktop";
@@ -145,7 +96,7 @@ TEST_F(Install_Test, InstallsExactlyTheProgramsAndTheirDesktopFiles) {
   EXPECT_TRUE(Unexpected.empty()) << "not expected: " << *Unexpected.begin();
 
   if (With_Gui) { // the PNG's header says 256 x 256
-    const std::string Png = Read_File(Installed("share/icons/hicolor/256x256/apps/korvane.png"));
+    const std::string Png = Get(Installed("share/icons/hicolor/256x256/apps/korvane.png"));
     ASSERT_GE(Png.size(), 24u);
     EXPECT_EQ(Png.substr(1, 3), "PNG");
     EXPECT_EQ(Png.substr(16, 8), std::string("\0\0\1\0\0\0\1\0", 8));
@@ -161,14 +112,15 @@ TEST_F(Install_Test, DesktopFilesValidateAndNameWhatIsInstalled) {
       {"appstreamcli", "validate", "--no-net", "--strict", Installed(Metainfo_File).string()}};
   for (const auto& Command : Validators) {
     SCOPED_TRACE(Command[0]);
-    const TRun Result = Run_Program(Command, {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"}, Root, Root);
+    const TProgram_Run Result =
+        Run_Program(Command, {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8"}, Root, Root, Timeout_Seconds);
     EXPECT_EQ(Result.Status, 0) << Result.Out << Result.Err;
     for (const std::string& Line : Lines_Of(Result.Out + Result.Err))
       EXPECT_TRUE(Line.empty() || Line.find("Validation was successful") != std::string::npos) << Line;
   }
 
-  const std::string Entry = Read_File(Installed(Desktop_File));
-  const std::string Metainfo = Read_File(Installed(Metainfo_File));
+  const std::string Entry = Get(Installed(Desktop_File));
+  const std::string Metainfo = Get(Installed(Metainfo_File));
   const std::string Exec = Desktop_Value(Entry, "Exec");
   const std::string Icon = Desktop_Value(Entry, "Icon");
   struct TCase {
@@ -200,9 +152,10 @@ TEST_F(Install_Test, DesktopFilesValidateAndNameWhatIsInstalled) {
 }
 
 TEST_F(Install_Test, ManualPageRendersEveryOptionOfTheHelp) {
-  const TRun Result = Run_Program(
-      {"man", "--warnings", "-l", Installed(Man_Page).string()},
-      {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8", "MANWIDTH=80", "MANPAGER=cat", "PAGER=cat"}, Root, Root);
+  const TProgram_Run Result =
+      Run_Program({"man", "--warnings", "-l", Installed(Man_Page).string()},
+                  {"PATH=/usr/bin:/bin", "LC_ALL=C.UTF-8", "MANWIDTH=80", "MANPAGER=cat", "PAGER=cat"}, Root,
+                  Root, Timeout_Seconds);
   ASSERT_EQ(Result.Status, 0) << Result.Err;
   EXPECT_EQ(Result.Err, ""); // troff warnings: a broken macro or an unknown escape
   std::vector<std::string> Expected = {"NAME",
@@ -247,7 +200,7 @@ TEST_F(Install_Test, InstalledProgramsRunOutsideTheSourceTree) {
     SCOPED_TRACE(Case.Argv.back());
     std::vector<std::string> Argv = Case.Argv;
     Argv[0] = Installed("bin/" + Argv[0]).string();
-    const TRun Result = Run_Program(Argv, User_Environment(), Root / "work", Root);
+    const TProgram_Run Result = Run_Program(Argv, User_Environment(), Root / "work", Root, Timeout_Seconds);
     EXPECT_EQ(Result.Status, 0) << Result.Err;
     EXPECT_EQ(Result.Err, "");
     const std::vector<std::string> Lines = Lines_Of(Result.Out);

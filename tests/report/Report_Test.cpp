@@ -37,17 +37,10 @@ struct TComma : std::numpunct<char> {
 
 class Report : public ::testing::Test {
 protected:
-  void SetUp() override {
-    std::string Template = (fs::temp_directory_path() / "korvane-report-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(Template.data()), nullptr);
-    Root = Template;
-    Dir = Root / "reports";
-    Fresh();
-  }
+  void SetUp() override { Fresh(); }
   void TearDown() override {
-    std::error_code Ignored;
+    std::error_code Ignored; // a folder left read-only could not be emptied
     fs::permissions(Dir, fs::perms::owner_all, Ignored);
-    fs::remove_all(Root, Ignored);
   }
   // An empty report folder, the worked example's image and settings.
   void Fresh() {
@@ -76,7 +69,9 @@ protected:
         Found[fs::relative(Entry.path(), Root).string()] = Get(Entry.path());
     return Found;
   }
-  fs::path Root, Dir;
+  TScratch_Folder Scratch{"korvane-report"};
+  const fs::path& Root = Scratch.Folder;
+  const fs::path Dir = Root / "reports";
   TImage_Model Image;
   TReport_Settings Settings;
 };

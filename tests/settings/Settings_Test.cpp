@@ -1,19 +1,17 @@
 #include "settings/Settings.h"
 #include "text/Messages.h"
 
+#include "support/Test_Files.h"
 #include "support/Unprivileged.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,32 +22,16 @@ namespace fs = std::filesystem;
 
 class Settings_File : public ::testing::Test {
 protected:
-  void SetUp() override {
-    std::string Template = (fs::temp_directory_path() / "korvane-settings-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(Template.data()), nullptr);
-    Dir = Template;
-  }
-  void TearDown() override {
-    ::chmod(Dir.c_str(), 0700);
-    fs::remove_all(Dir);
-  }
-  static void Put(const std::string& Path, const std::string& Bytes) {
-    std::ofstream Out(Path, std::ios::binary);
-    Out << Bytes;
-  }
-  static std::string Get(const std::string& Path) {
-    std::ifstream In(Path, std::ios::binary);
-    std::stringstream Buffer;
-    Buffer << In.rdbuf();
-    return Buffer.str();
-  }
+  // A test that takes the folder's write permission away gets it back before the removal.
+  void TearDown() override { ::chmod(Dir.c_str(), 0700); }
   std::vector<std::string> Folder_Entries() const {
     std::vector<std::string> Names;
     for (const auto& Entry : fs::directory_iterator(Dir))
       Names.push_back(Entry.path().filename().string());
     return Names;
   }
-  std::string Dir;
+  TScratch_Folder Scratch{"korvane-settings"};
+  const std::string Dir = Scratch.Folder.string();
 };
 
 // Compares each field of A with the same field of Of(k), k numbering the fields in file
