@@ -474,13 +474,7 @@ void TMain_Form::LightCurve1Click() {
 }
 
 std::optional<double> TMain_Form::Target_Threshold(std::string_view Name) const {
-  const std::string Key = Target_Key(Name);
-  for (int i = 0; i < Catalogue.NTargets; ++i) {
-    const TTargetData& Target = Catalogue.Targets[static_cast<size_t>(i)];
-    if (Target_Key(Target.Name) == Key)
-      return Target.Threshold != 0.0 ? std::optional<double>(Target.Threshold) : std::nullopt;
-  }
-  return std::nullopt;
+  return Catalogue_Threshold(Catalogue, Name);
 }
 
 void TMain_Form::Help1Click() {

@@ -62,8 +62,13 @@ void Count_Rows(const TImageArray& Image, uint32_t* Counts, uint32_t First, uint
   }
 }
 
+// The width of the grey ramp: from black to white, or 10 when white is not above black.
+int32_t Grey_Range(int32_t Black, int32_t White) {
+  return White > Black ? White - Black : 10;
+}
+
 uint8_t Grey_Of(int32_t Value, int32_t Black, int32_t White) {
-  const int32_t Range = White > Black ? White - Black : 10;
+  const int32_t Range = Grey_Range(Black, White);
   const double g = static_cast<double>((Value - Black) * 256) / Range;
   if (!(g >= 0.0))
     return 0;
@@ -312,7 +317,7 @@ void Fill_Grey(const TImageArray& Image, TStretch Stretch, std::span<uint8_t> Bi
 #if defined(__x86_64__)
   if (Has_Wide_Vectors() && Has_Byte_Shuffle() && Columns * Rows >= Computed_Pixels) {
     const int32_t Black = Stretch.BlackPoint, White = Stretch.WhitePoint;
-    Source.Rule = {Black, 256.0f / static_cast<float>(White > Black ? White - Black : 10)};
+    Source.Rule = {Black, 256.0f / static_cast<float>(Grey_Range(Black, White))};
     Source.Computed = Computes_Table(Source.Rule, Source.Table);
   }
 #endif

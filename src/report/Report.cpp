@@ -28,7 +28,7 @@ size_t Character_Length(std::string_view Text, size_t i) {
 
 // One ISO 8859-1 byte as UTF-8.
 std::string Latin1_Letter_To_UTF8(char Letter) {
-  return Letter == '\0' ? std::string() : To_UTF8(std::string_view(&Letter, 1));
+  return Letter == '\0' ? std::string() : Latin1_To_UTF8(std::string_view(&Letter, 1));
 }
 
 [[noreturn]] void Refuse(std::string_view Label, std::string_view Text, const std::string& Why) {

@@ -296,6 +296,16 @@ const TTarget_History* Find_Target(const TReport_Folder& Folder, std::string_vie
   return Found == Folder.Index.end() ? nullptr : &Folder.Targets[Found->second];
 }
 
+std::optional<double> Catalogue_Threshold(const TTarget_Catalogue& Catalogue, std::string_view Name) {
+  const std::string Key = Target_Key(Name);
+  for (int i = 0; i < Catalogue.NTargets; ++i) {
+    const TTargetData& Target = Catalogue.Targets[static_cast<size_t>(i)];
+    if (Target_Key(Target.Name) == Key)
+      return Target.Threshold != 0.0 ? std::optional<double>(Target.Threshold) : std::nullopt;
+  }
+  return std::nullopt;
+}
+
 std::string Light_Curve_CSV(const std::vector<TObservation>& Observations) {
   std::string CSV = "JD,MAG,MERR,LIMIT,FILT,CNAME,CMAG,CHART,FILE\n";
   for (const TObservation& O : Observations) {

@@ -4,6 +4,8 @@
 // read whole and its observations grouped by target. A line that cannot be read is skipped
 // and counted, never fatal; a file that is no extended-format report is passed over.
 
+#include "catalogue/Target_Data.h"
+
 #include <cstddef>
 #include <limits>
 #include <optional>
@@ -64,6 +66,11 @@ TReport_Folder Read_Report_Folder(const std::string& Folder);
 // The history of the target called Name (compared as Target_Key does); nullptr when the
 // folder holds none.
 const TTarget_History* Find_Target(const TReport_Folder& Folder, std::string_view Name);
+
+// The outburst threshold of the catalogue's target called Name (compared as Target_Key
+// does), magnitudes; nothing when the catalogue has no such target or its threshold is 0,
+// which is what the loader keeps for an empty field.
+std::optional<double> Catalogue_Threshold(const TTarget_Catalogue& Catalogue, std::string_view Name);
 
 // The observations as CSV for scripts and plotting tools: the title row
 // "JD,MAG,MERR,LIMIT,FILT,CNAME,CMAG,CHART,FILE", then one row per observation in the given
