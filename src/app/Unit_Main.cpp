@@ -105,6 +105,12 @@ void Set_Text_Colour(QLabel* Panel, const QColor& Colour) {
   Panel->setPalette(Palette);
 }
 
+// Keeps Form busy for the life of the value returned.
+[[nodiscard]] auto Hold_Busy(TMain_Form& Form) {
+  Form.Begin_Modal();
+  return qScopeGuard([&Form] { Form.End_Modal(); });
+}
+
 QAction* New_Action(const char* Name, const QString& Caption, QObject* Parent) {
   auto* Action = new QAction(Caption, Parent);
   Action->setObjectName(QLatin1String(Name));
@@ -315,6 +321,13 @@ void TMain_Form::FormDestroy() {
 }
 
 void TMain_Form::closeEvent(QCloseEvent* Event) {
+  // A close that comes inside a box of an open (a closing signal, say) waits for the open's
+  // end: the settings are saved once the windows and settings are whole again.
+  if (Busy()) {
+    Close_Deferred = true;
+    Event->ignore();
+    return;
+  }
   FormClose();
   if (Close_Query && !Close_Query()) {
     Event->ignore();
@@ -515,6 +528,7 @@ void TMain_Form::Open1Click() {
 }
 
 void TMain_Form::Open_Files(const QStringList& Paths) {
+  const auto Hold = Hold_Busy(*this);
   std::unique_ptr<QProgressDialog> Progress;
   if (Paths.size() > Quiet_File_Count) {
     Progress =
@@ -542,7 +556,8 @@ QPointer<TForm_Image> TMain_Form::Open_Image_Window(const QString& Path) {
   const QPointer<TForm_Image> Image = new TForm_Image(*this, *Mdi_Area);
   Mdi_Area->setActiveSubWindow(Image->Frame());
   Image->Open_File(QFileInfo(Path).absoluteFilePath().toStdString(), Messages);
-  return Image;
+  // A close asked while the file was read took effect as the read ended.
+  return Image != nullptr && !Image->Closing() ? Image : nullptr;
 }
 
 void TMain_Form::Open_One_Image(const QString& Path) {
@@ -567,6 +582,7 @@ bool TMain_Form::Analyse_Image() {
 }
 
 bool TMain_Form::Analyse(TForm_Image& Image) {
+  const auto Hold = Hold_Busy(*this);
   // Without world coordinates or targets nothing is marked and the panels stay as they are.
   const bool Reaches_Results = Image.Plate_Solved && Catalogue.NTargets > 0;
   const bool Measured = ::Analyse_Image(Image, Catalogue, Settings);
@@ -583,6 +599,7 @@ void TMain_Form::Button_AAVSOClick() {
   const QPointer<TForm_Image> Image = Active_Image();
   if (Image == nullptr)
     return;
+  const auto Hold = Hold_Busy(*this);
   const TReport_Outcome Outcome = Write_AAVSO_Report(*Image, Report_Settings_Of(Settings));
   if (!Outcome.Written) {
     Image->Last_Error = TResult_Code::No_Report_Dir;
@@ -690,6 +707,7 @@ void TMain_Form::Control_Drag() {
   QScrollBar* Bar = Mdi_Area->verticalScrollBar();
   Bar->setRange(0, Mdi_Area->height());
   Bar->setValue(700);
+  const auto Hold = Hold_Busy(*this);
   Messages.Show("Control");
 }
 
@@ -795,6 +813,7 @@ double TMain_Form::GetMagnitude() {
   const QString Path = QString::fromStdString(TargetFName);
   if (Path.isEmpty() || !QFileInfo(Path).isFile())
     return 0.0;
+  const auto Hold = Hold_Busy(*this);
   QPointer<TForm_Image> Image;
   {
     QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -880,5 +899,24 @@ void TMain_Form::Render_Image_Windows() {
 }
 
 void TMain_Form::Show_Error(const std::string& Text) {
+  const auto Hold = Hold_Busy(*this);
   Show_Error_Box(Text);
+}
+
+void TMain_Form::Begin_Modal() {
+  ++Busy_Depth;
+}
+
+void TMain_Form::End_Modal() {
+  if (Busy_Depth == 0 || --Busy_Depth > 0)
+    return;
+  emit Work_Finished();
+  // The close asked meanwhile, from the event loop: the work's caller returns first.
+  if (Close_Deferred)
+    QTimer::singleShot(0, this, [this] {
+      if (Busy() || !Close_Deferred)
+        return;
+      Close_Deferred = false;
+      close();
+    });
 }

@@ -172,9 +172,21 @@ public:
   // The light curve window while it is open (it is deleted when closed).
   QPointer<TForm_Light_Curve> Form_Light_Curve;
 
+  // Whether work that runs the event loop while it holds the image windows or the settings is
+  // under way: an image being opened or analysed, a box or dialog of one of the windows.
+  // Calls from outside that close, open or change windows or settings wait meanwhile, until
+  // Work_Finished; a close of this window asked meanwhile follows the work's end.
+  bool Busy() const { return Busy_Depth > 0; }
+  void Begin_Modal() override;
+  void End_Modal() override;
+
   // The window's outer frame now, in the settings' terms. When the window has not been
   // moved or resized since the settings placed it, these are the values that placed it.
   TWindow_Geometry Current_Window_Geometry() const;
+
+signals:
+  // The last piece of work that made the window busy ended.
+  void Work_Finished();
 
 public slots:
   void Open1Click();
@@ -234,6 +246,10 @@ private:
   TWindow_Geometry Placed_Geometry;
   QSize Placed_Client_Size;
   bool Frame_Fitted = false;
+
+  // Begin_Modal calls not yet ended, and whether a close waits for them.
+  int Busy_Depth = 0;
+  bool Close_Deferred = false;
 };
 
 // The single main window of the program, created first at start.

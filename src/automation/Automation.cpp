@@ -66,6 +66,11 @@ bool TAutomation::Confirm_Close() {
 void TAutomation::End_If_Unused() {
   if (Server->Client_Count() != 0)
     return;
+  // Not inside an open's box: the program ends once the work has returned.
+  if (Main.Busy()) {
+    End_Timer->start();
+    return;
+  }
   // The name goes first, so that a client calling now starts a new instance. The main
   // window is then destroyed without its close handling: the settings file stays as it was.
   Server->Release_Name();

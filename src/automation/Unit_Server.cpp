@@ -128,6 +128,13 @@ QString Annotation(const char* Name, const QString& Value, const QString& Indent
                       .arg(QLatin1String(Name), Value.toHtmlEscaped());
 }
 
+// Whether the call only reads (a property's value): such a call may answer while the main
+// window is busy; every other one may close, open or change windows or settings.
+bool Only_Reads(const QDBusMessage& Message) {
+  return Message.interface() == Properties_Interface &&
+         (Message.member() == QLatin1String("Get") || Message.member() == QLatin1String("GetAll"));
+}
+
 QDBusMessage Error_Reply(const QDBusMessage& Message, const char* Name, const QString& Text) {
   return Message.createErrorReply(QLatin1String(Name), Text);
 }
@@ -140,6 +147,9 @@ TKorvane_Server::TKorvane_Server(TMain_Form& Main_, QDBusConnection Connection, 
   Watcher->setConnection(Bus);
   Watcher->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
   connect(Watcher, &QDBusServiceWatcher::serviceUnregistered, this, &TKorvane_Server::Client_Left);
+  // Calls held back while the main window was busy are served from the event loop, once the
+  // work that made it busy has returned.
+  connect(&Main_, &TMain_Form::Work_Finished, this, &TKorvane_Server::Serve_Waiting, Qt::QueuedConnection);
 }
 
 TKorvane_Server::~TKorvane_Server() {
@@ -227,22 +237,36 @@ bool TKorvane_Server::handleMessage(const QDBusMessage& Message, const QDBusConn
     Connection.send(Message.createReply(Xml));
     return true;
   }
-  // A call that comes while another runs (inside its message box, say) waits its turn.
+  // A call that comes while another runs (inside its message box, say) waits its turn, and
+  // so does one that would change what the main window is working on (an image being read
+  // while its box waits, whoever opened it). Calls are served in arrival order.
   TCall Call{Message, Connection};
-  if (Busy) {
+  if (Busy || !Waiting.empty() || Must_Wait(Message)) {
     Message.setDelayedReply(true);
     Waiting.push_back(std::move(Call));
     return true;
   }
   Busy = true;
   Serve(Call);
-  while (!Waiting.empty()) {
+  Busy = false;
+  Serve_Waiting();
+  return true;
+}
+
+bool TKorvane_Server::Must_Wait(const QDBusMessage& Message) const {
+  return !Main.isNull() && Main->Busy() && !Only_Reads(Message);
+}
+
+void TKorvane_Server::Serve_Waiting() {
+  if (Busy)
+    return;
+  Busy = true;
+  while (!Waiting.empty() && !Must_Wait(Waiting.front().Message)) {
     const TCall Next = std::move(Waiting.front());
     Waiting.pop_front();
     Serve(Next);
   }
   Busy = false;
-  return true;
 }
 
 void TKorvane_Server::Serve(const TCall& Call) {

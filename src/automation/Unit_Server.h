@@ -3,7 +3,9 @@
 // interface Korvane.IKorvane_Server. Each member forwards to one operation of the main
 // window and converts its value; the binding adds nothing of its own, shows nothing (a
 // failure becomes the error Korvane.Error.Unexpected) and serves one call at a time, in
-// arrival order, so that a call never runs inside another call's message box.
+// arrival order, so that a call never runs inside another call's message box. While the main
+// window is busy (an image being opened or analysed, a box or dialog of a window, whoever
+// began it), only calls that read a property answer; the others wait for its end.
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -52,6 +54,10 @@ private:
   void Note_Client(const QString& Sender);
   void Client_Left(const QString& Name);
   void Serve(const TCall& Call);
+  // Whether Message must wait for the main window's work to end.
+  bool Must_Wait(const QDBusMessage& Message) const;
+  // Serves the waiting calls in order, up to the first that must wait longer.
+  void Serve_Waiting();
   // The reply to one call; the main window's exceptions pass through.
   QDBusMessage Answer(const QDBusMessage& Message);
 

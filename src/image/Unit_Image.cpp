@@ -12,6 +12,7 @@
 #include <QMdiSubWindow>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QStyle>
 
 #include <span>
@@ -83,8 +84,19 @@ TForm_Image::TForm_Image(TImage_Host& Host_, QMdiArea& Area) : Host(Host_) {
 TForm_Image::~TForm_Image() = default;
 
 void TForm_Image::Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options) {
-  TImage_Model::Open_File(FName, Messages, Options);
-  Setup_Display();
+  {
+    // The reader writes into this window while its message boxes run the event loop: the
+    // window must outlive it, so a close asked meanwhile is done once it has returned.
+    Reading = true;
+    const auto Done = qScopeGuard([this] {
+      Reading = false;
+      if (Close_Deferred)
+        Sub_Window->close();
+    });
+    TImage_Model::Open_File(FName, Messages, Options);
+  }
+  if (!Closed)
+    Setup_Display();
 }
 
 void TForm_Image::Setup_Display() {
@@ -285,7 +297,13 @@ void TForm_Image::FormClose() {
 
 bool TForm_Image::eventFilter(QObject* Watched, QEvent* Event) {
   if (Watched == Sub_Window && Event->type() == QEvent::Close) {
+    if (Reading) {
+      Close_Deferred = true;
+      Event->ignore();
+      return true;
+    }
     // Deactivation first, as the window leaves; then the close itself, once.
+    Closed = true;
     Sub_Window->removeEventFilter(this);
     FormClose();
   }

@@ -28,7 +28,9 @@ public:
   QMdiSubWindow* Frame() const { return Sub_Window; }
 
   // Reads the FITS file and sets up the display (Setup_Display). Errors that stop the
-  // reading throw TKorvane_Error; the window then stays, minimised.
+  // reading throw TKorvane_Error; the window then stays, minimised. A close of the window
+  // asked while the reader waits in a message box is held until the read returns, and then
+  // done (Closing is then true and the display is not set up).
   void Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options = {});
 
   // The automatic stretch, shown in the host's panels, and a fill.
@@ -44,6 +46,8 @@ public:
   void Paint_Reference();
   // Repaints the window from the bitmap (also sets the caption).
   void FormPaint();
+  // Whether the window has been closed: it is deleted when the event loop next comes round.
+  bool Closing() const { return Closed; }
 
   QImage Image_Bmp;     // the display bitmap: XSize x YSize, blue-green-red, row 0 at the top
   bool Painting = true; // false while ReScale changes the size
@@ -77,4 +81,8 @@ private:
   // fill or rescale, so that a paint never shrinks the whole bitmap.
   QImage Scaled_Picture;
   bool Active = false;
+  // Whether Open_File is reading, and whether a close waits for it to end.
+  bool Reading = false;
+  bool Close_Deferred = false;
+  bool Closed = false;
 };

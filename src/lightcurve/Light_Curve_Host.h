@@ -23,4 +23,8 @@ public:
   virtual std::optional<double> Target_Threshold(std::string_view Name) const = 0;
   // Shows Text in the program's error box.
   virtual void Show_Error(const std::string& Text) = 0;
+  // Around a dialog of the window: the host holds back what would change or close windows
+  // while the dialog runs the event loop.
+  virtual void Begin_Modal() = 0;
+  virtual void End_Modal() = 0;
 };

@@ -506,7 +506,10 @@ QString TForm_Light_Curve::Ask_Save_Path(const QString& Title, const QString& Fi
   if (const TTarget_History* Target = Shown_Target())
     Dialog.selectFile(QString::fromStdString(Target->Name).replace(QLatin1Char('/'), QLatin1Char('_')) +
                       QLatin1Char('.') + Suffix);
-  if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty())
+  Host.Begin_Modal();
+  const int Answer = Dialog.exec();
+  Host.End_Modal();
+  if (Answer != QDialog::Accepted || Dialog.selectedFiles().isEmpty())
     return {};
   return Dialog.selectedFiles().constFirst();
 }

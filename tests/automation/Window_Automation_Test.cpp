@@ -224,6 +224,131 @@ TEST_F(Automation_Window, A_Call_During_A_Message_Box_Waits_For_It) {
   }
 }
 
+TEST_F(Automation_Window, Work_Begun_Elsewhere_Holds_Back_Changes_Until_Its_Box_Ends) {
+  // The bundled field with its first card renamed: reading it shows one finding, then it
+  // measures as usual.
+  std::string Bytes = Get(fs::path(KORVANE_SOURCE_DIR) / "examples" / "field.fit");
+  Bytes.replace(0, 6, "NOSIMP");
+  const fs::path Boxed = Root / "boxed.fit";
+  Put(Boxed, Bytes);
+  const QString Example =
+      QString::fromStdString((fs::path(KORVANE_SOURCE_DIR) / "examples" / "field.fit").string());
+
+  // Where the box comes from: an open begun by the window (the command line, Open Image), or
+  // the error box of the settings or light curve window over an image already open.
+  enum class TBox { Open, Error_Box };
+  // What happens while the box waits: a client's call (or none), or the window's own code;
+  // whether the call is answered during the box; then what is left once it has gone.
+  struct TCase {
+    const char* Name;
+    TBox Box;
+    std::function<std::optional<QDBusPendingCall>(TClient&, TMain_Form&)> During;
+    bool Answered_During;
+    qsizetype Windows;
+    bool Main_Open;
+    std::optional<float> Gain; // the gain set, none when it stays
+  };
+  const auto Send = [](const char* Method) {
+    return [Method](TClient& C, TMain_Form&) { return std::optional(C.Call(QLatin1String(Method))); };
+  };
+  const std::vector<TCase> Cases = {
+      {"CloseFile during an open", TBox::Open, Send("CloseFile"), false, 0, true, {}},
+      {"AAVSO_Report during an open", TBox::Open, Send("AAVSO_Report"), false, 1, true, {}},
+      {"Gain set during an open", TBox::Open,
+       [](TClient& C, TMain_Form&) { return std::optional(C.Property(QStringLiteral("Gain"), 7.5)); }, false,
+       1, true, 7.5f},
+      {"LastError read during an open",
+       TBox::Open,
+       [](TClient& C, TMain_Form&) { return std::optional(C.Property(QStringLiteral("LastError"))); },
+       true,
+       1,
+       true,
+       {}},
+      {"the window's own close during an open",
+       TBox::Open,
+       [](TClient&, TMain_Form& Main) {
+         Main.CloseImage();
+         return std::optional<QDBusPendingCall>();
+       },
+       false,
+       0,
+       true,
+       {}},
+      {"a closing signal during an open",
+       TBox::Open,
+       [](TClient&, TMain_Form& Main) {
+         EXPECT_FALSE(Main.close());
+         return std::optional<QDBusPendingCall>();
+       },
+       false,
+       1,
+       false,
+       {}},
+      {"CloseFile during an error box", TBox::Error_Box, Send("CloseFile"), false, 0, true, {}},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    TModal_Messages Messages;
+    TMain_Form Main(Messages);
+    Main.Settings.ReportFileDir = (Root / "reports").string();
+    fs::create_directories(Main.Settings.ReportFileDir);
+    Main.show();
+    TKorvane_Server Server(Main, QDBusConnection::sessionBus());
+    QString Error;
+    ASSERT_TRUE(Server.Publish(true, Error)) << Error.toStdString();
+    TClient Client(QStringLiteral("held-") + QString::number(&Case - Cases.data()));
+
+    const float Start_Gain = Main.GetGain();
+    std::optional<QDBusPendingCall> Call;
+    int Boxes = 0;
+    const std::function<void()> While_Shown = [&] {
+      ++Boxes;
+      Call = Case.During(Client, Main);
+      if (Call) {
+        EXPECT_TRUE(Wait_For([&] { return Server.Client_Count() == 1; })) << "the call never arrived";
+      }
+      Wait_For([&] { return Call && Call->isFinished(); }, 300ms);
+      EXPECT_EQ(Call && Call->isFinished(), Case.Answered_During);
+      EXPECT_EQ(Main.Image_Windows().size(), 1) << "a window went while its box waits";
+      EXPECT_EQ(Main.GetGain(), Start_Gain);
+      EXPECT_TRUE(Main.isVisible());
+    };
+    if (Case.Box == TBox::Open) {
+      Messages.While_Shown = While_Shown;
+      Main.Open_Files({QString::fromStdString(Boxed.string())});
+      EXPECT_EQ(Messages.Texts, std::vector<std::string>{"SIMPLE keyword not found!"});
+    } else {
+      Main.Open_Files({Example});
+      const TError_Box Recording = Set_Error_Box([&](const std::string&) {
+        QEventLoop Loop;
+        QTimer::singleShot(0, &Loop, [&] {
+          While_Shown();
+          Loop.quit();
+        });
+        Loop.exec();
+      });
+      Main.Show_Error("a settings field is out of range");
+      Set_Error_Box(Recording);
+    }
+    EXPECT_EQ(Boxes, 1);
+    // Once the box has gone, what waited is done.
+    ASSERT_TRUE(
+        Wait_For([&] { return (!Call || Call->isFinished()) && Main.isVisible() == Case.Main_Open; }));
+    ASSERT_TRUE(Wait_For([&] { return Main.Image_Windows().size() == Case.Windows; }));
+    if (Call)
+      Reply(*Call);
+    EXPECT_EQ(Main.GetGain(), Case.Gain.value_or(Start_Gain));
+    if (Case.Windows == 1) {
+      EXPECT_EQ(Main.GetLastError(), 0) << "the held image was not measured whole";
+    }
+    if (!Case.Main_Open) {
+      // The close came after the work: the settings file was written whole.
+      TSettings Written = Default_Settings((Root / "home").string());
+      EXPECT_EQ(Load_Settings_File(Ini_Path().string(), Written).Kind, TSettings_File_State::TKind::Good);
+    }
+  }
+}
+
 TEST_F(Automation_Window, Closing_While_Clients_Remain_Asks_First) {
   const QString Question_Text = QStringLiteral(
       "There are still active COM objects in this application.  One or more clients may have references "

@@ -64,6 +64,8 @@ public:
     return std::nullopt;
   }
   void Show_Error(const std::string& Text) override { Errors.push_back(Text); }
+  void Begin_Modal() override {}
+  void End_Modal() override {}
 };
 
 using TPoints = std::vector<std::pair<double, double>>;
