@@ -276,7 +276,8 @@ void TMain_Form::FormCreate() {
   const std::string Home = Home_Folder();
   IniFName = Settings_Path();
   // Missing or damaged values take their defaults; the rest of the file is read.
-  Settings = Default_Settings(Home);
+  Default_Reports = Default_Report_Folder(Environment("XDG_DATA_HOME"), Home);
+  Settings = Default_Settings(Home, Environment("XDG_DATA_HOME"));
   Ini_State = Load_Settings_File(IniFName, Settings);
   if (Ini_State.Kind == TSettings_File_State::TKind::Damaged)
     Show_Error_Box(Damaged_Settings_Text(IniFName, Ini_State.Damage));
@@ -600,7 +601,9 @@ void TMain_Form::Button_AAVSOClick() {
   if (Image == nullptr)
     return;
   const auto Hold = Hold_Busy(*this);
-  const TReport_Outcome Outcome = Write_AAVSO_Report(*Image, Report_Settings_Of(Settings));
+  TReport_Settings Report_Settings = Report_Settings_Of(Settings);
+  Report_Settings.Make_Folder = Settings.ReportFileDir == Default_Reports;
+  const TReport_Outcome Outcome = Write_AAVSO_Report(*Image, Report_Settings);
   if (!Outcome.Written) {
     Image->Last_Error = TResult_Code::No_Report_Dir;
     Set_Text_Colour(Panel_Errors, QColor(255, 0, 0));

@@ -240,6 +240,8 @@ private:
   // How the settings file was found at start: it decides how it is written at close.
   TSettings_File_State Ini_State;
   std::string TargetFName;
+  // The report folder of new settings, made when a report first goes there.
+  std::string Default_Reports;
 
   // The geometry the settings asked for, the client size that realised it, and whether
   // the window manager's frame has been taken into account yet.

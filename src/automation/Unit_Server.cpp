@@ -2,6 +2,7 @@
 
 #include "app/Unit_Main.h"
 #include "automation/Service_File.h"
+#include "settings/Settings.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
@@ -331,6 +332,15 @@ QDBusMessage TKorvane_Server::Answer(const QDBusMessage& Message) {
       return Error_Reply(
           Message, "org.freedesktop.DBus.Error.InvalidArgs",
           QStringLiteral("The property %1 takes %2").arg(Name, Property->Type == 's' ? "text" : "a number"));
+    if (Property->Type == 'd') {
+      // Checked as it will be stored, in single precision: 1e300 would become infinity.
+      const double Stored = static_cast<double>(static_cast<float>(Value.toDouble()));
+      const std::string Problem = Setting_Value_Problem(Property->Name, Stored);
+      if (!Problem.empty())
+        return Error_Reply(Message, "org.freedesktop.DBus.Error.InvalidArgs",
+                           QStringLiteral("%1 is refused: %2; the setting stays as it was")
+                               .arg(QString::number(Value.toDouble()), QString::fromStdString(Problem)));
+    }
     Write(Form, Property->DispID, Value);
     return Message.createReply();
   }

@@ -9,11 +9,13 @@
 #include "text/Text_Encoding.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <memory>
 #include <ostream>
+#include <system_error>
 
 #ifndef KORVANE_VERSION
 #error "KORVANE_VERSION must be defined by the build"
@@ -247,6 +249,17 @@ bool Write_Report(TMeasure_Result& Result, const TSettings& Settings, TStderr_Me
     Print_Error(Err, Result.File, E.what());
     return false;
   }
+}
+
+// Standard output failed (a reader that went away, a full disk): said once, and the run ends,
+// since every later line would be lost too.
+int Output_Failed(std::ostream& Err) {
+  const int Cause = errno;
+  Err << Program << ": cannot write to standard output"
+      << (Cause != 0 ? ": " + std::error_code(Cause, std::generic_category()).message() : std::string())
+      << "; stopped\n"
+      << std::flush;
+  return Exit_Output_Failed;
 }
 
 int Usage_Error(std::ostream& Err, const std::string& Message) {
@@ -596,7 +609,9 @@ int Run_Light_Curve(const TMeasure_Options& Options, std::ostream& Out, std::ost
     return Exit_Error;
   }
   const TTarget_History* Target = Find_Target(Reports, Options.Light_Curve_Name);
-  Out << Light_Curve_CSV(Target ? Target->Observations : std::vector<TObservation>()) << std::flush;
+  errno = 0;
+  if (!(Out << Light_Curve_CSV(Target ? Target->Observations : std::vector<TObservation>()) << std::flush))
+    return Output_Failed(Err);
   for (const std::string& Problem : Reports.Problems)
     Err << Program << ": " << Problem << '\n';
   Err << Program << ": " << Reports.Skipped_Lines << (Reports.Skipped_Lines == 1 ? " line" : " lines")
@@ -630,7 +645,7 @@ int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment
   const std::string Settings_Path = Options.Settings_File
                                         ? *Options.Settings_File
                                         : Settings_File_Path(Environment.Xdg_Config_Home, Environment.Home);
-  TSettings Settings = Default_Settings(Environment.Home);
+  TSettings Settings = Default_Settings(Environment.Home, Environment.Xdg_Data_Home);
   try {
     // A pipe or a device named here is refused by the reader, naming it.
     const auto Damage = Read_Settings_File(Settings_Path, Settings);
@@ -684,12 +699,15 @@ int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment
   }
 
   const TTable_Layout Layout = Table_Layout(Options.Files, *Catalogue);
-  if (!Options.Json)
-    Out << Table_Header(Layout) << '\n' << std::flush;
+  errno = 0;
+  if (!Options.Json && !(Out << Table_Header(Layout) << '\n' << std::flush))
+    return Output_Failed(Err);
 
   int Status = Exit_All_Measured;
   const size_t Count = Options.Files.size();
   for (size_t k = 0; k < Count; ++k) {
+    if (Environment.Stop_Asked && Environment.Stop_Asked())
+      break;
     const std::string& File = Options.Files[k];
     Progress.Show(k + 1, Count, File);
     TStderr_Messages File_Output(Err, Progress, File + ": ");
@@ -709,8 +727,12 @@ int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment
           !Write_Report(Result, Settings, File_Output, Err) && Status == Exit_All_Measured)
         Status = Exit_Not_Measured;
     }
-    Out << (Options.Json ? Json_Line(Result) : Table_Row(Result, Layout, Settings.Max_Error)) << '\n'
-        << std::flush;
+    errno = 0;
+    if (!(Out << (Options.Json ? Json_Line(Result) : Table_Row(Result, Layout, Settings.Max_Error)) << '\n'
+              << std::flush)) {
+      Progress.Clear();
+      return Output_Failed(Err);
+    }
   }
   Progress.Clear();
   return Status;

@@ -10,6 +10,7 @@
 #include "text/Messages.h"
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -17,9 +18,10 @@
 #include <vector>
 
 // Exit statuses of the command.
-constexpr int Exit_All_Measured = 0; // every file ended with Last_Error 0
-constexpr int Exit_Not_Measured = 1; // some file ended with another code
-constexpr int Exit_Error = 2;        // usage error, bad settings or target file, unreadable file
+constexpr int Exit_All_Measured = 0;  // every file ended with Last_Error 0
+constexpr int Exit_Not_Measured = 1;  // some file ended with another code
+constexpr int Exit_Error = 2;         // usage error, bad settings or target file, unreadable file
+constexpr int Exit_Output_Failed = 3; // standard output could not be written (a closed pipe): the run stopped
 
 // What the command line asks for. Each optional value overrides one setting.
 struct TMeasure_Options {
@@ -117,9 +119,13 @@ std::string Table_Row(const TMeasure_Result& Result, const TTable_Layout& Layout
 // What main() learns from the process before the run.
 struct TMeasure_Environment {
   std::string Xdg_Config_Home;
+  std::string Xdg_Data_Home;
   std::string Home;
   char Decimal_Separator = '.'; // the user's, for the target file
   bool Show_Progress = false;   // standard error is a terminal
+  // Asked before each file: true ends the run there (a closing signal came), the lines of the
+  // files done complete and no report half-written.
+  std::function<bool()> Stop_Asked;
 };
 
 // --light-curve: the target's observations in the folder's reports as CSV on Out (the title

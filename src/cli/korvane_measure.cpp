@@ -4,9 +4,11 @@
 #include "cli/Measure_Command.h"
 
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <pwd.h>
+#include <signal.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -41,18 +43,50 @@ char User_Decimal_Separator() {
   return Separator;
 }
 
+// The closing signal that came, 0 while none has: the run ends at the next file boundary,
+// so that no line is cut and no report's temporary file is left behind.
+volatile std::sig_atomic_t Closing_Signal = 0;
+
+extern "C" void On_Closing_Signal(int Signal) {
+  Closing_Signal = Signal;
+}
+
+// A signal ignored from the start stays ignored ("nohup korvane-measure").
+void Catch_Closing_Signals() {
+  for (const int Signal : {SIGTERM, SIGINT, SIGHUP}) {
+    struct sigaction Old {};
+    if (::sigaction(Signal, nullptr, &Old) != 0 || Old.sa_handler == SIG_IGN)
+      continue;
+    struct sigaction Action {};
+    Action.sa_handler = On_Closing_Signal;
+    sigemptyset(&Action.sa_mask);
+    Action.sa_flags = SA_RESTART;
+    ::sigaction(Signal, &Action, nullptr);
+  }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   TMeasure_Environment Environment;
   Environment.Xdg_Config_Home = Environment_Variable("XDG_CONFIG_HOME");
+  Environment.Xdg_Data_Home = Environment_Variable("XDG_DATA_HOME");
   Environment.Home = Home_Folder();
   Environment.Decimal_Separator = User_Decimal_Separator();
   Environment.Show_Progress = isatty(STDERR_FILENO) == 1;
 
   std::vector<std::string> Args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  Catch_Closing_Signals();
+  Environment.Stop_Asked = [] { return Closing_Signal != 0; };
   const int Status = Run_Measure(Args, Environment, std::cout, std::cerr);
   std::cout.flush();
-  return std::cout.good() ? Status : Exit_Error;
+  if (const int Signal = Closing_Signal; Signal != 0) {
+    // Ended by the signal, as its sender expects to see, once the work done is complete.
+    std::signal(Signal, SIG_DFL);
+    std::raise(Signal);
+  }
+  if (Status == Exit_Output_Failed)
+    return Status;
+  return std::cout.good() ? Status : Exit_Output_Failed;
 }

@@ -78,20 +78,47 @@ TKorvane_Error Abandon_File(const std::string& FName, const std::string& Cause) 
 
 } // namespace
 
-void Convert_Words(uint16_t* Words, size_t Count, uint16_t Zero_Offset) {
-  auto Convert = [Zero_Offset](uint16_t w) {
+bool Convert_Words(uint16_t* Words, size_t Count, uint16_t Zero_Offset) {
+  const auto Swap = [](uint16_t w) {
     if constexpr (std::endian::native == std::endian::little)
       w = static_cast<uint16_t>((w << 8) | (w >> 8));
-    return static_cast<uint16_t>(w + Zero_Offset);
+    return w;
   };
   // Fixed-length groups so that the compiler vectorises the body at every optimisation level.
   constexpr size_t Group = 32;
+  if (Zero_Offset == 32768) {
+    // The usual unsigned image: every stored word gives a value in range.
+    size_t i = 0;
+    for (; i + Group <= Count; i += Group)
+      for (size_t j = 0; j < Group; ++j)
+        Words[i + j] = static_cast<uint16_t>(Swap(Words[i + j]) + Zero_Offset);
+    for (; i < Count; ++i)
+      Words[i] = static_cast<uint16_t>(Swap(Words[i]) + Zero_Offset);
+    return true;
+  }
+  int16_t Low = INT16_MAX, High = INT16_MIN;
+  const auto Convert = [&](uint16_t& Word) {
+    const uint16_t w = Swap(Word);
+    const auto Signed = static_cast<int16_t>(w);
+    Low = std::min(Low, Signed);
+    High = std::max(High, Signed);
+    Word = static_cast<uint16_t>(w + Zero_Offset);
+  };
   size_t i = 0;
   for (; i + Group <= Count; i += Group)
     for (size_t j = 0; j < Group; ++j)
-      Words[i + j] = Convert(Words[i + j]);
+      Convert(Words[i + j]);
   for (; i < Count; ++i)
-    Words[i] = Convert(Words[i]);
+    Convert(Words[i]);
+  return Count == 0 || (Low + int32_t{Zero_Offset} >= 0 && High + int32_t{Zero_Offset} <= 65535);
+}
+
+std::string Pixel_Range_Text(uint16_t Zero_Offset) {
+  if (Zero_Offset == 0)
+    return "the image holds negative pixel values (a signed image without BZERO, as after sky or dark "
+           "subtraction); only values 0 to 65535 can be measured";
+  return "the image holds pixel values outside 0 to 65535 with BZERO " + std::to_string(Zero_Offset) +
+         "; only values 0 to 65535 can be measured";
 }
 
 void TImage_Model::Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options) {
@@ -119,7 +146,10 @@ void TImage_Model::Open_File(const std::string& FName, TMessages& Messages, cons
         Image_Array = TImageArray(); // no half-read picture is left behind
         throw Abandon_File(FName, "file ends inside the data");
       }
-      Convert_Words(Block, Rows * XSize, Layout.Zero_Offset);
+      if (!Convert_Words(Block, Rows * XSize, Layout.Zero_Offset)) {
+        Image_Array = TImageArray();
+        throw Abandon_File(FName, Pixel_Range_Text(Layout.Zero_Offset));
+      }
     }
   }
   Finish_Open(FName);
@@ -279,7 +309,8 @@ TData_Layout TImage_Model::Read_Header(const std::string& FName, TInput_File& Fi
     if (!Zero)
       throw Abandon("BZERO value '" + *Text + "' is not a number");
     const double Offset = std::trunc(*Zero + 0.5);
-    if (!(Offset >= 0.0 && Offset <= 65535.0))
+    // Checked before rounding: -1 would round to -0, which passes.
+    if (!(*Zero >= 0.0 && Offset <= 65535.0))
       throw Abandon("BZERO " + *Text + " is outside the supported range 0..65535");
     Zero_Offset = static_cast<uint16_t>(Offset);
   }

@@ -130,8 +130,11 @@ struct TData_Layout {
 };
 
 // Converts Count stored big-endian words in place to pixel values, the zero offset added
-// (mod 65536).
-void Convert_Words(uint16_t* Words, size_t Count, uint16_t Zero_Offset);
+// (mod 65536). False when a value (the stored word read as signed, plus the offset) lies
+// outside 0..65535, which the pixel array cannot hold: a negative pixel of a signed image
+// without BZERO, say; such an image is refused (Pixel_Range_Text), never measured wrapped.
+bool Convert_Words(uint16_t* Words, size_t Count, uint16_t Zero_Offset);
+std::string Pixel_Range_Text(uint16_t Zero_Offset);
 
 class TInput_File;
 
@@ -195,6 +198,10 @@ public:
   double Threshold = 0.0; // outburst threshold of the target, magnitudes
   std::string ChartName;
   bool AAVSO_Written = false;
+  // Whether the last analysis ended in a magnitude (Last_Error 0 then). A report that failed
+  // afterwards (code 6) leaves it, so that the report can be written once the folder is there;
+  // without it no report is written.
+  bool Has_Measurement = false;
 
   // Reads the FITS file at FName into this model. Findings that do not stop the reading go
   // to Messages; a condition that stops it throws TKorvane_Error naming the cause and the

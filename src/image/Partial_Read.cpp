@@ -25,7 +25,8 @@ public:
     // The size was checked at open: a short read means the file was cut since.
     if (File.Read_At(Into, Bytes, Offset) < Bytes)
       throw TKorvane_Error(File.Path() + ": file ends inside the data");
-    Convert_Words(Into, Count, Data.Zero_Offset);
+    if (!Convert_Words(Into, Count, Data.Zero_Offset))
+      throw TKorvane_Error(File.Path() + ": " + Pixel_Range_Text(Data.Zero_Offset));
   }
 
   TInput_File File; // read in order by the header reader, at explicit offsets for the pixels

@@ -36,6 +36,7 @@ bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue, cons
 
 bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue,
                    const TMeasure_Settings& Settings) {
+  Image.Has_Measurement = false;
   if (!Image.Plate_Solved) {
     Image.Last_Error = TResult_Code::Not_Plate_Solved;
     return false;
@@ -65,6 +66,7 @@ bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue,
   Image.Threshold = T.Threshold;
   // A limit says only that the star is fainter: never an outburst. At the threshold: quiescent.
   Image.Outburst = Image.Less_Than == 0 && Image.Magnitude < T.Threshold;
+  Image.Has_Measurement = Image.Last_Error == TResult_Code::Measured;
   return true;
 }
 

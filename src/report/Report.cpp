@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <iterator>
 #include <string_view>
 #include <system_error>
@@ -168,8 +169,19 @@ TReport_Outcome Write_AAVSO_Report(const TImage_Model& Image, const TReport_Sett
   };
   // The file lies in the report folder itself and nowhere else: a "/" from the target name
   // or DATE-OBS (a date written with slashes, a "../") would lead into other folders.
+  // Only a measurement is reported: the fields of anything else hold no observation.
+  if (!Image.Has_Measurement)
+    return Not_Created("the image holds no measurement to report");
   if (Folder.empty())
     return Not_Created("no report folder is set");
+  // A line beginning with "#" is a comment to every reader of the format, and a file whose
+  // name begins with "." is hidden: either observation would be lost.
+  if (Image.ObjectName.empty())
+    return Not_Created("the target has no name");
+  if (Image.ObjectName[0] == '#')
+    return Not_Created("the target name begins with \"#\", which makes the report's data line a comment");
+  if (Image.ObjectName[0] == '.')
+    return Not_Created("the target name begins with \".\", which makes the report a hidden file");
   if (Name.find('/') != std::string::npos)
     return Not_Created("the target name or the date from DATE-OBS holds a \"/\", which would lead out of "
                        "the report folder");
@@ -177,6 +189,10 @@ TReport_Outcome Write_AAVSO_Report(const TImage_Model& Image, const TReport_Sett
     return Not_Created("the file name holds a NUL character");
   if (Name.size() > Longest_File_Name)
     return Not_Created("the file name is longer than " + std::to_string(Longest_File_Name) + " bytes");
+  if (Settings.Make_Folder) {
+    std::error_code Ignored;
+    std::filesystem::create_directories(Folder, Ignored);
+  }
   struct stat Status {};
   if (::stat(Folder.c_str(), &Status) != 0) {
     const int Error = errno;

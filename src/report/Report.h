@@ -16,6 +16,7 @@ struct TReport_Settings {
   std::string AAVSO_ObsCode; // observer code, on the "#OBSCODE=" line
   std::string Notes;         // start of the NOTES column, before the exposure
   double Max_Error = 1.0;    // the MERR of a limit (Less_Than non-zero), magnitudes
+  bool Make_Folder = false;  // a missing ReportFileDir is made first (the default folder, on first use)
 };
 TReport_Settings Report_Settings_Of(const TSettings& S);
 

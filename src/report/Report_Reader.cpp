@@ -84,6 +84,18 @@ struct TParsed_Line {
   std::string Why;
 };
 
+// Text from a file as a message quotes it: at most Longest_Quote bytes of it (not cutting a
+// UTF-8 character), "..." marking the cut, inside quotes.
+constexpr size_t Longest_Quote = 80;
+std::string Quoted(std::string_view Text) {
+  if (Text.size() <= Longest_Quote)
+    return "'" + std::string(Text) + "'";
+  size_t Cut = Longest_Quote;
+  for (int Back = 0; Back < 3 && (static_cast<unsigned char>(Text[Cut]) & 0xC0) == 0x80; ++Back)
+    --Cut;
+  return "'" + std::string(Text.substr(0, Cut)) + "...'";
+}
+
 TParsed_Line Parse_Data_Line(std::string_view Line, char Delimiter) {
   TParsed_Line Parsed;
   std::vector<std::string> Fields;
@@ -110,13 +122,13 @@ TParsed_Line Parse_Data_Line(std::string_view Line, char Delimiter) {
   if (Parsed.Name.empty())
     Parsed.Why = "no target name";
   else if (!JD || *JD <= 0.0)
-    Parsed.Why = "the date '" + Fields[1] + "' is not a Julian date";
+    Parsed.Why = "the date " + Quoted(Fields[1]) + " is not a Julian date";
   else if (!Mag)
-    Parsed.Why = "the magnitude '" + Fields[2] + "' is not a number";
+    Parsed.Why = "the magnitude " + Quoted(Fields[2]) + " is not a number";
   else if (!Error || *Error < 0.0)
-    Parsed.Why = "the error '" + Fields[3] + "' is not a number of 0 or more, nor na";
+    Parsed.Why = "the error " + Quoted(Fields[3]) + " is not a number of 0 or more, nor na";
   else if (!Comp_Mag)
-    Parsed.Why = "the comparison magnitude '" + Fields[8] + "' is not a number, nor na";
+    Parsed.Why = "the comparison magnitude " + Quoted(Fields[8]) + " is not a number, nor na";
   if (!Parsed.Why.empty())
     return Parsed;
   O.JD = *JD;
@@ -203,12 +215,12 @@ void Read_Report_Text(std::string_view Text, const std::string& File, TReport_Fo
       const std::string_view Value = Line.substr(Equals + 1);
       if (Same_Word(Key, "DELIM")) {
         Delimiter = Delimiter_Of(Value);
-        Unusable_Header = Delimiter ? "" : "the delimiter '" + std::string(Value) + "' cannot be used";
+        Unusable_Header = Delimiter ? "" : "the delimiter " + Quoted(Value) + " cannot be used";
       } else if (Same_Word(Key, "DATE")) {
         const std::string Kind = Trim_Controls(Value);
         Unusable_Header = Same_Word(Kind, "JD") || Same_Word(Kind, "HJD")
                               ? ""
-                              : "dates given as '" + Kind + "' are not read (only JD and HJD)";
+                              : "dates given as " + Quoted(Kind) + " are not read (only JD and HJD)";
       }
       continue;
     }
@@ -218,6 +230,13 @@ void Read_Report_Text(std::string_view Text, const std::string& File, TReport_Fo
     else
       Parsed.Why = Unusable_Header;
     if (Parsed.Why.empty()) {
+      if (Folder.Observations == Max_Folder_Observations) {
+        Folder.Observations_Cut = true;
+        Folder.Problems.push_back(File + ": only the first " + std::to_string(Max_Folder_Observations) +
+                                  " observations of the folder are read; the rest are passed over");
+        break;
+      }
+      ++Folder.Observations;
       Parsed.Observation.File = File;
       Add_Observation(Folder, Parsed.Name, std::move(Parsed.Observation));
       continue;
@@ -264,6 +283,8 @@ TReport_Folder Read_Report_Folder(const std::string& Folder) {
 
   TReport_Folder Reports;
   for (const std::string& Name : Names) {
+    if (Reports.Observations_Cut)
+      break;
     const std::string Path = Folder + "/" + Name;
     if (!fs::is_regular_file(Path, Error))
       continue; // folders, pipes, devices, dangling links

@@ -34,8 +34,14 @@ struct TTarget_History {
   std::vector<TObservation> Observations;
 };
 
+// The most observations read from one folder: enough for a lifetime of reports, and a bound
+// on the memory a folder of huge or hostile files can take.
+inline constexpr size_t Max_Folder_Observations = 200000;
+
 struct TReport_Folder {
   std::vector<TTarget_History> Targets; // by name, letter case ignored
+  size_t Observations = 0;              // in all targets; at most Max_Folder_Observations
+  bool Observations_Cut = false;        // the bound was reached: later lines and files were not read
   size_t Files_Read = 0;                // extended-format files whose lines were read
   size_t Files_Passed_Over = 0;         // other files of the folder (images, notes, ...)
   size_t Skipped_Lines = 0;             // data lines that could not be read
@@ -60,7 +66,9 @@ void Sort_Report_Folder(TReport_Folder& Folder);
 
 // Every regular file directly in Folder, in name order, except hidden files and the
 // temporary files of a write in progress (".tmp"); files larger than 64 MiB are passed over
-// with a problem text. Throws TKorvane_Error when the folder itself cannot be listed.
+// with a problem text, and reading ends with one once Max_Folder_Observations are read.
+// Problem texts quote at most 80 characters of a field. Throws TKorvane_Error when the folder itself cannot
+// be listed.
 TReport_Folder Read_Report_Folder(const std::string& Folder);
 
 // The history of the target called Name (compared as Target_Key does); nullptr when the

@@ -5,6 +5,7 @@
 #include "text/Number_Format.h"
 #include "text/Output_File.h"
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -197,7 +198,24 @@ TSettings Initial_Settings() {
   return S;
 }
 
-TSettings Default_Settings(const std::string& Home) {
+std::string Setting_Value_Problem(std::string_view Name, double Value) {
+  const std::string Setting(Name);
+  if (!std::isfinite(Value))
+    return Setting + " must be a finite number";
+  if ((Name == "Gain" || Name == "Max_Error") && !(Value > 0.0))
+    return Setting + " must be more than 0";
+  if ((Name == "Readout_Noise" || Name == "Dark_Current") && Value < 0.0)
+    return Setting + " must be 0 or more";
+  return {};
+}
+
+std::string Default_Report_Folder(const std::string& Xdg_Data_Home, const std::string& Home) {
+  if (!Xdg_Data_Home.empty() && Xdg_Data_Home.front() == '/')
+    return Xdg_Data_Home + "/korvane/reports";
+  return (!Home.empty() && Home.back() == '/' ? Home : Home + "/") + ".local/share/korvane/reports";
+}
+
+TSettings Default_Settings(const std::string& Home, const std::string& Xdg_Data_Home) {
   TSettings S;
   S.Window = {100, 100, 100, 100};
   S.Scale_Index = 7;
@@ -206,7 +224,7 @@ TSettings Default_Settings(const std::string& Home) {
   S.Gap = 3;
   S.DataFileName = (!Home.empty() && Home.back() == '/' ? Home : Home + "/") + "data.csv";
   S.Max_Error = 1.0;
-  S.ReportFileDir = "/tmp";
+  S.ReportFileDir = Default_Report_Folder(Xdg_Data_Home, Home);
   S.Notes = "na";
   return S;
 }
@@ -260,7 +278,7 @@ std::string Settings_Text(const TSettings& S) {
 
 bool Write_Settings_File(const std::string& Path, const TSettings& S) {
   try {
-    Write_File_Whole(Path, Settings_Text(S), true);
+    Write_File_Through_Link(Path, Settings_Text(S), true);
     return true;
   } catch (const TKorvane_Error&) {
     return false;
@@ -301,7 +319,7 @@ void Save_Settings_File(const std::string& Path, TSettings_File_State& State, co
   try {
     if (State.Kind == TKind::Damaged)
       Write_File_Whole(Path + ".damaged", State.Content, true);
-    Write_File_Whole(Path, Settings_Text(S), true);
+    Write_File_Through_Link(Path, Settings_Text(S), true);
   } catch (const TKorvane_Error& Error) {
     throw TKorvane_Error(std::string("The settings were not saved: ") + Error.what());
   }

@@ -38,8 +38,20 @@ struct TSettings {
 TSettings Initial_Settings();
 
 // The defaults used when no settings file exists. Home is the user's home folder; the
-// target file defaults to Home/data.csv and the report folder to /tmp.
-TSettings Default_Settings(const std::string& Home);
+// target file defaults to Home/data.csv and the report folder to Default_Report_Folder.
+TSettings Default_Settings(const std::string& Home, const std::string& Xdg_Data_Home = {});
+
+// The report folder of new settings: $XDG_DATA_HOME/korvane/reports, or
+// Home/.local/share/korvane/reports when XDG_DATA_HOME is unset, empty or relative. It is the
+// user's own folder, where no other user can plant a link at a report's name; the report
+// writer makes it on first use.
+std::string Default_Report_Folder(const std::string& Xdg_Data_Home, const std::string& Home);
+
+// Why Value cannot be the camera setting or Max_Error called Name ("Gain", "degC", ...), by
+// the rules a measurement checks: Gain and Max_Error above 0, Readout_Noise and Dark_Current
+// 0 or more, every one a finite number. Empty when it can; a setting without a range (any
+// other name) takes any finite number.
+std::string Setting_Value_Problem(std::string_view Name, double Value);
 
 // Path of the settings file: $XDG_CONFIG_HOME/korvane.ini, or Home/.config/korvane.ini when
 // XDG_CONFIG_HOME is unset, empty or relative. Xdg_Config_Home and Home are passed in (the process

@@ -62,20 +62,24 @@ std::string Link_Target(const std::string& Path) {
   Write_Failed(Path, ELOOP);
 }
 
-} // namespace
-
-void Write_File_Whole(const std::string& Path, const std::string& Bytes, bool Create_Folder) {
-  if (Path.empty())
-    Write_Failed(Path, ENOENT);
-  const std::string Target = Link_Target(Path);
+// Writes Bytes to Target, the name the rename replaces.
+void Write_Whole(const std::string& Path, const std::string& Target, const std::string& Bytes,
+                 bool Create_Folder) {
   const std::string Folder = Folder_Of(Target);
   if (Create_Folder) {
     std::error_code Ignored;
     if (!std::filesystem::exists(Folder, Ignored))
       std::filesystem::create_directories(Folder, Ignored);
   }
+  // What stands at the name now: a file keeps its permission bits, a link (the name's own,
+  // Target being no link when followed) is replaced, anything else stays as it is.
   struct stat Old {};
-  const bool Keep_Mode = ::stat(Target.c_str(), &Old) == 0 && S_ISREG(Old.st_mode);
+  const bool Exists = ::lstat(Target.c_str(), &Old) == 0;
+  if (Exists && !S_ISREG(Old.st_mode) && !S_ISLNK(Old.st_mode))
+    throw TKorvane_Error(Path + ": cannot write the file: " +
+                         (S_ISDIR(Old.st_mode) ? "a folder" : "a pipe, socket or device") +
+                         " stands at its name");
+  const bool Keep_Mode = Exists && S_ISREG(Old.st_mode);
   // Writing past the file-size limit raises SIGXFSZ, which ends the program unless caught:
   // a file that would not fit is not begun.
   struct rlimit Limit {};
@@ -116,4 +120,18 @@ void Write_File_Whole(const std::string& Path, const std::string& Bytes, bool Cr
     ::fsync(Dir);
     ::close(Dir);
   }
+}
+
+} // namespace
+
+void Write_File_Whole(const std::string& Path, const std::string& Bytes, bool Create_Folder) {
+  if (Path.empty())
+    Write_Failed(Path, ENOENT);
+  Write_Whole(Path, Path, Bytes, Create_Folder);
+}
+
+void Write_File_Through_Link(const std::string& Path, const std::string& Bytes, bool Create_Folder) {
+  if (Path.empty())
+    Write_Failed(Path, ENOENT);
+  Write_Whole(Path, Link_Target(Path), Bytes, Create_Folder);
 }

@@ -260,7 +260,7 @@ TEST_F(Window_Main, Closing_Writes_The_Settings_File) {
   Expected[8] = "3";
   Expected[10] = Expected[11] = Expected[12] = Expected[13] = " 0.00000000000000E+0000";
   Expected[14] = " 1.00000000000000E+0000";
-  Expected[15] = "/tmp";
+  Expected[15] = (Home() / ".local/share/korvane/reports").string();
   Expected[16] = "";
   Expected[18] = "False";
   EXPECT_EQ(Get(Ini()), Crlf_Lines(Expected));
@@ -292,7 +292,7 @@ TEST_F(Window_Main, Damaged_Or_Short_File_Keeps_The_Other_Settings_Through_A_Clo
        With({{12, Zero},
              {13, Zero},
              {14, One},
-             {15, "/tmp"},
+             {15, (Home() / ".local/share/korvane/reports").string()},
              {16, ""},
              {17, "na"},
              {18, "False"},
@@ -300,8 +300,16 @@ TEST_F(Window_Main, Damaged_Or_Short_File_Keeps_The_Other_Settings_Through_A_Clo
        Ini().string() + ": line 13 (Gain): " + Ends_Early},
       {"an empty file",
        "",
-       {"[Korvane]", "100", "100", "100", "100", "7",    "12", "3",  "3",     (Home() / "data.csv").string(),
-        Zero,        Zero,  Zero,  Zero,  One,   "/tmp", "",   "na", "False", "False"},
+       {"[Korvane]", "100",
+        "100",       "100",
+        "100",       "7",
+        "12",        "3",
+        "3",         (Home() / "data.csv").string(),
+        Zero,        Zero,
+        Zero,        Zero,
+        One,         (Home() / ".local/share/korvane/reports").string(),
+        "",          "na",
+        "False",     "False"},
        Ini().string() + ": line 2 (Top): " + Ends_Early},
   };
   for (const TCase& Case : Cases) {

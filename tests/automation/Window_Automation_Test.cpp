@@ -28,9 +28,11 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -347,6 +349,86 @@ TEST_F(Automation_Window, Work_Begun_Elsewhere_Holds_Back_Changes_Until_Its_Box_
       EXPECT_EQ(Load_Settings_File(Ini_Path().string(), Written).Kind, TSettings_File_State::TKind::Good);
     }
   }
+}
+
+TEST_F(Automation_Window, Meaningless_Values_And_Reports_Without_A_Measurement_Are_Refused) {
+  TRecording_Messages Messages;
+  TMain_Form Main(Messages);
+  Main.Settings.ReportFileDir = (Root / "reports").string();
+  fs::create_directories(Main.Settings.ReportFileDir);
+  TKorvane_Server Server(Main, QDBusConnection::sessionBus());
+  QString Error;
+  ASSERT_TRUE(Server.Publish(true, Error)) << Error.toStdString();
+  TClient Client(QStringLiteral("values"));
+  const auto Finished = [](const QDBusPendingCall& Call) {
+    EXPECT_TRUE(Wait_For([&] { return Call.isFinished(); }));
+    return Call.reply();
+  };
+
+  const double Nan = std::nan(""), Inf = HUGE_VAL;
+  const struct {
+    const char* Property;
+    double Value;
+    bool Taken;
+  } Cases[] = {
+      {"Gain", Nan, false},         {"Gain", Inf, false},         {"Gain", -1.0, false},
+      {"Gain", 0.0, false},         {"Gain", 1e300, false},       {"Gain", 2.5, true},
+      {"Readout_Noise", -1, false}, {"Readout_Noise", 0.0, true}, {"Dark_Current", -0.5, false},
+      {"Max_Error", 0.0, false},    {"Max_Error", -1.0, false},   {"Max_Error", 0.5, true},
+      {"degC", Nan, false},         {"degC", -20.0, true},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(std::string(Case.Property) + " " + std::to_string(Case.Value));
+    const QString Name = QLatin1String(Case.Property);
+    const QVariant Before =
+        qvariant_cast<QDBusVariant>(Finished(Client.Property(Name)).arguments()[0]).variant();
+    const QDBusMessage Set = Finished(Client.Property(Name, Case.Value));
+    const QVariant After =
+        qvariant_cast<QDBusVariant>(Finished(Client.Property(Name)).arguments()[0]).variant();
+    if (Case.Taken) {
+      EXPECT_EQ(Set.type(), QDBusMessage::ReplyMessage) << Set.errorMessage().toStdString();
+      EXPECT_EQ(After.toDouble(), static_cast<double>(static_cast<float>(Case.Value)));
+    } else {
+      EXPECT_EQ(Set.errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
+      EXPECT_TRUE(Set.errorMessage().contains(Name)) << Set.errorMessage().toStdString();
+      EXPECT_EQ(After.toDouble(), Before.toDouble());
+    }
+  }
+
+  // A good report first, then a frame that cannot be measured: its report is refused with
+  // code 6, and the good one stays as it was.
+  std::string Unsolved = Get(fs::path(KORVANE_SOURCE_DIR) / "examples" / "field.fit");
+  const size_t Cd = Unsolved.find("CD1_1   =");
+  ASSERT_NE(Cd, std::string::npos);
+  Unsolved.replace(Cd, 2, "XX");
+  Put(Root / "unsolved.fit", Unsolved);
+  const auto Last_Error = [&] {
+    return qvariant_cast<QDBusVariant>(Finished(Client.Property(QStringLiteral("LastError"))).arguments()[0])
+        .variant()
+        .toInt();
+  };
+  Finished(Client.Property(
+      QStringLiteral("FileName"),
+      QString::fromStdString((fs::path(KORVANE_SOURCE_DIR) / "examples" / "field.fit").string())));
+  EXPECT_GT(Finished(Client.Call(QStringLiteral("Magnitude"))).arguments().value(0).toDouble(), 0.0);
+  Finished(Client.Call(QStringLiteral("AAVSO_Report")));
+  ASSERT_EQ(Last_Error(), 0);
+  std::map<std::string, std::string> Good;
+  for (const auto& Entry : fs::directory_iterator(Root / "reports"))
+    Good[Entry.path().string()] = Get(Entry.path());
+  ASSERT_EQ(Good.size(), 1u);
+
+  Finished(
+      Client.Property(QStringLiteral("FileName"), QString::fromStdString((Root / "unsolved.fit").string())));
+  EXPECT_EQ(Finished(Client.Call(QStringLiteral("Magnitude"))).arguments().value(0).toDouble(), 0.0);
+  EXPECT_EQ(Last_Error(), 2);
+  const QDBusMessage Report = Finished(Client.Call(QStringLiteral("AAVSO_Report")));
+  EXPECT_EQ(Report.type(), QDBusMessage::ReplyMessage);
+  EXPECT_EQ(Last_Error(), 6);
+  std::map<std::string, std::string> Now;
+  for (const auto& Entry : fs::directory_iterator(Root / "reports"))
+    Now[Entry.path().string()] = Get(Entry.path());
+  EXPECT_EQ(Now, Good);
 }
 
 TEST_F(Automation_Window, Closing_While_Clients_Remain_Asks_First) {

@@ -13,6 +13,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -655,6 +656,68 @@ TEST_F(Measure_Run, Reports_Of_Measured_Files) {
     EXPECT_EQ(fs::exists(Written), !Case.Report.empty());
     EXPECT_NE(Get(Written).find(Case.Report_Part), std::string::npos);
     EXPECT_EQ(Find(Object, "Last_Error")->Number, Case.Args.back() == "nowcs.fit" ? 2.0 : 0.0);
+  }
+}
+
+// A batch ends whole when it must end early: on a closing signal at the next file boundary
+// (no temporary report left, every line printed complete, the signal's own exit status), and
+// at the first failed write to standard output (its reader gone, SIGPIPE ignored) with a
+// message and exit status 3 instead of measuring and reporting every remaining file.
+TEST_F(Measure_Run, A_Stopped_Batch_Ends_At_A_File_Boundary) {
+  const std::string Reports = (Home_Root() / "reports").string();
+  fs::create_directories(Reports);
+  const std::vector<std::string> Base = {"--json",        "--gain",       "1.5",  "--targets",
+                                         "quiescent.csv", "--report-dir", Reports};
+  const struct {
+    const char* What;
+    const char* Shell; // runs "$@", the command
+    std::vector<std::string> Files;
+    int Status;
+  } Cases[] = {
+      {"SIGTERM", "\"$@\" & sleep 0.05; kill -TERM $!; wait $!; echo \"status $?\" >&2",
+       std::vector<std::string>(400, "field.fit"), 128 + SIGTERM},
+      {"SIGTERM later", "\"$@\" & sleep 0.15; kill -TERM $!; wait $!; echo \"status $?\" >&2",
+       std::vector<std::string>(400, "field.fit"), 128 + SIGTERM},
+      {"SIGHUP", "\"$@\" & sleep 0.1; kill -HUP $!; wait $!; echo \"status $?\" >&2",
+       std::vector<std::string>(400, "field.fit"), 128 + SIGHUP},
+      // Each unreadable file would add a message: only the first few may come.
+      {"reader gone", "trap '' PIPE; { \"$@\"; echo \"status $?\" >&2; } | exec 0<&-",
+       [] {
+         std::vector<std::string> Files = {"field.fit"};
+         Files.insert(Files.end(), 200, "broken.fit");
+         return Files;
+       }(),
+       Exit_Output_Failed},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.What);
+    std::vector<std::string> Args = {"/bin/sh", "-c", Case.Shell, "sh", KORVANE_MEASURE_PATH};
+    Args.insert(Args.end(), Base.begin(), Base.end());
+    Args.insert(Args.end(), Case.Files.begin(), Case.Files.end());
+    fs::create_directories(Home());
+    fs::create_directories(Config());
+    const TProgram_Run Run = Run_Program(
+        Args, {"HOME=" + Home().string(), "XDG_CONFIG_HOME=" + Config().string(), "PATH=/usr/bin:/bin"}, Dir,
+        Home_Root(), 60);
+    const std::vector<std::string> Err = Lines_Of(Run.Err);
+    ASSERT_FALSE(Err.empty());
+    const std::vector<std::string> Out = Run.Out_Lines();
+    if (Case.Status == Exit_Output_Failed) {
+      EXPECT_EQ(Err.back(), "status 3") << Run.Err;
+      EXPECT_NE(Run.Err.find("korvane-measure: cannot write to standard output"), std::string::npos)
+          << Run.Err;
+      EXPECT_LT(Err.size(), 10u) << Run.Err;
+    } else if (Out.size() < Case.Files.size()) {
+      EXPECT_EQ(Err.back(), "status " + std::to_string(Case.Status)) << Run.Err;
+    }
+    // Every line that was printed is whole.
+    for (const std::string& Line : Out) {
+      TJson_Object Object;
+      EXPECT_TRUE(Parse_Json_Line(Line, Object)) << Line;
+    }
+    EXPECT_TRUE(Run.Out.empty() || Run.Out.back() == '\n');
+    for (const auto& Entry : fs::directory_iterator(Reports))
+      EXPECT_EQ(Entry.path().extension(), ".txt") << "left behind: " << Entry.path();
   }
 }
 

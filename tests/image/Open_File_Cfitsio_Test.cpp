@@ -6,6 +6,7 @@
 #include "support/Test_Files.h"
 #include "text/Number_Format.h"
 
+#include <algorithm>
 #include <fitsio.h>
 #include <gtest/gtest.h>
 
@@ -139,22 +140,33 @@ TEST(Open_File_Cfitsio, Unsigned_Image_With_Long_Header) {
 }
 
 TEST(Open_File_Cfitsio, Signed_Image_Without_Offset) {
-  TScratch_Folder Scratch;
-  const std::string Path = Scratch.Path("signed.fit");
-  std::vector<int16_t> Stored = {-32768, -1, 0, 1, 32767, -12345, 12345, -2, 2, 100, -100, 7};
-  Write_Cfitsio_Image(Path, SHORT_IMG, TSHORT, 4, 3, Stored, [](fitsfile*, int&) {});
-
-  const TImage_Model Model = Open_Without_Messages(Path);
-
-  int Status = 0;
-  fitsfile* File = nullptr;
-  fits_open_file(&File, Path.c_str(), READONLY, &Status);
-  const std::vector<int16_t> Read_Back = Cfitsio_Pixels<int16_t>(File, TSHORT, Stored.size(), Status);
-  fits_close_file(File, &Status);
-  // Without BZERO the stored words are taken as unsigned: the two's-complement bit pattern.
-  for (size_t k = 0; k < Stored.size(); ++k)
-    EXPECT_EQ(Model.Image_Array[k / 4][k % 4], static_cast<uint16_t>(Read_Back[k])) << k;
-  Compare_Header(Path, Model);
+  // A signed image holds its values as they are stored: read as they are while none is
+  // negative, refused once one is (never read as the unsigned bit pattern).
+  const std::vector<std::vector<int16_t>> Images = {
+      {0, 1, 32767, 12345, 2, 100, 7, 0, 3, 4, 5, 6},
+      {-32768, -1, 0, 1, 32767, -12345, 12345, -2, 2, 100, -100, 7},
+  };
+  for (const std::vector<int16_t>& Stored : Images) {
+    TScratch_Folder Scratch;
+    const std::string Path = Scratch.Path("signed.fit");
+    Write_Cfitsio_Image(Path, SHORT_IMG, TSHORT, 4, 3, Stored, [](fitsfile*, int&) {});
+    const bool Negative = *std::min_element(Stored.begin(), Stored.end()) < 0;
+    if (Negative) {
+      TImage_Model Model;
+      TRecording_Messages Messages;
+      EXPECT_THROW(Model.Open_File(Path, Messages), TKorvane_Error);
+      continue;
+    }
+    const TImage_Model Model = Open_Without_Messages(Path);
+    int Status = 0;
+    fitsfile* File = nullptr;
+    fits_open_file(&File, Path.c_str(), READONLY, &Status);
+    const std::vector<int16_t> Read_Back = Cfitsio_Pixels<int16_t>(File, TSHORT, Stored.size(), Status);
+    fits_close_file(File, &Status);
+    for (size_t k = 0; k < Stored.size(); ++k)
+      EXPECT_EQ(Model.Image_Array[k / 4][k % 4], static_cast<uint16_t>(Read_Back[k])) << k;
+    Compare_Header(Path, Model);
+  }
 }
 
 // Our test writer's files are valid FITS for cfitsio, with the values the reader finds.

@@ -102,24 +102,35 @@ TEST_F(Open_File_Test, Minimal_File_Loads_Without_Messages) {
   EXPECT_EQ(Model.Image_Array[1][2], 60);
 }
 
-TEST_F(Open_File_Test, Zero_Offset_Is_Added_Modulo_65536) {
+TEST_F(Open_File_Test, Zero_Offset_Gives_Values_Within_0_To_65535) {
+  // Stored bytes 80 00, 7F FF, FF FF: the signed words -32768, 32767, -1.
+  const std::string Full_Range("\x80\x00\x7F\xFF\xFF\xFF", 6);
+  // The signed words 0, 32767, 1: never negative.
+  const std::string Non_Negative("\x00\x00\x7F\xFF\x00\x01", 6);
   struct TCase {
-    const char* Bzero;         // nullptr: no BZERO card
+    const char* Bzero; // nullptr: no BZERO card
+    const std::string& Data;
     std::vector<int> Expected; // empty: the open is abandoned
+    const char* Refusal;       // then: what the message names
   };
   const TCase Cases[] = {
-      {"32768", {0, 65535, 32767}},
-      {"0", {32768, 32767, 65535}},
-      {nullptr, {32768, 32767, 65535}},
-      {"32767.5", {0, 65535, 32767}},
-      {"32768.4", {0, 65535, 32767}},
-      {"-1", {32768, 32767, 65535}},
-      {"65535", {32767, 32766, 65534}},
-      {"3.2768E4", {0, 65535, 32767}},
-      {"-1.5", {}},
-      {"-2", {}},
-      {"65535.5", {}},
-      {"'32768'", {}},
+      {"32768", Full_Range, {0, 65535, 32767}, nullptr},
+      {"32767.5", Full_Range, {0, 65535, 32767}, nullptr},
+      {"32768.4", Full_Range, {0, 65535, 32767}, nullptr},
+      {"3.2768E4", Full_Range, {0, 65535, 32767}, nullptr},
+      {"0", Non_Negative, {0, 32767, 1}, nullptr},
+      {nullptr, Non_Negative, {0, 32767, 1}, nullptr},
+      {"32768", Non_Negative, {32768, 65535, 32769}, nullptr},
+      // Signed values that fall outside the array's range are refused, never wrapped.
+      {"0", Full_Range, {}, "negative pixel values"},
+      {nullptr, Full_Range, {}, "negative pixel values"},
+      {"65535", Full_Range, {}, "outside 0 to 65535 with BZERO 65535"},
+      {"1000", Full_Range, {}, "outside 0 to 65535 with BZERO 1000"},
+      {"-1", Non_Negative, {}, "BZERO"},
+      {"-0.4", Non_Negative, {}, "BZERO"},
+      {"-1.5", Non_Negative, {}, "BZERO"},
+      {"65535.5", Non_Negative, {}, "BZERO"},
+      {"'32768'", Non_Negative, {}, "BZERO"},
   };
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(Case.Bzero ? Case.Bzero : "no BZERO");
@@ -132,20 +143,30 @@ TEST_F(Open_File_Test, Zero_Offset_Is_Added_Modulo_65536) {
     if (Case.Bzero)
       Writer.Add("BZERO", Case.Bzero);
     // Stored bytes 80 00, 7F FF, FF FF.
-    const std::string Path =
-        Scratch.Write("zero.fit", Writer.Header_Bytes() + std::string("\x80\x00\x7F\xFF\xFF\xFF", 6));
-    TImage_Model Fresh;
-    Model = Fresh;
-    const auto Error = Open(Path);
-    if (Case.Expected.empty()) {
-      ASSERT_TRUE(Error.has_value());
-      EXPECT_NE(Error->find(Path + ": "), std::string::npos) << *Error;
-      EXPECT_NE(Error->find("BZERO"), std::string::npos) << *Error;
-      continue;
+    const std::string Path = Scratch.Write("zero.fit", Writer.Header_Bytes() + Case.Data);
+    for (const bool On_Demand : {false, true}) {
+      TImage_Model Fresh;
+      Model = Fresh;
+      std::optional<std::string> Error;
+      const uint16_t* Values = nullptr;
+      try {
+        Model.Open_File(Path, Messages, TOpen_Options{false, On_Demand});
+        // Read on demand, the pixels are converted as they are first asked for.
+        Values = Model.Image_Array.Span(0, 0, 2);
+      } catch (const TKorvane_Error& E) {
+        Error = E.what();
+      }
+      if (Case.Expected.empty()) {
+        ASSERT_TRUE(Error.has_value()) << "read on demand: " << On_Demand;
+        EXPECT_NE(Error->find(Path + ": "), std::string::npos) << *Error;
+        EXPECT_NE(Error->find(Case.Refusal), std::string::npos) << *Error;
+        continue;
+      }
+      ASSERT_EQ(Error, std::nullopt);
+      for (int x = 0; x < 3; ++x)
+        EXPECT_EQ(Values[x], Case.Expected[static_cast<size_t>(x)])
+            << "column " << x << ", on demand " << On_Demand;
     }
-    ASSERT_EQ(Error, std::nullopt);
-    for (int x = 0; x < 3; ++x)
-      EXPECT_EQ(Model.Image_Array[0][x], Case.Expected[static_cast<size_t>(x)]) << "column " << x;
   }
 }
 

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <iomanip>
 #include <sstream>
+#include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -43,6 +45,7 @@ TEST_F(Report_Reader, Reports_We_Write_Read_Back_Field_By_Field) {
   };
   for (const TCase& Case : Cases) {
     TImage_Model Image;
+    Image.Has_Measurement = true;
     Image.ObjectName = Case.Name;
     Image.Date_Obs = Case.Date_Obs;
     Image.JD = Case.JD;
@@ -156,6 +159,51 @@ TEST_F(Report_Reader, Other_Files_And_Damaged_Lines) {
   fs::create_directory(Dir);
   EXPECT_TRUE(Read_Report_Folder(Dir.string()).Targets.empty());
   EXPECT_THROW(Read_Report_Folder((Dir / "missing").string()), TKorvane_Error);
+}
+
+// A folder of huge or hostile files costs bounded memory: the observations stop at the bound
+// (said once), and a message quotes a bad field in at most 80 characters.
+TEST(Report_Reader_Bounds, Observations_And_Quotes_Are_Bounded) {
+  const std::string Head = "#TYPE=EXTENDED\n";
+  std::string Many = Head;
+  for (size_t k = 0; k < Max_Folder_Observations / 2 + 10; ++k)
+    Many += "V,2460000.5,12.1,na,V,NO,STD,na,na,na,na,na,na,na,na\n";
+  const std::string Long_Field(60000, '9');
+  const struct {
+    const char* What;
+    std::vector<std::string> Files;
+    size_t Observations;
+    std::string Problem; // the one problem said, as its start
+  } Cases[] = {
+      {"below the bound", {Many}, Max_Folder_Observations / 2 + 10, ""},
+      {"two files past the bound",
+       {Many, Many, Many},
+       Max_Folder_Observations,
+       "b: only the first " + std::to_string(Max_Folder_Observations) + " observations"},
+      {"a long bad field",
+       {Head + "V," + Long_Field + "x,12.1,na,V,NO,STD,na,na,na,na,na,na,na,na\n"},
+       0,
+       "a: 1 line skipped (line 2: the date '" + Long_Field.substr(0, 80) + "...' is not a Julian date)"},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.What);
+    TReport_Folder Folder;
+    for (size_t k = 0; k < Case.Files.size() && !Folder.Observations_Cut; ++k)
+      Read_Report_Text(Case.Files[k], std::string(1, static_cast<char>('a' + k)), Folder);
+    size_t Count = 0;
+    for (const TTarget_History& Target : Folder.Targets)
+      Count += Target.Observations.size();
+    EXPECT_EQ(Count, Case.Observations);
+    EXPECT_EQ(Folder.Observations, Case.Observations);
+    EXPECT_EQ(Folder.Observations_Cut, Case.Observations == Max_Folder_Observations);
+    if (Case.Problem.empty()) {
+      EXPECT_TRUE(Folder.Problems.empty());
+      continue;
+    }
+    ASSERT_EQ(Folder.Problems.size(), 1u);
+    EXPECT_EQ(Folder.Problems[0].substr(0, Case.Problem.size()), Case.Problem);
+    EXPECT_LT(Folder.Problems[0].size(), 200u);
+  }
 }
 
 TEST(Report_Dates, Calendar_And_Tooltip_Texts) {

@@ -48,6 +48,7 @@ protected:
       fs::remove_all(Entry.path());
     fs::create_directory(Dir);
     Image = TImage_Model();
+    Image.Has_Measurement = true; // the writer reports nothing else
     Image.ObjectName = "V1 Tst";
     Image.Date_Obs = "'2014-01-02T03:04:05' ";
     Image.JD = 2456659.63021;
@@ -127,8 +128,16 @@ TEST_F(Report, File_Names_Stay_In_The_Report_Folder) {
   const std::string Card_Without_Comment = "'2014-01-02T03:04:05'" + std::string(49, ' ');
   const struct {
     std::string Object, Date_Obs, Folder, Name; // Name empty: not created (code 6)
+    bool Measured = true;
   } Cases[] = {
       {"V1 Tst", "'2014-01-02T03:04:05' ", "reports", Worked_Name},
+      // Nothing measured (a failed measurement, an unsolved image, a file not read): no report.
+      {"V1 Tst", "'2014-01-02T03:04:05' ", "reports", "", false},
+      {"", "'2014-01-02T03:04:05' ", "reports", ""},
+      // A comment line to every reader, a hidden file to every folder listing.
+      {"#V1 Tst", "'2014-01-02T03:04:05' ", "reports", ""},
+      {".V1 Tst", "'2014-01-02T03:04:05' ", "reports", ""},
+      {"V1 #Tst.", "'2014-01-02T03:04:05' ", "reports", "V1 #Tst._2014-01-02T03_04_05.txt"},
       {"V1 Tst", "", "reports", "V1 Tst_.txt"},
       {"V1 Tst", Card_Without_Comment, "reports",
        "V1 Tst_2014-01-02T03_04_05'" + std::string(47, ' ') + ".txt"},
@@ -143,12 +152,14 @@ TEST_F(Report, File_Names_Stay_In_The_Report_Folder) {
     fs::create_directory(Dir / "V1 Tst_");
     Image.ObjectName = Case.Object;
     Image.Date_Obs = Case.Date_Obs;
+    Image.Has_Measurement = Case.Measured;
+    Put(Dir / Worked_Name, "good");
     Settings.ReportFileDir = (Root / Case.Folder).string();
     TReport_Outcome Outcome;
     EXPECT_NO_THROW(Outcome = Write_AAVSO_Report(Image, Settings));
     EXPECT_EQ(Outcome.Written, !Case.Name.empty());
     EXPECT_EQ(Outcome.Reason.empty(), !Case.Name.empty());
-    std::map<std::string, std::string> Expected;
+    std::map<std::string, std::string> Expected = {{"reports/" + Worked_Name, "good"}};
     if (!Case.Name.empty())
       Expected["reports/" + Case.Name] = Report_Text(Image, Settings);
     EXPECT_EQ(Files(), Expected);
@@ -184,6 +195,46 @@ TEST_F(Report, Fields_That_Would_Break_The_File_Are_Refused) {
       EXPECT_NE(std::string(E.what()).find(Case.Message_Part), std::string::npos) << E.what();
     }
     EXPECT_EQ(Files(), Before);
+  }
+}
+
+TEST_F(Report, Nothing_At_The_Reports_Name_Redirects_It) {
+  // What another user of a shared folder could plant at a predictable report name.
+  const fs::path Name = Dir / Worked_Name, Victim = Root / "authorized_keys", Nowhere = Root / "nowhere";
+  const struct {
+    const char* What;
+    std::function<void()> Plant;
+    bool Written; // else refused, the thing planted left as it was
+  } Cases[] = {
+      {"a link to another file", [&] { fs::create_symlink(Victim, Name); }, true},
+      {"a link to nothing", [&] { fs::create_symlink(Nowhere, Name); }, true},
+      {"a pipe", [&] { ASSERT_EQ(::mkfifo(Name.c_str(), 0600), 0); }, false},
+      {"a folder", [&] { fs::create_directory(Name); }, false},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.What);
+    Fresh();
+    Put(Victim, "secret");
+    Case.Plant();
+    const fs::file_status Planted = fs::symlink_status(Name);
+    bool Written = false;
+    try {
+      Written = Write_AAVSO_Report(Image, Settings).Written;
+    } catch (const TKorvane_Error& E) {
+      EXPECT_NE(std::string(E.what()).find(Name.string() + ": cannot write the file"), std::string::npos)
+          << E.what();
+    }
+    EXPECT_EQ(Written, Case.Written);
+    EXPECT_EQ(Get(Victim), "secret");
+    EXPECT_FALSE(fs::exists(Nowhere));
+    if (Case.Written) {
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(Name)));
+      EXPECT_EQ(Get(Name), Report_Text(Image, Settings));
+    } else {
+      EXPECT_EQ(fs::symlink_status(Name).type(), Planted.type());
+    }
+    for (const auto& Entry : fs::directory_iterator(Dir))
+      EXPECT_EQ(Entry.path().extension(), ".txt") << "left behind: " << Entry.path();
   }
 }
 

@@ -149,7 +149,7 @@ TEST(Settings, Defaults_And_File_Path) {
   EXPECT_EQ(D.Gap, 3u);
   EXPECT_EQ(D.DataFileName, "/home/ann/data.csv");
   EXPECT_EQ(D.Max_Error, 1.0);
-  EXPECT_EQ(D.ReportFileDir, "/tmp");
+  EXPECT_EQ(D.ReportFileDir, "/home/ann/.local/share/korvane/reports");
   EXPECT_EQ(D.Notes, "na");
   EXPECT_EQ(D.AAVSO_ObsCode, "");
   EXPECT_EQ(D.Gain, 0.0);
@@ -165,6 +165,14 @@ TEST(Settings, Defaults_And_File_Path) {
   };
   for (const Case& C : Cases)
     EXPECT_EQ(Settings_File_Path(C.Xdg, C.Home), C.Expected) << C.Xdg;
+  // The report folder of new settings is the user's own, never a shared one such as /tmp.
+  const Case Report_Cases[] = {
+      {"/data", "/home/ann", "/data/korvane/reports"},
+      {"", "/home/ann/", "/home/ann/.local/share/korvane/reports"},
+      {"relative/data", "/home/ann", "/home/ann/.local/share/korvane/reports"},
+  };
+  for (const Case& C : Report_Cases)
+    EXPECT_EQ(Default_Settings(C.Home, C.Xdg).ReportFileDir, C.Expected) << C.Xdg;
 }
 
 TEST(Settings, Text_Is_Twenty_Lines_In_The_Fixed_Forms) {
@@ -320,6 +328,14 @@ TEST_F(Settings_File, Writing_Follows_Links_And_Keeps_The_Mode) {
     for (const auto& Entry : fs::recursive_directory_iterator(Dir))
       EXPECT_EQ(Entry.path().filename().string().find(".tmp"), std::string::npos) << Entry.path();
   }
+  // A pipe that took the place of the file the link names is not replaced by a file.
+  fs::remove_all(Dir + "/dotfiles");
+  fs::remove(Ini);
+  fs::create_directories(Dir + "/dotfiles/sub");
+  fs::create_symlink("dotfiles/sub/korvane.txt", Ini);
+  ASSERT_EQ(::mkfifo(Real.c_str(), 0600), 0);
+  EXPECT_FALSE(Write_Settings_File(Ini, Good_Settings()));
+  EXPECT_TRUE(fs::is_fifo(Real));
 }
 
 TEST_F(Settings_File, Write_Into_A_Read_Only_Folder_Fails) {

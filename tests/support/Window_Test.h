@@ -18,8 +18,10 @@ inline TKorvane_Application& Test_Application() {
 }
 
 // Points HOME and XDG_CONFIG_HOME at scratch folders, so that a main window created by the
-// test reads and writes its settings there and nowhere else.
+// test reads and writes its settings there and nowhere else; the default report folder is
+// then under HOME too.
 inline void Use_Scratch_Home(const std::string& Home, const std::string& Config) {
   qputenv("HOME", QByteArray::fromStdString(Home));
   qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Config));
+  qunsetenv("XDG_DATA_HOME");
 }
