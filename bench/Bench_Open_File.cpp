@@ -94,8 +94,7 @@ void Open_To_Picture(benchmark::State& State) {
   for (auto _ : State) {
     TImage_Model Model;
     Model.Open_File(File.Path, Messages);
-    Model.Histogram = Build_Histogram(Model.Image_Array);
-    const TStretch Stretch = Automatic_Stretch(Model.Histogram);
+    const TStretch Stretch = Automatic_Stretch(Build_Histogram(Model.Image_Array));
     // The bitmap as the window allocates it.
     const size_t Bytes = Stride * static_cast<size_t>(File.Rows);
     auto* Bitmap = static_cast<uint8_t*>(Allocate_Large_Block(Bytes));

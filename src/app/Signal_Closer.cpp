@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWidget>
 #include <QtGlobal>
 
@@ -39,7 +40,7 @@ extern "C" void On_Closing_Signal(int) {
 
 } // namespace
 
-TSignal_Closer::TSignal_Closer(QWidget& Window_) : Window(Window_) {
+TSignal_Closer::TSignal_Closer() {
   int Ends[2];
   if (Write_End.load() >= 0 || ::pipe2(Ends, O_CLOEXEC | O_NONBLOCK) != 0) {
     // The program runs all the same; a closing signal then ends it without saving.
@@ -87,5 +88,17 @@ void TSignal_Closer::Signal_Arrived() {
     return;
   }
   Close_Asked = true;
-  Window.close();
+  Close_Window();
+}
+
+void TSignal_Closer::Set_Window(QWidget& Window_) {
+  Window = &Window_;
+  // A signal that came before the window was there closes it once the event loop runs.
+  if (Close_Asked)
+    QTimer::singleShot(0, this, &TSignal_Closer::Close_Window);
+}
+
+void TSignal_Closer::Close_Window() {
+  if (Window != nullptr)
+    Window->close();
 }

@@ -5,17 +5,21 @@
 // closed from the event loop once the pipe's read end is readable.
 
 #include <QObject>
+#include <QPointer>
+#include <QWidget>
 
 class QSocketNotifier;
-class QWidget;
 
 class TSignal_Closer : public QObject {
   Q_OBJECT
 
 public:
-  // Installs the handlers. The first signal closes Window; a further one, should the window
-  // still be closing, leaves the event loops. One closer at a time.
-  explicit TSignal_Closer(QWidget& Window);
+  // Installs the handlers, before any window exists, so that a signal during a box shown at
+  // start (a damaged settings file) is kept rather than ending the program unsaved. The first
+  // signal closes the window of Set_Window (at once, or as soon as it is set); a further one,
+  // should the window still be closing, leaves the event loops. One closer at a time.
+  TSignal_Closer();
+  void Set_Window(QWidget& Window);
   // Restores the handlers that were in place before.
   ~TSignal_Closer() override;
 
@@ -25,7 +29,9 @@ public:
 private:
   void Signal_Arrived();
 
-  QWidget& Window;
+  void Close_Window();
+
+  QPointer<QWidget> Window;
   QSocketNotifier* Notifier = nullptr;
   int Read_End = -1;
   bool Installed = false;

@@ -5,8 +5,6 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
-TForm_Help* Form_Help = nullptr;
-
 TForm_Help::TForm_Help(QWidget* Parent) : QDialog(Parent) {
   setObjectName(QStringLiteral("Form_Help"));
   setWindowTitle(QStringLiteral("Korvane Help"));
@@ -25,7 +23,8 @@ TForm_Help::TForm_Help(QWidget* Parent) : QDialog(Parent) {
                      "with 'sudo -i'"),
       QStringLiteral("and type:"),
       QStringLiteral("'korvane /regserver' (as root, to register it for all users)"),
-      QStringLiteral("It's silent whether it succedes or not."),
+      QStringLiteral("It ends at once without a window; a failure is explained in the terminal and the "
+                     "exit status is 1."),
   }
                           .join(QLatin1Char('\n')));
 

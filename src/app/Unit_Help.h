@@ -13,6 +13,3 @@ public:
 
   QPlainTextEdit* Memo1 = nullptr;
 };
-
-// The single help window of the program, created at start.
-extern TForm_Help* Form_Help;

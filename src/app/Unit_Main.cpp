@@ -134,6 +134,13 @@ TMain_Form::TMain_Form(TMessages& Messages_, QWidget* Parent)
   Create_Controls();
   Create_Menu();
   FormCreate();
+  Form_Help = new TForm_Help(this);
+}
+
+void TMain_Form::showEvent(QShowEvent* Event) {
+  QMainWindow::showEvent(Event);
+  if (Form_Settings == nullptr)
+    Form_Settings = new TForm_Settings(*this, this);
 }
 
 TMain_Form::~TMain_Form() {
@@ -284,6 +291,10 @@ void TMain_Form::FormCreate() {
   else if (Ini_State.Kind == TSettings_File_State::TKind::Unreadable)
     Show_Error_Box(Ini_State.Error +
                    ". Changes to the settings will not be saved there: the file is left as it is");
+  // Without a settings file the window takes its designed place and size, which shows the
+  // whole top row and bottom bar; a stored geometry is used as it stands.
+  if (Ini_State.Kind == TSettings_File_State::TKind::Missing)
+    Settings.Window = Initial_Settings().Window;
   Apply_Window_Geometry(Settings.Window);
 
   ComboBox_Scale->setCurrentIndex(Settings.Scale_Index);
@@ -492,8 +503,8 @@ std::optional<double> TMain_Form::Target_Threshold(std::string_view Name) const 
 }
 
 void TMain_Form::Help1Click() {
-  if (Form_Help)
-    Form_Help->exec();
+  const auto Hold = Hold_Busy(*this);
+  Form_Help->exec();
 }
 
 TForm_Image* TMain_Form::Active_Image() const {
@@ -547,52 +558,52 @@ void TMain_Form::Open_Files(const QStringList& Paths) {
       if (Progress->wasCanceled())
         break;
     }
-    Open_One_Image(Paths[i]);
+    bool Measured = false;
+    Open_Image_Window(Paths[i], Measured);
   }
   Progress.reset();
   Show_Zoom();
 }
 
-QPointer<TForm_Image> TMain_Form::Open_Image_Window(const QString& Path) {
-  const QPointer<TForm_Image> Image = new TForm_Image(*this, *Mdi_Area);
-  Mdi_Area->setActiveSubWindow(Image->Frame());
-  Image->Open_File(QFileInfo(Path).absoluteFilePath().toStdString(), Messages);
-  // A close asked while the file was read took effect as the read ended.
-  return Image != nullptr && !Image->Closing() ? Image : nullptr;
-}
-
-void TMain_Form::Open_One_Image(const QString& Path) {
+QPointer<TForm_Image> TMain_Form::Open_Image_Window(const QString& Path, bool& Measured) {
+  const auto Hold = Hold_Busy(*this);
   // A large image takes a moment to read and measure: the pointer says so meanwhile.
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const auto Restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-  const QPointer<TForm_Image> Image = Open_Image_Window(Path);
-  if (Image == nullptr)
-    return;
+  const QPointer<TForm_Image> Image = new TForm_Image(*this, *Mdi_Area);
+  Mdi_Area->setActiveSubWindow(Image->Frame());
+  Measured = Image->Open_And_Analyse(QFileInfo(Path).absoluteFilePath().toStdString(), Catalogue,
+                                     Measure_Settings_Of(Settings), Messages);
+  // A close asked while the file was read took effect as the step ended.
+  if (Image == nullptr || Image->Closing())
+    return nullptr;
   if (Image->Plate_Solved) {
-    Analyse(*Image);
+    Show_Analysis(*Image);
   } else {
     Clear_Top_Panels();
     Panel_Plate_Solved->setText(QString::fromStdString(Result_Code_Text(TResult_Code::Not_Plate_Solved)));
     Button_AAVSO->hide();
   }
+  return Image;
 }
 
 bool TMain_Form::Analyse_Image() {
   TForm_Image* Image = Active_Image();
-  return Image != nullptr && Analyse(*Image);
+  if (Image == nullptr)
+    return false;
+  const auto Hold = Hold_Busy(*this);
+  const bool Measured = ::Analyse_Image(*Image, Catalogue, Settings);
+  Show_Analysis(*Image);
+  return Measured;
 }
 
-bool TMain_Form::Analyse(TForm_Image& Image) {
-  const auto Hold = Hold_Busy(*this);
+void TMain_Form::Show_Analysis(TForm_Image& Image) {
   // Without world coordinates or targets nothing is marked and the panels stay as they are.
-  const bool Reaches_Results = Image.Plate_Solved && Catalogue.NTargets > 0;
-  const bool Measured = ::Analyse_Image(Image, Catalogue, Settings);
-  if (Reaches_Results) {
-    Image.Fill_Bitmap(); // the picture with its marks where the measurement left them
-    Image.FormPaint();
-    Show_Results();
-  }
-  return Measured;
+  if (!Image.Plate_Solved || Catalogue.NTargets <= 0)
+    return;
+  Image.Fill_Bitmap(); // the picture with its marks where the measurement left them
+  Image.FormPaint();
+  Show_Results();
 }
 
 void TMain_Form::Button_AAVSOClick() {
@@ -816,16 +827,8 @@ double TMain_Form::GetMagnitude() {
   const QString Path = QString::fromStdString(TargetFName);
   if (Path.isEmpty() || !QFileInfo(Path).isFile())
     return 0.0;
-  const auto Hold = Hold_Busy(*this);
-  QPointer<TForm_Image> Image;
-  {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto Restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
-    Image = Open_Image_Window(Path);
-  }
-  if (Image.isNull())
-    return 0.0;
-  const bool Measured = Analyse(*Image);
+  bool Measured = false;
+  const QPointer<TForm_Image> Image = Open_Image_Window(Path, Measured);
   return Measured && !Image.isNull() ? Image->Magnitude : 0.0;
 }
 

@@ -22,7 +22,9 @@
 
 class QAction;
 class TForm_Image;
+class TForm_Help;
 class TForm_Light_Curve;
+class TForm_Settings;
 class QComboBox;
 class QFileDialog;
 class QLabel;
@@ -171,6 +173,10 @@ public:
 
   // The light curve window while it is open (it is deleted when closed).
   QPointer<TForm_Light_Curve> Form_Light_Curve;
+  // The settings window, made when this window is first shown so that it opens beside it,
+  // and the help window; both are children of this window.
+  TForm_Settings* Form_Settings = nullptr;
+  TForm_Help* Form_Help = nullptr;
 
   // Whether work that runs the event loop while it holds the image windows or the settings is
   // under way: an image being opened or analysed, a box or dialog of one of the windows.
@@ -210,6 +216,7 @@ public slots:
 
 protected:
   void closeEvent(QCloseEvent* Event) override;
+  void showEvent(QShowEvent* Event) override;
   void changeEvent(QEvent* Event) override;
   void moveEvent(QMoveEvent* Event) override;
   bool eventFilter(QObject* Watched, QEvent* Event) override;
@@ -225,13 +232,13 @@ private:
   void Place_Bottom_Bar();
   // "+" and "-": the scale one step up or down, within 0..14.
   void Step_Scale(int Step);
-  // A new image window, made active, with the file read into it. Null when the window was
-  // closed meanwhile: the reader's message boxes run the event loop while they wait.
-  QPointer<TForm_Image> Open_Image_Window(const QString& Path);
-  // Open Image's work for one file: a new window, the file read, the analysis or the
-  // "Not Plate Solved" panels.
-  void Open_One_Image(const QString& Path);
-  bool Analyse(TForm_Image& Image);
+  // A new image window, made active, with the file opened and analysed in it through the
+  // core's one step, then the marks and result panels shown, or the "Not Plate Solved"
+  // panels. Measured tells whether it measured. Null when the window was closed meanwhile:
+  // the reader's message boxes run the event loop while they wait.
+  QPointer<TForm_Image> Open_Image_Window(const QString& Path, bool& Measured);
+  // The picture with its marks and the result panels after an analysis of Image.
+  void Show_Analysis(TForm_Image& Image);
   // The main window became active: every image window repaints, the last one first.
   void FormActivate();
 

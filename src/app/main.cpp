@@ -4,11 +4,9 @@
 #include "app/Korvane_Application.h"
 #include "app/Qt_Messages.h"
 #include "app/Signal_Closer.h"
-#include "app/Unit_Help.h"
 #include "app/Unit_Main.h"
 #include "automation/Automation.h"
 #include "automation/Service_File.h"
-#include "settings/Unit_Settings.h"
 
 #include <QTimer>
 
@@ -57,20 +55,18 @@ int main(int argc, char** argv) {
   Application.setApplicationName(QStringLiteral("korvane"));
   Application.setApplicationDisplayName(QStringLiteral("Korvane"));
 
+  // A logout, a shutdown or Ctrl+C closes the main window as its close button does; caught
+  // from here on, so that a box shown while the window is made cannot let a signal end the
+  // program unsaved.
+  TSignal_Closer Closer;
   TQt_Messages Messages;
-  // Created in this order; the dialogs are children of the main window, so closing the
-  // main window ends the program.
+  // The main window owns the dialogs (its children), so closing it ends the program.
   TMain_Form Main(Messages);
   Main_Form = &Main;
-  TForm_Settings Settings(Main, &Main);
-  Form_Settings = &Settings;
-  TForm_Help Help(&Main);
-  Form_Help = &Help;
   // Clients on the session bus reach the main window's operations.
   TAutomation Automation(Main, Mode);
 
-  // A logout, a shutdown or Ctrl+C closes the main window as its close button does.
-  TSignal_Closer Closer(Main);
+  Closer.Set_Window(Main);
   Main.show();
   // Files named on the command line (a file manager passes them so) open once the event
   // loop runs, so that an error shows in the program's error box.
@@ -79,8 +75,6 @@ int main(int argc, char** argv) {
     QTimer::singleShot(0, &Main, [&Main, Files] { Main.Open_Files(Files); });
   const int Result = Application.exec();
 
-  Form_Help = nullptr;
-  Form_Settings = nullptr;
   Main_Form = nullptr;
   return Result;
 }

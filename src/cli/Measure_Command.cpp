@@ -480,7 +480,6 @@ TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& C
     Messages.Show("note: " + Note);
   // Only the results travel on: the pixels are released before the next file is opened.
   R.Image.Image_Array = TImageArray();
-  R.Image.Histogram = std::vector<uint32_t>();
   return R;
 }
 

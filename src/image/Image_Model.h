@@ -158,12 +158,6 @@ public:
   TWCS WCS_Calculator;
   TWCSRecord WCS1;
 
-  // --- display state, set up when the image is shown ---
-  std::vector<uint32_t> Histogram;                     // pixels of each value 0..65535
-  uint16_t BlackPoint = 0, WhitePoint = 0;             // ADU
-  uint16_t Start_BlackPoint = 0, Start_WhitePoint = 0; // stretch when a drag began, ADU
-  int32_t Current_Scale = 0;                           // index into the scale list
-
   // --- observation values ---
   double JD = 0.0; // Julian date of mid-exposure, days (the header's JD is the start)
   double AirMass = 1.0;

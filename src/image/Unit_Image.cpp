@@ -1,6 +1,7 @@
 #include "image/Unit_Image.h"
 
 #include "image/Display.h"
+#include "photometry/Analysis.h"
 #include "photometry/Overlay.h"
 #include "photometry/Paint_Marks.h"
 #include "photometry/Photometry.h"
@@ -83,20 +84,22 @@ TForm_Image::TForm_Image(TImage_Host& Host_, QMdiArea& Area) : Host(Host_) {
 
 TForm_Image::~TForm_Image() = default;
 
-void TForm_Image::Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options) {
-  {
-    // The reader writes into this window while its message boxes run the event loop: the
-    // window must outlive it, so a close asked meanwhile is done once it has returned.
-    Reading = true;
-    const auto Done = qScopeGuard([this] {
-      Reading = false;
-      if (Close_Deferred)
-        Sub_Window->close();
-    });
-    TImage_Model::Open_File(FName, Messages, Options);
-  }
-  if (!Closed)
+bool TForm_Image::Open_And_Analyse(const std::string& FName, const TTarget_Catalogue& Catalogue,
+                                   const TMeasure_Settings& Settings, TMessages& Messages) {
+  // The reader writes into this window while its message boxes run the event loop: the
+  // window must outlive it, so a close asked meanwhile is done once the step has returned.
+  Reading = true;
+  const auto Done = qScopeGuard([this] {
+    Reading = false;
+    if (Close_Deferred)
+      Sub_Window->close();
+  });
+  return ::Open_And_Analyse(*this, FName, Catalogue, Settings, Messages, TOpen_Options{}, [this] {
+    if (Close_Deferred)
+      return false;
     Setup_Display();
+    return true;
+  });
 }
 
 void TForm_Image::Setup_Display() {
@@ -274,7 +277,8 @@ void TForm_Image::leaveEvent(QEvent*) {
 }
 
 void TForm_Image::FormActivate() {
-  Host.Select_Scale(Current_Scale);
+  // Before its first scaling (while its file is read) the window shows the scale it will take.
+  Host.Select_Scale(Current_Scale >= 0 ? Current_Scale : Host.Host_Settings().Scale_Index);
   Show_Stretch();
   Host.Show_Results();
 }

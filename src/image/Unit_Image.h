@@ -10,9 +10,13 @@
 #include <QImage>
 #include <QWidget>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 class QMdiArea;
+struct TTarget_Catalogue;
+struct TMeasure_Settings;
 class QMdiSubWindow;
 struct TStretch;
 
@@ -27,11 +31,14 @@ public:
   // The child window of the multiple-document area that frames this one.
   QMdiSubWindow* Frame() const { return Sub_Window; }
 
-  // Reads the FITS file and sets up the display (Setup_Display). Errors that stop the
-  // reading throw TKorvane_Error; the window then stays, minimised. A close of the window
-  // asked while the reader waits in a message box is held until the read returns, and then
-  // done (Closing is then true and the display is not set up).
-  void Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options = {});
+  // The core's open-and-analyse step for this window, which adds only what it shows: the
+  // display is set up (Setup_Display) once the file is read, before the analysis. Errors that
+  // stop the reading throw TKorvane_Error; the window then stays, minimised. A close of the
+  // window asked while the reader waits in a message box is held until the step returns, and
+  // then done (Closing is then true, and neither the display nor the analysis happened).
+  // True when it measured.
+  bool Open_And_Analyse(const std::string& FName, const TTarget_Catalogue& Catalogue,
+                        const TMeasure_Settings& Settings, TMessages& Messages);
 
   // The automatic stretch, shown in the host's panels, and a fill.
   void Prepare_Image();
@@ -49,6 +56,11 @@ public:
   // Whether the window has been closed: it is deleted when the event loop next comes round.
   bool Closing() const { return Closed; }
 
+  // Display state: what the window shows of the model's pixels.
+  std::vector<uint32_t> Histogram;                     // pixels of each value 0..65535
+  uint16_t BlackPoint = 0, WhitePoint = 0;             // ADU
+  uint16_t Start_BlackPoint = 0, Start_WhitePoint = 0; // stretch when a drag began, ADU
+  int32_t Current_Scale = 0;                           // index into the scale list
   QImage Image_Bmp;     // the display bitmap: XSize x YSize, blue-green-red, row 0 at the top
   bool Painting = true; // false while ReScale changes the size
   int32_t StartX = 0;   // client position of the last button press

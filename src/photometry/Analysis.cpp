@@ -71,7 +71,10 @@ bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue,
 }
 
 bool Open_And_Analyse(TImage_Model& Image, const std::string& Path, const TTarget_Catalogue& Catalogue,
-                      const TMeasure_Settings& Settings, TMessages& Messages, const TOpen_Options& Options) {
+                      const TMeasure_Settings& Settings, TMessages& Messages, const TOpen_Options& Options,
+                      const std::function<bool()>& Opened) {
   Image.Open_File(Path, Messages, Options);
+  if (Opened && !Opened())
+    return false;
   return Image.Plate_Solved && Analyse_Image(Image, Catalogue, Settings);
 }

@@ -7,6 +7,7 @@
 #include "settings/Settings.h"
 #include "text/Messages.h"
 
+#include <functional>
 #include <string>
 
 // Index (0-based) of the catalogue entry nearest to the reference sky position (RA0, Dec0
@@ -25,7 +26,9 @@ bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue, cons
 // The step every caller takes for one file: Open_File on a fresh model, then, when the
 // image is plate-solved, Analyse_Image. Reader findings go to Messages; an error that stops
 // the reading or the measurement is thrown (TKorvane_Error) and leaves Image as far as it
-// got. True when the analysis ended with Measured.
+// got. True when the analysis ended with Measured. Opened, when given, runs once the file is
+// read and before the analysis (a window shows its picture there, so that the picture stands
+// even when the analysis fails); false from it ends the step there.
 bool Open_And_Analyse(TImage_Model& Image, const std::string& Path, const TTarget_Catalogue& Catalogue,
                       const TMeasure_Settings& Settings, TMessages& Messages,
-                      const TOpen_Options& Options = {});
+                      const TOpen_Options& Options = {}, const std::function<bool()>& Opened = {});

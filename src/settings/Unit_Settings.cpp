@@ -15,8 +15,6 @@
 #include <algorithm>
 #include <climits>
 
-TForm_Settings* Form_Settings = nullptr;
-
 namespace {
 
 constexpr int Spin_Min = 2;

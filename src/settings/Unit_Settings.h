@@ -110,6 +110,3 @@ private:
 
   TSettings_Host& Host;
 };
-
-// The single settings dialog of the program, created at start.
-extern TForm_Settings* Form_Settings;

@@ -96,8 +96,6 @@ protected:
     Previous_Box = Set_Error_Box([this](const std::string& Text) { Error_Boxes.push_back(Text); });
   }
   void TearDown() override {
-    Form_Help = nullptr;
-    Form_Settings = nullptr;
     Main.reset();
     Set_Error_Box(Previous_Box);
   }
@@ -197,7 +195,8 @@ TEST_F(Window_Main, Settings_Applied_At_Start) {
     uint32_t Radius;
   };
   const std::vector<TCase> Cases = {
-      {"defaults", "", 7, {100, 100, 100, 100}, 12},
+      // Without a file the window takes its designed place and size: the whole top row shows.
+      {"defaults", "", 7, {123, 7, 1310, 695}, 12},
       {"file", Crlf_Lines(Settings_Lines("x.csv")), 3, {150, 20, 900, 600}, 10},
       // The bad scale takes its default; the lines around it are read.
       {"damaged",
@@ -595,10 +594,9 @@ TEST_F(Window_Main, Load_Data_Dialog) {
 TEST_F(Window_Main, Settings_And_Help_Windows) {
   TMain_Form& Form = Start();
   Form.show();
-  TForm_Settings Settings(Form, &Form);
-  TForm_Help Help(&Form);
-  Form_Settings = &Settings;
-  Form_Help = &Help;
+  ASSERT_NE(Form.Form_Settings, nullptr);
+  TForm_Settings& Settings = *Form.Form_Settings;
+  TForm_Help& Help = *Form.Form_Help;
   EXPECT_TRUE(Settings.isHidden());
   EXPECT_EQ(Settings.objectName(), QStringLiteral("Form_Settings"));
 
@@ -635,7 +633,8 @@ TEST(Window_Help, Text_And_Face) {
                                      "program, become root with 'sudo -i'"));
   EXPECT_EQ(Lines[5], QStringLiteral("and type:"));
   EXPECT_TRUE(Lines[6].startsWith(QStringLiteral("'korvane /regserver'")));
-  EXPECT_EQ(Lines[7], QStringLiteral("It's silent whether it succedes or not."));
+  EXPECT_EQ(Lines[7], QStringLiteral("It ends at once without a window; a failure is explained in the "
+                                     "terminal and the exit status is 1."));
 
   Help.show();
   QApplication::processEvents();

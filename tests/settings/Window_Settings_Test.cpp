@@ -66,12 +66,10 @@ protected:
     Main = std::make_unique<TMain_Form>(Messages);
     Main->move(100, 60);
     Main->show();
-    Dialog = std::make_unique<TForm_Settings>(*Main, Main.get());
-    Form_Settings = Dialog.get();
+    Dialog = Main->Form_Settings;
+    ASSERT_NE(Dialog, nullptr);
   }
   void TearDown() override {
-    Form_Settings = nullptr;
-    Dialog.reset();
     Main.reset();
     Set_Error_Box(Previous_Box);
   }
@@ -95,7 +93,7 @@ protected:
   // The dialog's control holding the keyboard focus (a spin field for its inner editor).
   QWidget* Focused() const {
     QWidget* W = QApplication::focusWidget();
-    while (W != nullptr && W->parentWidget() != Dialog.get())
+    while (W != nullptr && W->parentWidget() != Dialog)
       W = W->parentWidget();
     return W;
   }
@@ -105,7 +103,7 @@ protected:
   std::vector<std::string> Error_Boxes;
   TError_Box Previous_Box;
   std::unique_ptr<TMain_Form> Main;
-  std::unique_ptr<TForm_Settings> Dialog;
+  TForm_Settings* Dialog = nullptr; // the main window's
 };
 
 // Every input where the user sees it, with its label (and unit text) beside it, in the
@@ -143,7 +141,7 @@ TEST_F(Window_Settings, Controls_Are_Labelled_Placed_Accessible_And_In_Tab_Order
     for (int i = 0; i < Node->childCount(); ++i)
       Walk(Node->child(i));
   };
-  Walk(QAccessible::queryAccessibleInterface(Dialog.get()));
+  Walk(QAccessible::queryAccessibleInterface(Dialog));
   const QList<QLabel*> Labels = Dialog->findChildren<QLabel*>();
   EXPECT_EQ(Labels.size(), 15);
   // A label of that text on the input's row, left (or right) of it.
