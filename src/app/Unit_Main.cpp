@@ -169,9 +169,11 @@ void TMain_Form::Create_Controls() {
   ComboBox_Scale->setObjectName(QStringLiteral("ComboBox_Scale"));
   ComboBox_Scale->setAccessibleName(QStringLiteral("Scale"));
   ComboBox_Scale->setAccessibleDescription(QStringLiteral("ComboBox_Scale"));
-  ComboBox_Scale->addItems({"1:8", "1:7", "1:6", "1:5", "1:4", "1:3", "1:2", "1:1", "2:1", "3:1", "4:1",
-                            "5:1", "6:1", "7:1", "8:1"});
-  ComboBox_Scale->setMaxVisibleItems(15);
+  for (int32_t Index = Smallest_Scale_Index; Index <= Largest_Scale_Index; ++Index)
+    ComboBox_Scale->addItem(Index < Unit_Scale_Index
+                                ? QStringLiteral("1:%1").arg(8 - Index)
+                                : QStringLiteral("%1:1").arg(Index - Unit_Scale_Index + 1));
+  ComboBox_Scale->setMaxVisibleItems(Scale_Count);
   ComboBox_Scale->setGeometry(0, 0, 70, 24);
   Button_Plus = New_Button("Button_Plus", QStringLiteral("+"), Client, 69, 41);
   Button_Minus = New_Button("Button_Minus", QStringLiteral("-"), Client, 108, 41);
@@ -638,13 +640,13 @@ void TMain_Form::AAVSO_Report() {
 void TMain_Form::Close2Click() {
   if (QMdiSubWindow* Frame = Mdi_Area->activeSubWindow()) {
     const int Count = Image_Window_Count(); // the closing window still counts
-    Frame->close();
+    // The closed window goes at once, so that the next one is active when the panels are
+    // filled; no code of it is running (a window that is reading holds its close back).
+    if (Frame->close())
+      delete Frame;
     if (Count < 2)
       Hide_Zoom();
   }
-  // The closed window goes and the next one becomes active before the panels are filled.
-  QApplication::processEvents();
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   Show_Results();
 }
 
@@ -736,7 +738,7 @@ void TMain_Form::ComboBox_ScaleChange(int Index) {
 void TMain_Form::Step_Scale(int Step) {
   // From the scale last chosen here, not the one the active window shows.
   const int Index = Settings.Scale_Index + Step;
-  if (Index < 0 || Index > 14)
+  if (Index < Smallest_Scale_Index || Index > Largest_Scale_Index)
     return;
   Settings.Scale_Index = Index;
   ComboBox_Scale->setCurrentIndex(Index);

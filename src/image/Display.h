@@ -5,6 +5,7 @@
 // the results in its model; nothing here knows about windows.
 
 #include "image/Image_Model.h"
+#include "settings/Settings.h"
 #include "text/Number_Format.h"
 
 #include <cstddef>
@@ -50,10 +51,8 @@ std::vector<uint8_t> Grey_Table(TStretch Stretch);
 void Fill_Grey(const TImageArray& Image, TStretch Stretch, std::span<uint8_t> Bitmap, size_t Row_Stride,
                unsigned Threads = 0);
 
-// Scale indices 0..14 of the scale list ("1:8" .. "1:1" .. "8:1"). An index outside that
-// range (such as -1 before the first scaling) is treated as the nearest valid one, 0 or 14.
-constexpr int32_t Smallest_Scale_Index = 0;
-constexpr int32_t Largest_Scale_Index = 14;
+// Scale indices (Smallest_Scale_Index .. Largest_Scale_Index of the settings): an index
+// outside that range (such as -1 before the first scaling) is treated as the nearest valid one.
 
 // The client width (or height) that shows an image side of Size pixels at Scale_Index:
 // Size div (8 - i) for i up to 6, Size x (i - 6) from 7 on.

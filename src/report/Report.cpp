@@ -21,12 +21,6 @@ namespace {
 
 constexpr size_t Longest_File_Name = 255; // bytes, as Linux file systems allow
 
-// Length of the character starting at Text[i]: a valid UTF-8 sequence, else the one byte.
-size_t Character_Length(std::string_view Text, size_t i) {
-  const size_t Length = Utf8_Sequence_Length(Text, i);
-  return Length > 0 ? Length : 1;
-}
-
 // One ISO 8859-1 byte as UTF-8.
 std::string Latin1_Letter_To_UTF8(char Letter) {
   return Letter == '\0' ? std::string() : Latin1_To_UTF8(std::string_view(&Letter, 1));
@@ -42,15 +36,12 @@ std::string To_Latin1(std::string_view Text, std::string_view Label) {
   Out.reserve(Text.size());
   for (size_t i = 0; i < Text.size();) {
     const size_t Length = Character_Length(Text, i);
-    const auto Lead = static_cast<unsigned char>(Text[i]);
+    const char32_t Code = Code_Point(Text, i, Length);
     if (Length == 1)
       Out += Text[i];
-    else if (Length == 2 && Lead <= 0xC3)
-      Out += static_cast<char>(((Lead & 0x1F) << 6) | (static_cast<unsigned char>(Text[i + 1]) & 0x3F));
+    else if (Code <= 0xFF)
+      Out += static_cast<char>(Code);
     else {
-      char32_t Code = Lead & (Length == 2 ? 0x1F : Length == 3 ? 0x0F : 0x07);
-      for (size_t k = 1; k < Length; ++k)
-        Code = (Code << 6) | (static_cast<unsigned char>(Text[i + k]) & 0x3F);
       char Number[16];
       std::snprintf(Number, sizeof Number, "U+%04X", static_cast<unsigned>(Code));
       Refuse(Label, Text,

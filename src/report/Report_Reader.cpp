@@ -90,9 +90,9 @@ constexpr size_t Longest_Quote = 80;
 std::string Quoted(std::string_view Text) {
   if (Text.size() <= Longest_Quote)
     return "'" + std::string(Text) + "'";
-  size_t Cut = Longest_Quote;
-  for (int Back = 0; Back < 3 && (static_cast<unsigned char>(Text[Cut]) & 0xC0) == 0x80; ++Back)
-    --Cut;
+  size_t Cut = 0;
+  while (Cut + Character_Length(Text, Cut) <= Longest_Quote)
+    Cut += Character_Length(Text, Cut);
   return "'" + std::string(Text.substr(0, Cut)) + "...'";
 }
 

@@ -133,8 +133,8 @@ std::vector<TSettings_Damage> Read_Settings_Text(std::string_view Content, TSett
   R.Integer_Line(S.Window.Width, 4, "Width");
   R.Integer_Line(S.Window.Height, 5, "Height");
   R.Integer_Line(S.Scale_Index, 6, "Scale_Index");
-  if (S.Scale_Index < 0 || S.Scale_Index > 14)
-    S.Scale_Index = 7; // the scale list has 15 entries; "1:1" stands in for anything else
+  if (S.Scale_Index < Smallest_Scale_Index || S.Scale_Index > Largest_Scale_Index)
+    S.Scale_Index = Unit_Scale_Index; // "1:1" stands in for anything outside the list
   R.Unsigned_Line(S.Radius, 7, "Radius");
   R.Unsigned_Line(S.Annulus, 8, "Annulus");
   R.Unsigned_Line(S.Gap, 9, "Gap");
@@ -218,7 +218,7 @@ std::string Default_Report_Folder(const std::string& Xdg_Data_Home, const std::s
 TSettings Default_Settings(const std::string& Home, const std::string& Xdg_Data_Home) {
   TSettings S;
   S.Window = {100, 100, 100, 100};
-  S.Scale_Index = 7;
+  S.Scale_Index = Unit_Scale_Index;
   S.Radius = 12;
   S.Annulus = 3;
   S.Gap = 3;

@@ -14,6 +14,13 @@ struct TWindow_Geometry {
   int Height = 0;
 };
 
+// The scale list: "1:8" .. "1:1" .. "8:1". Index Unit_Scale_Index shows one image pixel per
+// screen pixel; an index i below it shows 1 : (8 - i), one above it (i - 6) : 1.
+constexpr int32_t Smallest_Scale_Index = 0;
+constexpr int32_t Unit_Scale_Index = 7;
+constexpr int32_t Largest_Scale_Index = 14;
+constexpr int32_t Scale_Count = Largest_Scale_Index + 1;
+
 struct TSettings {
   TWindow_Geometry Window;
   int Scale_Index = 0;

@@ -44,6 +44,21 @@ size_t Utf8_Sequence_Length(std::string_view Text, size_t i) {
   return Length;
 }
 
+size_t Character_Length(std::string_view Text, size_t i) {
+  const size_t Length = Utf8_Sequence_Length(Text, i);
+  return Length > 0 ? Length : 1;
+}
+
+char32_t Code_Point(std::string_view Text, size_t i, size_t Length) {
+  const auto Lead = static_cast<unsigned char>(Text[i]);
+  if (Length <= 1)
+    return Lead;
+  char32_t Code = Lead & (Length == 2 ? 0x1F : Length == 3 ? 0x0F : 0x07);
+  for (size_t k = 1; k < Length; ++k)
+    Code = (Code << 6) | (static_cast<unsigned char>(Text[i + k]) & 0x3F);
+  return Code;
+}
+
 std::string To_UTF8(std::string_view Text) {
   std::string Out;
   Out.reserve(Text.size());
