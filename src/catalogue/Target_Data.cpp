@@ -168,8 +168,9 @@ TLoad_Outcome Load_Lines(TLine_Source& Lines, TTarget_Catalogue& Catalogue, cons
   }
   TLoad_Outcome Outcome;
   Outcome.Panel_Changed = true;
-  Outcome.Panel_Text = Lines.At_End() ? std::to_string(Catalogue.NTargets) + " Targets Loaded"
-                                      : "Too many (" + std::to_string(Catalogue.NTargets) + ") Targets";
+  Outcome.Too_Many = !Lines.At_End();
+  Outcome.Panel_Text = Outcome.Too_Many ? "Too many (" + std::to_string(Catalogue.NTargets) + ") Targets"
+                                        : std::to_string(Catalogue.NTargets) + " Targets Loaded";
   return Outcome;
 }
 

@@ -29,10 +29,12 @@ struct TTarget_Catalogue {
 };
 
 // Outcome of a load for the catalogue panel. Panel_Changed is false when the panel keeps
-// its text (missing file).
+// its text (missing file). Too_Many is true when the file goes on after Max_Targets entries
+// (an empty line counts): the rest was not read, and the panel says "Too many".
 struct TLoad_Outcome {
   bool Panel_Changed = false;
   std::string Panel_Text;
+  bool Too_Many = false;
 };
 
 // The field reader over one line: returns the text up to the next comma (consumed) or the

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <system_error>
 
@@ -26,78 +27,191 @@ namespace {
 constexpr std::string_view Program = "korvane-measure";
 
 // ---------------------------------------------------------------------------------------
-// Arguments
+// Options: one row each, in the order --help lists them. Adding an option is one row here
+// and its field in TMeasure_Options.
 
-enum class TValue_Kind { Path, Text, Pixels, Non_Negative, Positive };
+// Stores an option's values; returns the usage error, empty when they are good.
+using TStore = std::string (*)(TParsed_Arguments& Parsed, std::string_view Name,
+                               const std::vector<std::string>& Values);
 
-struct TValue_Option {
+// How an option's values convert: how many follow its name, what is said when they are
+// missing, and the function that checks and stores them.
+struct TConversion {
+  size_t Values;
+  std::string_view Missing; // "a value": "option --gap needs a value"
+  TStore Store;
+};
+
+struct TOption {
   std::string_view Name;
-  TValue_Kind Kind;
+  TConversion Convert;
+  std::string_view Help_Argument; // "N" of "--radius N": a word for each value
+  // The help text, its lines separated by '\n'. Empty: the option shares the next row's help
+  // line, as in "-h, --help".
+  std::string_view Help;
 };
 
-constexpr TValue_Option Value_Options[] = {
-    {"--targets", TValue_Kind::Path},
-    {"--settings", TValue_Kind::Path},
-    {"--report-dir", TValue_Kind::Path},
-    {"--obscode", TValue_Kind::Text},
-    {"--notes", TValue_Kind::Text},
-    {"--radius", TValue_Kind::Pixels},
-    {"--gap", TValue_Kind::Pixels},
-    {"--annulus", TValue_Kind::Pixels},
-    {"--gain", TValue_Kind::Non_Negative},
-    {"--readout-noise", TValue_Kind::Non_Negative},
-    {"--dark-current", TValue_Kind::Non_Negative},
-    {"--max-error", TValue_Kind::Positive},
-};
-
-// Smallest accepted value of the pixel options: a gap may be 0, an aperture or annulus
-// of no width measures nothing.
-long long Min_Pixels(std::string_view Name) {
-  return Name == "--gap" ? 0 : 1;
+std::string Quoted(const std::string& Value) {
+  return "'" + Value + "'";
 }
 
-// Stores one option value; returns the usage error, empty when the value is good.
-std::string Store_Value(TMeasure_Options& O, const TValue_Option& Option, const std::string& Value) {
-  const std::string_view Name = Option.Name;
-  const std::string Quoted = "'" + Value + "'";
-  switch (Option.Kind) {
-  case TValue_Kind::Path:
-    if (Value.empty())
-      return "option " + std::string(Name) + " needs a " + (Name == "--report-dir" ? "folder" : "file") +
-             " name";
-    (Name == "--targets" ? O.Targets_File : Name == "--settings" ? O.Settings_File : O.Report_Dir) = Value;
-    return {};
-  case TValue_Kind::Text: // may be empty: no observer code, no notes
-    (Name == "--obscode" ? O.Obscode : O.Notes) = Value;
-    return {};
-  case TValue_Kind::Pixels: {
-    const long long Min = Min_Pixels(Name);
-    const auto Number = Try_Str_To_Int(Value, Min, Max_Aperture_Pixels);
-    if (!Number || Value.empty() || Value.front() == ' ')
-      return "invalid value " + Quoted + " for " + std::string(Name) +
-             ": expected a whole number of pixels from " + std::to_string(Min) + " to " +
-             std::to_string(Max_Aperture_Pixels);
-    const auto Pixels = static_cast<uint32_t>(*Number);
-    (Name == "--radius" ? O.Radius : Name == "--gap" ? O.Gap : O.Annulus) = Pixels;
-    return {};
-  }
-  case TValue_Kind::Non_Negative:
-  case TValue_Kind::Positive: {
-    const bool Positive = Option.Kind == TValue_Kind::Positive;
-    const auto Number = Try_Str_To_Float(Value, '.');
-    if (!Number || !std::isfinite(*Number) || *Number < 0.0 || (Positive && *Number == 0.0) ||
-        Value.front() == ' ' || Value.back() == ' ')
-      return "invalid value " + Quoted + " for " + std::string(Name) + ": expected a number " +
-             (Positive ? "greater than 0" : "of at least 0") + " written with a decimal point";
-    std::optional<double>& Target = Name == "--gain"            ? O.Gain
-                                    : Name == "--readout-noise" ? O.Readout_Noise
-                                    : Name == "--dark-current"  ? O.Dark_Current
-                                                                : O.Max_Error;
-    Target = *Number;
-    return {};
-  }
-  }
+template <TCommand_Action Action>
+std::string Set_Action(TParsed_Arguments& Parsed, std::string_view, const std::vector<std::string>&) {
+  Parsed.Action = Action;
   return {};
+}
+
+template <auto Field, auto Value>
+std::string Set_Constant(TParsed_Arguments& Parsed, std::string_view, const std::vector<std::string>&) {
+  Parsed.Options.*Field = Value;
+  return {};
+}
+
+template <auto Field, bool Folder>
+std::string Set_Path(TParsed_Arguments& Parsed, std::string_view Name,
+                     const std::vector<std::string>& Values) {
+  if (Values[0].empty())
+    return "option " + std::string(Name) + " needs a " + (Folder ? "folder" : "file") + " name";
+  Parsed.Options.*Field = Values[0];
+  return {};
+}
+
+template <auto Field>
+std::string Set_Text(TParsed_Arguments& Parsed, std::string_view, const std::vector<std::string>& Values) {
+  Parsed.Options.*Field = Values[0];
+  return {};
+}
+
+template <auto Field, long long Min>
+std::string Set_Pixels(TParsed_Arguments& Parsed, std::string_view Name,
+                       const std::vector<std::string>& Values) {
+  const std::string& Value = Values[0];
+  const auto Number = Try_Str_To_Int(Value, Min, Max_Aperture_Pixels);
+  if (!Number || Value.empty() || Value.front() == ' ')
+    return "invalid value " + Quoted(Value) + " for " + std::string(Name) +
+           ": expected a whole number of pixels from " + std::to_string(Min) + " to " +
+           std::to_string(Max_Aperture_Pixels);
+  Parsed.Options.*Field = static_cast<uint32_t>(*Number);
+  return {};
+}
+
+template <auto Field, bool Positive>
+std::string Set_Real(TParsed_Arguments& Parsed, std::string_view Name,
+                     const std::vector<std::string>& Values) {
+  const std::string& Value = Values[0];
+  const auto Number = Try_Str_To_Float(Value, '.');
+  if (!Number || !std::isfinite(*Number) || *Number < 0.0 || (Positive && *Number == 0.0) ||
+      Value.front() == ' ' || Value.back() == ' ')
+    return "invalid value " + Quoted(Value) + " for " + std::string(Name) + ": expected a number " +
+           (Positive ? "greater than 0" : "of at least 0") + " written with a decimal point";
+  Parsed.Options.*Field = *Number;
+  return {};
+}
+
+// The folder may be empty here: that is said once all arguments are read, so that a later
+// --help still shows the help.
+std::string Set_Light_Curve(TParsed_Arguments& Parsed, std::string_view,
+                            const std::vector<std::string>& Values) {
+  Parsed.Options.Light_Curve_Dir = Values[0];
+  Parsed.Options.Light_Curve_Name = Values[1];
+  Parsed.Action = TCommand_Action::Light_Curve;
+  return {};
+}
+
+// The conversions of the rows below.
+template <TCommand_Action Action> constexpr TConversion Action_Option{0, "", Set_Action<Action>};
+// A switch: sets Field to Value.
+template <auto Field, auto Value = true> constexpr TConversion Switch{0, "", Set_Constant<Field, Value>};
+// A file or folder name, never empty.
+template <auto Field> constexpr TConversion File_Name{1, "a value", Set_Path<Field, false>};
+template <auto Field> constexpr TConversion Folder_Name{1, "a value", Set_Path<Field, true>};
+// Any text, the empty one included: no observer code, no notes.
+template <auto Field> constexpr TConversion Text{1, "a value", Set_Text<Field>};
+// A whole number of pixels from Min to Max_Aperture_Pixels. A gap may be 0; an aperture or
+// annulus of no width measures nothing.
+template <auto Field, long long Min> constexpr TConversion Pixels{1, "a value", Set_Pixels<Field, Min>};
+// A finite number written with a decimal point: at least 0, or above 0.
+template <auto Field> constexpr TConversion At_Least_0{1, "a value", Set_Real<Field, false>};
+template <auto Field> constexpr TConversion Above_0{1, "a value", Set_Real<Field, true>};
+constexpr TConversion Folder_And_Target{2, "a folder and a target name", Set_Light_Curve};
+
+using O = TMeasure_Options;
+
+constexpr TOption Option_Table[] = {
+    {"--targets", File_Name<&O::Targets_File>, "CSV", "target file (default: the settings' target file)"},
+    {"--settings", File_Name<&O::Settings_File>, "INI", "settings file to read instead of korvane.ini"},
+    {"--radius", Pixels<&O::Radius, 1>, "N", "aperture radius, pixels (1 to 10000)"},
+    {"--gap", Pixels<&O::Gap, 0>, "N", "gap between aperture and sky annulus, pixels (0 to 10000)"},
+    {"--annulus", Pixels<&O::Annulus, 1>, "N", "width of the sky annulus, pixels (1 to 10000)"},
+    {"--gain", At_Least_0<&O::Gain>, "X", "camera gain, electrons per ADU"},
+    {"--readout-noise", At_Least_0<&O::Readout_Noise>, "X", "read-out noise, electrons"},
+    {"--dark-current", At_Least_0<&O::Dark_Current>, "X", "dark current, electrons per pixel per second"},
+    {"--max-error", Above_0<&O::Max_Error>, "X", "largest acceptable magnitude error (greater than 0)"},
+    {"--snap", Switch<&O::Snap_to_Centre, true>, "", ""},
+    {"--no-snap", Switch<&O::Snap_to_Centre, false>, "", "recentre the reference star's aperture, or not"},
+    {"--fits-crpix", Switch<&O::Fits_Crpix>, "",
+     "read CRPIX as the FITS standard counts pixels, from 1 (as\n"
+     "plate solvers write it); without it CRPIX is 0-based"},
+    {"--full-read", Switch<&O::Full_Read>, "",
+     "read every pixel of each file, as the program does; without\n"
+     "it only the rows the apertures and sky annuli cover are read\n"
+     "(the results are the same)"},
+    {"--json", Switch<&O::Json>, "", "one JSON object per file and line instead of the table"},
+    {"--report-dir", Folder_Name<&O::Report_Dir>, "DIR",
+     "write the AAVSO report of each measured file into DIR"},
+    {"--obscode", Text<&O::Obscode>, "CODE", "observer code of the reports (default: the settings')"},
+    {"--notes", Text<&O::Notes>, "TEXT", "notes of the reports (default: the settings')"},
+    {"--light-curve", Folder_And_Target, "DIR NAME",
+     "print the observations of target NAME found in the reports\n"
+     "in DIR as CSV (JD,MAG,MERR,LIMIT,FILT,CNAME,CMAG,CHART,FILE),\n"
+     "JD ascending, and the count of skipped lines on standard error"},
+    {"-h", Action_Option<TCommand_Action::Help>, "", ""},
+    {"--help", Action_Option<TCommand_Action::Help>, "", "show this help and exit"},
+    {"--version", Action_Option<TCommand_Action::Version>, "", "show the version and exit"},
+};
+
+// The help shows a word for each value an option takes.
+constexpr bool Help_Shows_Its_Values(const TOption& Option) {
+  const std::string_view Shown = Option.Help_Argument;
+  const size_t Words =
+      Shown.empty() ? 0 : 1 + static_cast<size_t>(std::count(Shown.begin(), Shown.end(), ' '));
+  return Words == Option.Convert.Values;
+}
+static_assert(std::all_of(std::begin(Option_Table), std::end(Option_Table), Help_Shows_Its_Values),
+              "an option's help argument does not match the values it takes");
+static_assert(!std::end(Option_Table)[-1].Help.empty(), "the last option needs a help line");
+
+const TOption* Find_Option(std::string_view Name) {
+  for (const TOption& Option : Option_Table)
+    if (Option.Name == Name)
+      return &Option;
+  return nullptr;
+}
+
+// The options' part of --help: the names and argument in a column of their own, the help
+// text beside them, at least a blank between.
+std::string Option_Help() {
+  constexpr size_t Name_Width = 22;
+  std::string Out, Names;
+  for (const TOption& Option : Option_Table) {
+    Names += Option.Name;
+    if (!Option.Help_Argument.empty())
+      Names.append(" ").append(Option.Help_Argument);
+    if (Option.Help.empty()) {
+      Names += ", ";
+      continue;
+    }
+    Out.append("  ").append(Names);
+    Out.append(Name_Width + 1 - std::min(Name_Width, Names.size()), ' ');
+    for (const char c : Option.Help) {
+      Out += c;
+      if (c == '\n')
+        Out.append(2 + Name_Width + 1, ' ');
+    }
+    Out += '\n';
+    Names.clear();
+  }
+  return Out;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -292,58 +406,25 @@ TParsed_Arguments Parse_Arguments(const std::vector<std::string>& Args) {
     }
     const size_t Equals = Arg.find('=');
     const std::string Name = Arg.substr(0, Equals);
-    const bool Has_Inline_Value = Equals != std::string::npos;
-
-    if (Name == "--help" || Name == "-h" || Name == "--version" || Name == "--json" || Name == "--snap" ||
-        Name == "--no-snap" || Name == "--fits-crpix" || Name == "--full-read") {
-      if (Has_Inline_Value)
-        return Fail("option " + Name + " takes no value");
-      if (Name == "--help" || Name == "-h") {
-        Parsed.Action = TCommand_Action::Help;
-        return Parsed;
-      }
-      if (Name == "--version") {
-        Parsed.Action = TCommand_Action::Version;
-        return Parsed;
-      }
-      if (Name == "--json")
-        O.Json = true;
-      else if (Name == "--fits-crpix")
-        O.Fits_Crpix = true;
-      else if (Name == "--full-read")
-        O.Full_Read = true;
-      else
-        O.Snap_to_Centre = Name == "--snap";
-      continue;
-    }
-
-    if (Name == "--light-curve") {
-      // Two values: the folder (which may also follow "=") and the target name.
-      const size_t Needed = Has_Inline_Value ? 1 : 2;
-      if (Args.size() - 1 - i < Needed)
-        return Fail("option --light-curve needs a folder and a target name");
-      O.Light_Curve_Dir = Has_Inline_Value ? Arg.substr(Equals + 1) : Args[++i];
-      O.Light_Curve_Name = Args[++i];
-      Parsed.Action = TCommand_Action::Light_Curve;
-      continue;
-    }
-
-    const TValue_Option* Option = nullptr;
-    for (const TValue_Option& Candidate : Value_Options)
-      if (Candidate.Name == Name)
-        Option = &Candidate;
+    const TOption* Option = Find_Option(Name);
     if (Option == nullptr)
       return Fail("unknown option '" + Name + "'");
-    std::string Value;
-    if (Has_Inline_Value)
-      Value = Arg.substr(Equals + 1);
-    else if (i + 1 < Args.size())
-      Value = Args[++i];
-    else
-      return Fail("option " + Name + " needs a value");
-    std::string Error = Store_Value(O, *Option, Value);
-    if (!Error.empty())
+    // The first value may follow "=", the others are the next arguments.
+    std::vector<std::string> Values;
+    if (Equals != std::string::npos) {
+      if (Option->Convert.Values == 0)
+        return Fail("option " + Name + " takes no value");
+      Values.push_back(Arg.substr(Equals + 1));
+    }
+    const size_t Needed = Option->Convert.Values - Values.size();
+    if (Args.size() - 1 - i < Needed)
+      return Fail("option " + Name + " needs " + std::string(Option->Convert.Missing));
+    for (size_t k = 0; k < Needed; ++k)
+      Values.push_back(Args[++i]);
+    if (std::string Error = Option->Convert.Store(Parsed, Name, Values); !Error.empty())
       return Fail(std::move(Error));
+    if (Parsed.Action == TCommand_Action::Help || Parsed.Action == TCommand_Action::Version)
+      return Parsed;
   }
   if (Parsed.Action == TCommand_Action::Light_Curve) {
     if (O.Light_Curve_Dir.empty())
@@ -390,31 +471,8 @@ std::string Usage_Text() {
          "\n"
          "Settings come from korvane.ini in $XDG_CONFIG_HOME (default ~/.config), or the\n"
          "defaults when there is none; each option below overrides one of them.\n"
-         "\n"
-         "  --targets CSV          target file (default: the settings' target file)\n"
-         "  --settings INI         settings file to read instead of korvane.ini\n"
-         "  --radius N             aperture radius, pixels (1 to 10000)\n"
-         "  --gap N                gap between aperture and sky annulus, pixels (0 to 10000)\n"
-         "  --annulus N            width of the sky annulus, pixels (1 to 10000)\n"
-         "  --gain X               camera gain, electrons per ADU\n"
-         "  --readout-noise X      read-out noise, electrons\n"
-         "  --dark-current X       dark current, electrons per pixel per second\n"
-         "  --max-error X          largest acceptable magnitude error (greater than 0)\n"
-         "  --snap, --no-snap      recentre the reference star's aperture, or not\n"
-         "  --fits-crpix           read CRPIX as the FITS standard counts pixels, from 1 (as\n"
-         "                         plate solvers write it); without it CRPIX is 0-based\n"
-         "  --full-read            read every pixel of each file, as the program does; without\n"
-         "                         it only the rows the apertures and sky annuli cover are read\n"
-         "                         (the results are the same)\n"
-         "  --json                 one JSON object per file and line instead of the table\n"
-         "  --report-dir DIR       write the AAVSO report of each measured file into DIR\n"
-         "  --obscode CODE         observer code of the reports (default: the settings')\n"
-         "  --notes TEXT           notes of the reports (default: the settings')\n"
-         "  --light-curve DIR NAME print the observations of target NAME found in the reports\n"
-         "                         in DIR as CSV (JD,MAG,MERR,LIMIT,FILT,CNAME,CMAG,CHART,FILE),\n"
-         "                         JD ascending, and the count of skipped lines on standard error\n"
-         "  -h, --help             show this help and exit\n"
-         "  --version              show the version and exit\n"
+         "\n" +
+         Option_Help() +
          "\n"
          "Numbers on the command line and in the output always use a decimal point; the\n"
          "target file uses the decimal separator of the user's locale.\n"
@@ -578,6 +636,8 @@ std::string Table_Header(const TTable_Layout& Layout) {
 }
 
 std::string Table_Row(const TMeasure_Result& R, const TTable_Layout& Layout, double Max_Error) {
+  // A limit's rule is the result panels' (Measured_Panel_Texts) and the report's MAG and MERR
+  // (Report_Text) too; the core has no function that gives the text alone.
   std::string Magnitude = "-", Error = "-";
   if (!R.Failed && R.Image.Last_Error == TResult_Code::Measured) {
     Magnitude = Format_Fixed(R.Image.Magnitude, 0, 3, '.');
@@ -619,6 +679,130 @@ int Run_Light_Curve(const TMeasure_Options& Options, std::ostream& Out, std::ost
   return Exit_All_Measured;
 }
 
+namespace {
+
+// The run's settings: the named file, else korvane.ini, else the defaults, with the options
+// written over them. A damaged file stops the run, each damaged line named: measuring with
+// defaults in place of the observer's values would give wrong numbers without a word. So do
+// settings that would measure nothing meaningful. Returns the exit status when the run stops.
+std::optional<int> Load_Settings(const TMeasure_Options& Options, const TMeasure_Environment& Environment,
+                                 TSettings& Settings, std::ostream& Err) {
+  const std::string Settings_Path = Options.Settings_File
+                                        ? *Options.Settings_File
+                                        : Settings_File_Path(Environment.Xdg_Config_Home, Environment.Home);
+  Settings = Default_Settings(Environment.Home, Environment.Xdg_Data_Home);
+  try {
+    // A pipe or a device named here is refused by the reader, naming it.
+    const auto Damage = Read_Settings_File(Settings_Path, Settings);
+    if (!Damage && Options.Settings_File)
+      return Usage_Error(Err, "settings file '" + Settings_Path + "' not found");
+    if (Damage && !Damage->empty()) {
+      for (const TSettings_Damage& Line : *Damage)
+        Err << Program << ": " << Settings_Path << ": " << Damage_Text(Line) << '\n';
+      Err << std::flush;
+      return Exit_Error;
+    }
+  } catch (const std::exception& E) {
+    Print_Error(Err, Settings_Path, E.what());
+    return Exit_Error;
+  }
+  Apply_Options(Options, Settings);
+  try {
+    Check_Measure_Settings(Measure_Settings_Of(Settings));
+  } catch (const std::exception& E) {
+    Print_Error(Err, Settings_Path, E.what());
+    return Exit_Error;
+  }
+  return std::nullopt;
+}
+
+// The catalogue. A target file named on the command line must exist; the settings' one may
+// be missing, which leaves the catalogue empty (the loader says so). A damaged file stops
+// the run. Returns the exit status when the run stops.
+std::optional<int> Load_Catalogue(const TMeasure_Options& Options, const TSettings& Settings,
+                                  char Decimal_Separator, TProgress& Progress, TTarget_Catalogue& Catalogue,
+                                  std::ostream& Err) {
+  if (Options.Targets_File) {
+    std::error_code Ignored;
+    if (!std::filesystem::exists(*Options.Targets_File, Ignored))
+      return Usage_Error(Err, "target file '" + *Options.Targets_File + "' not found");
+  }
+  try {
+    TStderr_Messages Loader_Messages(Err, Progress, "");
+    const TLoad_Outcome Outcome =
+        Load_Targets(Settings.DataFileName, Catalogue, TNumber_Format{Decimal_Separator}, Loader_Messages);
+    if (Outcome.Too_Many)
+      Print_Error(Err, Settings.DataFileName,
+                  "warning: " + Outcome.Panel_Text + ": only the first " + std::to_string(Max_Targets) +
+                      " targets are searched");
+  } catch (const TLine_Error& E) {
+    Print_Error(Err, Settings.DataFileName, "line " + std::to_string(E.Line) + ": " + E.what());
+    return Exit_Error;
+  } catch (const std::exception& E) {
+    Print_Error(Err, Settings.DataFileName, E.what());
+    return Exit_Error;
+  }
+  return std::nullopt;
+}
+
+// Measures one file, its findings printed once it is done, and writes its report when asked.
+// Status becomes the worse of itself and this file's outcome.
+TMeasure_Result Measure_And_Report(const std::string& File, const TMeasure_Options& Options,
+                                   const TSettings& Settings, const TTarget_Catalogue& Catalogue,
+                                   TProgress& Progress, std::ostream& Err, int& Status) {
+  TStderr_Messages File_Output(Err, Progress, File + ": ");
+  TFile_Messages File_Messages(File_Output);
+  TMeasure_Result Result = Measure_File(File, Catalogue, Settings, File_Messages,
+                                        TOpen_Options{Options.Fits_Crpix, !Options.Full_Read});
+  Progress.Clear();
+  File_Messages.Flush();
+  const bool Measured = !Result.Failed && Result.Image.Last_Error == TResult_Code::Measured;
+  if (Result.Failed) {
+    Print_Error(Err, File, Result.Error);
+    Status = Exit_Error;
+  } else if (!Measured)
+    Status = std::max(Status, Exit_Not_Measured);
+  if (Options.Report_Dir) {
+    Result.Report_Asked = true;
+    if (Measured && !Write_Report(Result, Settings, File_Output, Err))
+      Status = std::max(Status, Exit_Not_Measured);
+  }
+  return Result;
+}
+
+// The table's header, then a line for each file as soon as it is done. A closing signal
+// (Stop_Asked) ends the run at the next file boundary; a failed write to standard output
+// ends it at once.
+int Measure_Files(const TMeasure_Options& Options, const TSettings& Settings,
+                  const TTarget_Catalogue& Catalogue, const TMeasure_Environment& Environment,
+                  TProgress& Progress, std::ostream& Out, std::ostream& Err) {
+  const TTable_Layout Layout = Table_Layout(Options.Files, Catalogue);
+  errno = 0;
+  if (!Options.Json && !(Out << Table_Header(Layout) << '\n' << std::flush))
+    return Output_Failed(Err);
+
+  int Status = Exit_All_Measured;
+  const size_t Count = Options.Files.size();
+  for (size_t k = 0; k < Count; ++k) {
+    if (Environment.Stop_Asked && Environment.Stop_Asked())
+      break;
+    const std::string& File = Options.Files[k];
+    Progress.Show(k + 1, Count, File);
+    const TMeasure_Result Result =
+        Measure_And_Report(File, Options, Settings, Catalogue, Progress, Err, Status);
+    errno = 0;
+    if (!(Out << (Options.Json ? Json_Line(Result) : Table_Row(Result, Layout, Settings.Max_Error)) << '\n'
+              << std::flush)) {
+      Progress.Clear();
+      return Output_Failed(Err);
+    }
+  }
+  Progress.Clear();
+  return Status;
+}
+
+} // namespace
+
 int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment& Environment,
                 std::ostream& Out, std::ostream& Err) {
   const TParsed_Arguments Parsed = Parse_Arguments(Args);
@@ -637,102 +821,13 @@ int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment
     break;
   }
   const TMeasure_Options& Options = Parsed.Options;
-
-  // Settings: the named file, else korvane.ini, else the defaults. A damaged file stops the
-  // run, each damaged line named: measuring with defaults in place of the observer's values
-  // would give wrong numbers without a word.
-  const std::string Settings_Path = Options.Settings_File
-                                        ? *Options.Settings_File
-                                        : Settings_File_Path(Environment.Xdg_Config_Home, Environment.Home);
-  TSettings Settings = Default_Settings(Environment.Home, Environment.Xdg_Data_Home);
-  try {
-    // A pipe or a device named here is refused by the reader, naming it.
-    const auto Damage = Read_Settings_File(Settings_Path, Settings);
-    if (!Damage && Options.Settings_File)
-      return Usage_Error(Err, "settings file '" + Settings_Path + "' not found");
-    if (Damage && !Damage->empty()) {
-      for (const TSettings_Damage& Line : *Damage)
-        Err << Program << ": " << Settings_Path << ": " << Damage_Text(Line) << '\n';
-      Err << std::flush;
-      return Exit_Error;
-    }
-  } catch (const std::exception& E) {
-    Print_Error(Err, Settings_Path, E.what());
-    return Exit_Error;
-  }
-  Apply_Options(Options, Settings);
-
-  // Settings that would measure nothing meaningful stop the run before any file.
-  try {
-    Check_Measure_Settings(Measure_Settings_Of(Settings));
-  } catch (const std::exception& E) {
-    Print_Error(Err, Settings_Path, E.what());
-    return Exit_Error;
-  }
-
+  TSettings Settings;
+  if (const std::optional<int> Stop = Load_Settings(Options, Environment, Settings, Err))
+    return *Stop;
   TProgress Progress(Err, Environment.Show_Progress && Options.Files.size() > 3);
-
-  // The catalogue. A target file named on the command line must exist; the settings' one
-  // may be missing, which leaves the catalogue empty (the loader says so). A damaged file
-  // stops the run.
-  if (Options.Targets_File) {
-    std::error_code Ignored;
-    if (!std::filesystem::exists(*Options.Targets_File, Ignored))
-      return Usage_Error(Err, "target file '" + *Options.Targets_File + "' not found");
-  }
   auto Catalogue = std::make_unique<TTarget_Catalogue>();
-  try {
-    TStderr_Messages Loader_Messages(Err, Progress, "");
-    const TLoad_Outcome Outcome = Load_Targets(
-        Settings.DataFileName, *Catalogue, TNumber_Format{Environment.Decimal_Separator}, Loader_Messages);
-    if (Outcome.Panel_Changed && Outcome.Panel_Text.starts_with("Too many"))
-      Print_Error(Err, Settings.DataFileName,
-                  "warning: " + Outcome.Panel_Text + ": only the first " + std::to_string(Max_Targets) +
-                      " targets are searched");
-  } catch (const TLine_Error& E) {
-    Print_Error(Err, Settings.DataFileName, "line " + std::to_string(E.Line) + ": " + E.what());
-    return Exit_Error;
-  } catch (const std::exception& E) {
-    Print_Error(Err, Settings.DataFileName, E.what());
-    return Exit_Error;
-  }
-
-  const TTable_Layout Layout = Table_Layout(Options.Files, *Catalogue);
-  errno = 0;
-  if (!Options.Json && !(Out << Table_Header(Layout) << '\n' << std::flush))
-    return Output_Failed(Err);
-
-  int Status = Exit_All_Measured;
-  const size_t Count = Options.Files.size();
-  for (size_t k = 0; k < Count; ++k) {
-    if (Environment.Stop_Asked && Environment.Stop_Asked())
-      break;
-    const std::string& File = Options.Files[k];
-    Progress.Show(k + 1, Count, File);
-    TStderr_Messages File_Output(Err, Progress, File + ": ");
-    TFile_Messages File_Messages(File_Output);
-    TMeasure_Result Result = Measure_File(File, *Catalogue, Settings, File_Messages,
-                                          TOpen_Options{Options.Fits_Crpix, !Options.Full_Read});
-    Progress.Clear();
-    File_Messages.Flush();
-    if (Result.Failed) {
-      Print_Error(Err, File, Result.Error);
-      Status = Exit_Error;
-    } else if (Result.Image.Last_Error != TResult_Code::Measured && Status == Exit_All_Measured)
-      Status = Exit_Not_Measured;
-    if (Options.Report_Dir) {
-      Result.Report_Asked = true;
-      if (!Result.Failed && Result.Image.Last_Error == TResult_Code::Measured &&
-          !Write_Report(Result, Settings, File_Output, Err) && Status == Exit_All_Measured)
-        Status = Exit_Not_Measured;
-    }
-    errno = 0;
-    if (!(Out << (Options.Json ? Json_Line(Result) : Table_Row(Result, Layout, Settings.Max_Error)) << '\n'
-              << std::flush)) {
-      Progress.Clear();
-      return Output_Failed(Err);
-    }
-  }
-  Progress.Clear();
-  return Status;
+  if (const std::optional<int> Stop =
+          Load_Catalogue(Options, Settings, Environment.Decimal_Separator, Progress, *Catalogue, Err))
+    return *Stop;
+  return Measure_Files(Options, Settings, *Catalogue, Environment, Progress, Out, Err);
 }

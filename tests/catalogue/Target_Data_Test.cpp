@@ -32,6 +32,7 @@ protected:
     EXPECT_TRUE(Messages.Texts.empty());
     const TLoad_Outcome Text_Outcome = Load_Targets_From_Text(Content, From_Text, TNumber_Format{Separator});
     EXPECT_EQ(Text_Outcome.Panel_Text, Outcome.Panel_Text);
+    EXPECT_EQ(Text_Outcome.Too_Many, Outcome.Too_Many);
     EXPECT_EQ(From_Text.NTargets, Catalogue.NTargets);
     return Outcome;
   }
@@ -111,6 +112,7 @@ TEST_F(Target_File, Entry_Lines_Fill_The_Slots_In_File_Order) {
     std::string Content;
     int Expected_Count;
     std::string Expected_Panel;
+    bool Too_Many = false; // lines were left after Max_Targets entries
   };
   std::string Full(Header);
   for (int i = 1; i <= 200; ++i)
@@ -120,8 +122,8 @@ TEST_F(Target_File, Entry_Lines_Fill_The_Slots_In_File_Order) {
       {"fewer than three lines", "Name,RA\r\nx\r\n", 0, "0 Targets Loaded"},
       {"empty file", "", 0, "0 Targets Loaded"},
       {"200 entries", Full, 200, "200 Targets Loaded"},
-      {"200 entries and an empty line", Full + "\r\n", 200, "Too many (200) Targets"},
-      {"201 entries", Full + Entry_Line(201), 200, "Too many (200) Targets"},
+      {"200 entries and an empty line", Full + "\r\n", 200, "Too many (200) Targets", true},
+      {"201 entries", Full + Entry_Line(201), 200, "Too many (200) Targets", true},
       {"empty lines take no slot",
        std::string(Header) + "\r\n" + Entry_Line(1) + "\r\n\r\n" + Entry_Line(2) + "\r\n", 2,
        "2 Targets Loaded"},
@@ -135,6 +137,7 @@ TEST_F(Target_File, Entry_Lines_Fill_The_Slots_In_File_Order) {
     const TLoad_Outcome Outcome = Load(C.Content, Catalogue);
     EXPECT_TRUE(Outcome.Panel_Changed);
     EXPECT_EQ(Outcome.Panel_Text, C.Expected_Panel);
+    EXPECT_EQ(Outcome.Too_Many, C.Too_Many);
     EXPECT_EQ(Catalogue.NTargets, C.Expected_Count);
     for (int i = 0; i < Catalogue.NTargets; ++i)
       EXPECT_FALSE(Catalogue.Targets[static_cast<size_t>(i)].Name.empty()) << i;

@@ -1,13 +1,18 @@
 // The pieces of korvane-measure that need no process: arguments, JSON text, table rows.
 
 #include "cli/Measure_Command.h"
+#include "support/Run_Program.h"
+#include "support/Test_Files.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <sstream>
 
 namespace {
 
@@ -58,6 +63,49 @@ TEST(Measure_Arguments, Actions_And_Usage_Errors) {
       EXPECT_NE(Parsed.Error.find(Case.Error_Part), std::string::npos) << Parsed.Error;
     }
   }
+}
+
+// Every option --help lists is one the parser knows, and takes the values its help line shows
+// ("--radius N" one, "--light-curve DIR NAME" two, "--json" none): an option row whose help
+// and parsing disagree fails here. The help texts start in one column, continued lines too.
+TEST(Measure_Arguments, Every_Option_Of_The_Help_Is_Parsed_As_Shown) {
+  size_t Options_Seen = 0;
+  bool In_Options = false;
+  for (const std::string& Line : Lines_Of(Usage_Text())) {
+    In_Options = Line.rfind("  -", 0) == 0 || (In_Options && !Line.empty());
+    if (In_Options) {
+      EXPECT_TRUE(Line.size() > 25 && Line[24] == ' ' && Line[25] != ' ') << Line;
+    }
+    if (Line.rfind("  -", 0) != 0)
+      continue;
+    std::vector<std::string> Names;
+    size_t Values = 0; // the upper-case words after the names: "N", "DIR NAME"
+    std::istringstream Words(Line);
+    for (std::string Word; Words >> Word;) {
+      if (Values == 0 && Word[0] == '-')
+        Names.push_back(Word.back() == ',' ? Word.substr(0, Word.size() - 1) : Word);
+      else if (std::all_of(Word.begin(), Word.end(), [](char c) { return std::isupper(c) != 0; }))
+        ++Values;
+      else
+        break;
+    }
+    for (const std::string& Name : Names) {
+      SCOPED_TRACE(Line + " / " + Name);
+      ++Options_Seen;
+      std::vector<std::string> Args = {Name};
+      Args.insert(Args.end(), Values, "1");
+      Args.push_back("a.fit");
+      const std::string Error = Parse_Arguments(Args).Error;
+      for (const std::string& Wrong : std::vector<std::string>{"unknown option", Name + " needs a",
+                                                               Name + " takes no value", "invalid value"})
+        EXPECT_EQ(Error.find(Wrong), std::string::npos) << Error;
+      const std::string Refused = Values == 0 ? Parse_Arguments({Name + "=1", "a.fit"}).Error
+                                              : Parse_Arguments({"a.fit", Name}).Error;
+      EXPECT_EQ(Refused.rfind("option " + Name + (Values == 0 ? " takes no value" : " needs a"), 0), 0u)
+          << Refused;
+    }
+  }
+  EXPECT_GT(Options_Seen, 20u);
 }
 
 TEST(Measure_Arguments, Values_Reach_The_Settings) {
@@ -117,6 +165,42 @@ TEST(Measure_Arguments, Values_Reach_The_Settings) {
   EXPECT_TRUE(Untouched.Snap_to_Centre);
   Apply_Options(Parse_Arguments({"--snap", "--no-snap", "a.fit"}).Options, Untouched);
   EXPECT_FALSE(Untouched.Snap_to_Centre);
+
+  // The report and reading options, each into its own field.
+  const TMeasure_Options R = Parse_Arguments({"--report-dir", "out", "--obscode=ABC", "--notes",
+                                              "thin cirrus", "--fits-crpix", "--full-read", "a.fit"})
+                                 .Options;
+  EXPECT_EQ(R.Report_Dir, "out");
+  EXPECT_EQ(R.Obscode, "ABC");
+  EXPECT_EQ(R.Notes, "thin cirrus");
+  EXPECT_TRUE(R.Fits_Crpix && R.Full_Read && !R.Json);
+  EXPECT_FALSE(O.Fits_Crpix || O.Full_Read || O.Report_Dir || O.Obscode || O.Notes);
+  Apply_Options(R, S);
+  EXPECT_EQ(S.ReportFileDir, "out");
+  EXPECT_EQ(S.AAVSO_ObsCode, "ABC");
+  EXPECT_EQ(S.Notes, "thin cirrus");
+}
+
+// A target file with more entries than the catalogue holds is said once, before any file is
+// measured.
+TEST(Measure_Run_In_Process, Too_Many_Targets_Is_A_Warning) {
+  const TScratch_Folder Scratch{"korvane-many"};
+  std::string Targets = "h\r\nh\r\nh\r\n";
+  for (int i = 0; i <= Max_Targets; ++i)
+    Targets += "V" + std::to_string(i) + " Tst,1,2,3,-4,5,6\r\n";
+  Put(Scratch.Path("many.csv"), Targets);
+  TMeasure_Environment Environment;
+  Environment.Home = Environment.Xdg_Config_Home = Environment.Xdg_Data_Home = Scratch.Folder.string();
+  std::ostringstream Out, Err;
+  const int Status =
+      Run_Measure({"--targets", Scratch.Path("many.csv"), Scratch.Path("gone.fit")}, Environment, Out, Err);
+  EXPECT_EQ(Status, Exit_Error); // the image is not there
+  EXPECT_EQ(Err.str().rfind("korvane-measure: " + Scratch.Path("many.csv") + ": warning: Too many (" +
+                                std::to_string(Max_Targets) + ") Targets: only the first " +
+                                std::to_string(Max_Targets) + " targets are searched\n",
+                            0),
+            0u)
+      << Err.str();
 }
 
 TEST(Measure_Json, String_Escaping) {
