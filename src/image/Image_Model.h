@@ -2,7 +2,7 @@
 // The image model: what one opened FITS image holds, and its reader Open_File.
 // The window that shows the image owns one of these.
 
-#include "photometry/Result_Code.h"
+#include "image/Result_Code.h"
 #include "text/Messages.h"
 #include "wcs/Unit_WCS.h"
 
