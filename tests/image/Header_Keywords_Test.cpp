@@ -1,7 +1,9 @@
 // The header as the model takes it: for a varied set of headers, every field the header
-// fills, the findings in order and the refusal, read whole and read on demand. The expected
-// texts are what the reader gave before its keywords moved into one table.
+// fills, the findings in order and the refusal, read whole and read on demand (whose array
+// has no block of rows). The expected texts are what the reader gave before its keywords
+// moved into one table.
 
+#include "image/Display.h"
 #include "image/Image_Model.h"
 #include "support/Fits_Writer.h"
 #include "support/Recording_Messages.h"
@@ -317,6 +319,13 @@ TEST(Header_Keywords, Every_Header_Gives_The_Same_Model_Findings_And_Refusal) {
         const uint16_t* Values = Model.Image_Array.Span(Row, 0, 2);
         for (size_t Column = 0; Column < 3; ++Column)
           EXPECT_EQ(Values[Column], Six_Pixels[Row * 3 + Column]) << Row << ", " << Column;
+      }
+      // An array read on demand has no block of rows to hand out or to walk.
+      if (On_Demand) {
+        EXPECT_THROW(Model.Image_Array[1], TKorvane_Error);
+        EXPECT_THROW(Build_Histogram(Model.Image_Array), TKorvane_Error);
+      } else {
+        EXPECT_EQ(Model.Image_Array[1][2], 60);
       }
     }
   }
