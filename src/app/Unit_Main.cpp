@@ -2,10 +2,10 @@
 
 #include "app/Korvane_Application.h"
 #include "app/Unit_Help.h"
+#include "image/Result_Code.h"
 #include "image/Unit_Image.h"
 #include "lightcurve/Unit_Light_Curve.h"
 #include "photometry/Analysis.h"
-#include "photometry/Result_Code.h"
 #include "report/Report.h"
 #include "report/Report_Reader.h"
 #include "settings/Unit_Settings.h"

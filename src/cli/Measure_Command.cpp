@@ -1,8 +1,8 @@
 #include "cli/Measure_Command.h"
 
 #include "image/Image_Model.h"
+#include "image/Result_Code.h"
 #include "photometry/Analysis.h"
-#include "photometry/Result_Code.h"
 #include "report/Report.h"
 #include "report/Report_Reader.h"
 #include "text/Number_Format.h"

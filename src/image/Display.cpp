@@ -254,6 +254,8 @@ int32_t Valid_Scale_Index(int32_t Scale_Index) {
 } // namespace
 
 std::vector<uint32_t> Build_Histogram(const TImageArray& Image, unsigned Threads) {
+  // Refused here, on the calling thread: the bands below must not throw.
+  Image.Require_Block();
   std::vector<uint32_t> Histogram(Grey_Levels, 0);
   const unsigned Count = Thread_Count(Threads, Image);
   // Each band counts into its own table; the tables are added up afterwards.
@@ -302,6 +304,7 @@ std::vector<uint8_t> Grey_Table(TStretch Stretch) {
 
 void Fill_Grey(const TImageArray& Image, TStretch Stretch, std::span<uint8_t> Bitmap, size_t Row_Stride,
                unsigned Threads) {
+  Image.Require_Block();
   const size_t Columns = Image.Columns(), Rows = Image.Rows();
   if (Columns == 0 || Rows == 0)
     return;

@@ -25,7 +25,8 @@ struct TStretch {
 
 // Threads: 0 chooses automatically (the machine's cores, at most 8, and a single thread
 // for small images); any other value is used as given, but never more than one per row.
-// The result does not depend on the number of threads.
+// The result does not depend on the number of threads. Both walk the array's block, so an
+// on-demand array is refused with TKorvane_Error.
 
 // 65536 counts: entry v is the number of pixels of value v. The counts cannot overflow,
 // since the model's sides are 16-bit and 65535 x 65535 fits 32 bits.

@@ -7,14 +7,11 @@
 #include "text/Text_Encoding.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <new>
+#include <optional>
 #include <string_view>
-
-#include <sys/mman.h>
+#include <utility>
+#include <variant>
 
 namespace {
 
@@ -76,188 +73,140 @@ TKorvane_Error Abandon_File(const std::string& FName, const std::string& Cause) 
   return TKorvane_Error(FName + ": " + Cause);
 }
 
-} // namespace
+// --- the keywords the reader takes into the model ---
 
-bool Convert_Words(uint16_t* Words, size_t Count, uint16_t Zero_Offset) {
-  const auto Swap = [](uint16_t w) {
-    if constexpr (std::endian::native == std::endian::little)
-      w = static_cast<uint16_t>((w << 8) | (w >> 8));
-    return w;
-  };
-  // Fixed-length groups so that the compiler vectorises the body at every optimisation level.
-  constexpr size_t Group = 32;
-  if (Zero_Offset == 32768) {
-    // The usual unsigned image: every stored word gives a value in range.
-    size_t i = 0;
-    for (; i + Group <= Count; i += Group)
-      for (size_t j = 0; j < Group; ++j)
-        Words[i + j] = static_cast<uint16_t>(Swap(Words[i + j]) + Zero_Offset);
-    for (; i < Count; ++i)
-      Words[i] = static_cast<uint16_t>(Swap(Words[i]) + Zero_Offset);
-    return true;
-  }
-  int16_t Low = INT16_MAX, High = INT16_MIN;
-  const auto Convert = [&](uint16_t& Word) {
-    const uint16_t w = Swap(Word);
-    const auto Signed = static_cast<int16_t>(w);
-    Low = std::min(Low, Signed);
-    High = std::max(High, Signed);
-    Word = static_cast<uint16_t>(w + Zero_Offset);
-  };
-  size_t i = 0;
-  for (; i + Group <= Count; i += Group)
-    for (size_t j = 0; j < Group; ++j)
-      Convert(Words[i + j]);
-  for (; i < Count; ++i)
-    Convert(Words[i]);
-  return Count == 0 || (Low + int32_t{Zero_Offset} >= 0 && High + int32_t{Zero_Offset} <= 65535);
+// How a keyword's value is taken. Numbers always use a decimal point, as FITS writes them.
+enum class TConvert {
+  Number,          // a number; a value that does not convert stores the rule's default
+  Reference_Pixel, // a number less the CRPIX offset of the options; the default is stored as it is
+  Text,            // the value as written, quotes and trailing blanks kept, as UTF-8
+  Filter_Letter,   // the value's second character, the letter inside the quotes; a shorter value
+                   // abandons the file
+};
+
+using TNumber_Field = double& (*)(TImage_Model&);
+using TText_Field = std::string TImage_Model::*;
+using TLetter_Field = char TImage_Model::*;
+
+template <double TImage_Model::*Field> double& Model_Number(TImage_Model& M) {
+  return M.*Field;
+}
+template <double TWCSRecord::*Field> double& WCS_Number(TImage_Model& M) {
+  return M.WCS1.*Field;
+}
+template <auto Field, size_t Index> double& WCS_Element(TImage_Model& M) {
+  return (M.WCS1.*Field)[Index];
 }
 
-std::string Pixel_Range_Text(uint16_t Zero_Offset) {
-  if (Zero_Offset == 0)
-    return "the image holds negative pixel values (a signed image without BZERO, as after sky or dark "
-           "subtraction); only values 0 to 65535 can be measured";
-  return "the image holds pixel values outside 0 to 65535 with BZERO " + std::to_string(Zero_Offset) +
-         "; only values 0 to 65535 can be measured";
-}
+// One keyword of the table. Every card is looked up as it is read, wherever it stands (after
+// an END card of its record too), so the last occurrence of a keyword wins, one whose value
+// does not convert included; a found flag, once set by a value that converts, stays set.
+struct TKeyword_Rule {
+  std::string_view Key;
+  TConvert Convert;
+  std::variant<TNumber_Field, TText_Field, TLetter_Field> Field;
+  double Default = 0.0;                // a number that does not convert stores this
+  bool TImage_Model::*Found = nullptr; // set by a number that converts
+  TNumber_Field Copy = nullptr;        // a second field that takes the same number
+};
 
-void TImage_Model::Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options) {
-  WCS_Calculator = TWCS();
-  WCS1 = TWCSRecord();
-  Caption_String = FName;
-  FileName = FName;
-  if (Options.Pixels_On_Demand) {
-    Open_Pixels_On_Demand(*this, FName, Messages, Options);
+constexpr TKeyword_Rule Keyword_Rules[] = {
+    {"EXPOSURE", TConvert::Number, &Model_Number<&TImage_Model::Exposure>, 0.0},
+    {"JD", TConvert::Number, &Model_Number<&TImage_Model::JD>, 0.0},
+    {"AIRMASS", TConvert::Number, &Model_Number<&TImage_Model::AirMass>, 1.0},
+    {"DATE-OBS", TConvert::Text, &TImage_Model::Date_Obs},
+    {"FILTER", TConvert::Filter_Letter, &TImage_Model::Image_Filter_Letter},
+    {"CD1_1", TConvert::Number, &WCS_Element<&TWCSRecord::cd, 0>, 0.0, &TImage_Model::CD1_1_found},
+    {"CD1_2", TConvert::Number, &WCS_Element<&TWCSRecord::cd, 1>, 0.0, &TImage_Model::CD1_2_found},
+    {"CD2_1", TConvert::Number, &WCS_Element<&TWCSRecord::cd, 2>, 0.0, &TImage_Model::CD2_1_found},
+    {"CD2_2", TConvert::Number, &WCS_Element<&TWCSRecord::cd, 3>, 0.0, &TImage_Model::CD2_2_found},
+    {"CRPIX1", TConvert::Reference_Pixel, &WCS_Element<&TWCSRecord::crpix, 0>, 0.0,
+     &TImage_Model::CRPIX1_found, &WCS_Number<&TWCSRecord::xrefpix>},
+    {"CRPIX2", TConvert::Reference_Pixel, &WCS_Element<&TWCSRecord::crpix, 1>, 0.0,
+     &TImage_Model::CRPIX2_found, &WCS_Number<&TWCSRecord::yrefpix>},
+    {"CRVAL1", TConvert::Number, &WCS_Element<&TWCSRecord::crval, 0>, 0.0, &TImage_Model::CRVAL1_found},
+    {"CRVAL2", TConvert::Number, &WCS_Element<&TWCSRecord::crval, 1>, 0.0, &TImage_Model::CRVAL2_found},
+    {"CDELT1", TConvert::Number, &WCS_Element<&TWCSRecord::cdelt, 0>, 0.0},
+    {"CDELT2", TConvert::Number, &WCS_Element<&TWCSRecord::cdelt, 1>, 0.0},
+    {"LONPOLE", TConvert::Number, &WCS_Number<&TWCSRecord::longpole>, 180.0},
+};
+
+// Takes one card's value into the model by its keyword's rule; a keyword without a rule is
+// kept as a card only. Value is the card's raw value (Latin-1, trailing blanks kept).
+void Apply_Keyword(TImage_Model& M, std::string_view Key, const std::string& Value, double Crpix_Offset,
+                   const std::string& FName) {
+  const auto Rule = std::find_if(std::begin(Keyword_Rules), std::end(Keyword_Rules),
+                                 [Key](const TKeyword_Rule& R) { return R.Key == Key; });
+  if (Rule == std::end(Keyword_Rules))
+    return;
+  using enum TConvert;
+  switch (Rule->Convert) {
+  case Number:
+  case Reference_Pixel: {
+    const std::optional<double> N = Try_Str_To_Float(Value, '.');
+    double Taken = Rule->Default;
+    if (N)
+      Taken = Rule->Convert == Reference_Pixel ? *N - Crpix_Offset : *N;
+    std::get<TNumber_Field>(Rule->Field)(M) = Taken;
+    if (Rule->Copy)
+      Rule->Copy(M) = Taken;
+    if (N && Rule->Found)
+      M.*Rule->Found = true;
     return;
   }
-
-  TInput_File File(FName);
-  const TData_Layout Layout = Read_Header(FName, File, Messages, Options);
-  const uint64_t Row_Bytes = uint64_t{2} * XSize;
-  const uint64_t Data_Bytes = Row_Bytes * YSize;
-  Image_Array.Allocate_For_Overwrite(XSize, YSize);
-  if (Data_Bytes > 0) {
-    const size_t Rows_Per_Block = std::max<size_t>(1, Data_Block_Bytes / Row_Bytes);
-    for (size_t Row = 0; Row < YSize; Row += Rows_Per_Block) {
-      const size_t Rows = std::min<size_t>(Rows_Per_Block, YSize - Row);
-      uint16_t* const Block = Image_Array[Row];
-      const size_t Bytes = Rows * Row_Bytes;
-      if (File.Read(Block, Bytes) < Bytes) {
-        Image_Array = TImageArray(); // no half-read picture is left behind
-        throw Abandon_File(FName, "file ends inside the data");
-      }
-      if (!Convert_Words(Block, Rows * XSize, Layout.Zero_Offset)) {
-        Image_Array = TImageArray();
-        throw Abandon_File(FName, Pixel_Range_Text(Layout.Zero_Offset));
-      }
-    }
+  case Text:
+    M.*std::get<TText_Field>(Rule->Field) = Latin1_To_UTF8(Value);
+    return;
+  case Filter_Letter:
+    if (Value.size() < 2)
+      throw Abandon_File(FName, std::string(Rule->Key) + " value '" + Latin1_To_UTF8(Value) +
+                                    "' is too short to give a filter letter");
+    M.*std::get<TLetter_Field>(Rule->Field) = Value[1];
+    return;
   }
-  Finish_Open(FName);
 }
 
-void TImage_Model::Finish_Open(const std::string& FName) {
-  JD = JD + Exposure / 172800.0;
+// --- the steps of reading the header ---
 
-  if (XSize == 0 || YSize == 0)
-    throw Abandon_File(FName, std::string(XSize == 0 ? "NAXIS1" : "NAXIS2") +
-                                  " is missing or 0: the image has no pixels to show or measure");
-}
-
-TData_Layout TImage_Model::Read_Header(const std::string& FName, TInput_File& File, TMessages& Messages,
-                                       const TOpen_Options& Options) {
-  // CRPIX read as the FITS standard counts pixels, from 1, moves to the 0-based convention.
-  const double Crpix_Offset = Options.Fits_Crpix ? 1.0 : 0.0;
-  auto Abandon = [&FName](const std::string& Cause) { return Abandon_File(FName, Cause); };
-
-  Cards.clear();
-  CD1_1_found = CD1_2_found = CD2_1_found = CD2_2_found = false;
-
-  // Header: whole records until the one holding the END card.
+// Reads whole records up to the one holding an END card into M.Cards, NKeys the index of the
+// last END card of that record. Each card's keyword is applied as soon as the card is read,
+// so a keyword that abandons the file stops the reading at its card.
+void Read_Cards(TImage_Model& M, const std::string& FName, TInput_File& File, TMessages& Messages,
+                double Crpix_Offset) {
+  M.Cards.clear();
   bool End_Found = false;
   char Record[Record_Length];
   for (size_t Records = 0; !End_Found; ++Records) {
     if (Records == Max_Header_Records)
-      throw Abandon("no END card in the first " + std::to_string(Max_Header_Records) +
-                    " header records; not a FITS image");
+      throw Abandon_File(FName, "no END card in the first " + std::to_string(Max_Header_Records) +
+                                    " header records; not a FITS image");
     if (File.Read(Record, Record_Length) < Record_Length)
-      throw Abandon(Records == 0 && File.Size() < Record_Length
-                        ? "file ends inside the header (shorter than one 2880-byte header record)"
-                        : "file ends inside the header");
+      throw Abandon_File(FName, Records == 0 && File.Size() < Record_Length
+                                    ? "file ends inside the header (shorter than one 2880-byte header record)"
+                                    : "file ends inside the header");
     for (size_t c = 0; c < Cards_Per_Record; ++c) {
       const std::string_view Card(Record + c * Card_Length, Card_Length);
-      const uint32_t i = static_cast<uint32_t>(Cards.size());
-      TCard_Parts Parts = Split_Card(Card);
+      const uint32_t i = static_cast<uint32_t>(M.Cards.size());
+      const TCard_Parts Parts = Split_Card(Card);
       const std::string Key = Trim_Right_Controls(Parts.Key);
       if (Key == "END") {
         End_Found = true;
-        NKeys = i;
+        M.NKeys = i;
       }
       if (Parts.Equals_Without_Blank)
         Messages.Show("\"= \" Expected!");
       // Header bytes are ISO 8859-1; the model's text is UTF-8.
-      Cards.push_back(THeader_Card{Latin1_To_UTF8(Key), Latin1_To_UTF8(Trim_Right_Controls(Parts.Value)),
-                                   Latin1_To_UTF8(Trim_Left_Controls(Parts.Comment))});
-
-      // Keyword actions: every card, so the last occurrence of a keyword wins. Numbers
-      // always use a decimal point, as FITS writes them.
-      const std::string& Value = Parts.Value;
-      auto Number = [&Value]() { return Try_Str_To_Float(Value, '.'); };
-      if (Key == "EXPOSURE") {
-        Exposure = Number().value_or(0.0);
-      } else if (Key == "JD") {
-        JD = Number().value_or(0.0);
-      } else if (Key == "AIRMASS") {
-        AirMass = Number().value_or(1.0);
-      } else if (Key == "DATE-OBS") {
-        Date_Obs = Latin1_To_UTF8(Value);
-      } else if (Key == "CD1_1" || Key == "CD1_2" || Key == "CD2_1" || Key == "CD2_2") {
-        const size_t Element = (Key[2] == '1' ? 0 : 2) + (Key[4] == '1' ? 0 : 1);
-        bool* const Flags[4] = {&CD1_1_found, &CD1_2_found, &CD2_1_found, &CD2_2_found};
-        const auto N = Number();
-        WCS1.cd[Element] = N.value_or(0.0);
-        if (N)
-          *Flags[Element] = true;
-      } else if (Key == "CRPIX1") {
-        const auto N = Number();
-        WCS1.crpix[0] = WCS1.xrefpix = N ? *N - Crpix_Offset : 0.0;
-        if (N)
-          CRPIX1_found = true;
-      } else if (Key == "CRPIX2") {
-        const auto N = Number();
-        WCS1.crpix[1] = WCS1.yrefpix = N ? *N - Crpix_Offset : 0.0;
-        if (N)
-          CRPIX2_found = true;
-      } else if (Key == "CRVAL1") {
-        const auto N = Number();
-        WCS1.crval[0] = N.value_or(0.0);
-        if (N)
-          CRVAL1_found = true;
-      } else if (Key == "CRVAL2") {
-        const auto N = Number();
-        WCS1.crval[1] = N.value_or(0.0);
-        if (N)
-          CRVAL2_found = true;
-      } else if (Key == "CDELT1") {
-        WCS1.cdelt[0] = Number().value_or(0.0);
-      } else if (Key == "CDELT2") {
-        WCS1.cdelt[1] = Number().value_or(0.0);
-      } else if (Key == "LONPOLE") {
-        WCS1.longpole = Number().value_or(180.0);
-      } else if (Key == "FILTER") {
-        if (Value.size() < 2)
-          throw Abandon("FILTER value '" + Latin1_To_UTF8(Value) + "' is too short to give a filter letter");
-        Image_Filter_Letter = Value[1];
-      }
+      M.Cards.push_back(THeader_Card{Latin1_To_UTF8(Key), Latin1_To_UTF8(Trim_Right_Controls(Parts.Value)),
+                                     Latin1_To_UTF8(Trim_Left_Controls(Parts.Comment))});
+      Apply_Keyword(M, Key, Parts.Value, Crpix_Offset, FName);
     }
   }
+}
 
-  try {
-    Decide_Plate_Solved();
-  } catch (const TKorvane_Error& Error) {
-    throw Abandon(Error.what());
-  }
-
-  // Mandatory keywords by position: findings only, in this order.
+// SIMPLE, BITPIX and NAXIS by position, the first three cards: findings only, in this order,
+// then the refusal of any sample size but 16 bits, whose data would be read as garbage.
+void Check_Mandatory_Keywords(TImage_Model& M, const std::string& FName, TMessages& Messages) {
+  const std::vector<THeader_Card>& Cards = M.Cards;
   if (Cards[0].Key != "SIMPLE")
     Messages.Show("SIMPLE keyword not found!");
   else if (Cards[0].Value != "T")
@@ -267,29 +216,34 @@ TData_Layout TImage_Model::Read_Header(const std::string& FName, TInput_File& Fi
   } else {
     const auto Bits = Try_Str_To_Int(Cards[1].Value, -32768, 32767);
     if (!Bits)
-      throw Abandon("BITPIX value '" + Cards[1].Value + "' is not an integer in -32768..32767");
-    BitPix = static_cast<int16_t>(*Bits);
+      throw Abandon_File(FName, "BITPIX value '" + Cards[1].Value + "' is not an integer in -32768..32767");
+    M.BitPix = static_cast<int16_t>(*Bits);
   }
-  if (BitPix != 16)
+  if (M.BitPix != 16)
     Messages.Show("Not a 16 bit image!");
   if (Cards[2].Key != "NAXIS") {
     Messages.Show("NAXIS keyword not found!");
   } else {
     const auto Axes = Try_Str_To_Int(Cards[2].Value);
     if (!Axes)
-      throw Abandon("NAXIS value '" + Cards[2].Value + "' is not an integer");
+      throw Abandon_File(FName, "NAXIS value '" + Cards[2].Value + "' is not an integer");
     if (*Axes != 2)
       Messages.Show("Not a 2 dimensional image!");
   }
-  // Data of another sample size would be read as garbage.
-  if (BitPix != 16)
-    throw Abandon(Cards[1].Key == "BITPIX" ? "BITPIX " + std::to_string(BitPix) +
-                                                 " is not supported; only 16-bit images can be read"
-                                           : "no BITPIX keyword; only 16-bit images can be read");
+  if (M.BitPix != 16)
+    throw Abandon_File(FName, Cards[1].Key == "BITPIX"
+                                  ? "BITPIX " + std::to_string(M.BitPix) +
+                                        " is not supported; only 16-bit images can be read"
+                                  : "no BITPIX keyword; only 16-bit images can be read");
+}
 
-  // Keywords by search, first occurrence from index 3 on.
-  auto Find = [this](std::string_view Key) -> const std::string* {
-    const THeader_Card* Card = Find_Card(Key, 3);
+// NAXIS1, NAXIS2, BZERO and BSCALE, each its first occurrence from index 3 on, a value that
+// does not convert refused; then the check, before anything is allocated, that the file holds
+// the rows the header promises.
+TData_Layout Read_Data_Layout(TImage_Model& M, const std::string& FName, const TInput_File& File,
+                              TMessages& Messages) {
+  auto Find = [&M](std::string_view Key) -> const std::string* {
+    const THeader_Card* Card = M.Find_Card(Key, 3);
     return Card != nullptr ? &Card->Value : nullptr;
   };
   auto Size_Value = [&](std::string_view Key) -> uint16_t {
@@ -298,41 +252,104 @@ TData_Layout TImage_Model::Read_Header(const std::string& FName, TInput_File& Fi
       return 0;
     const auto Size = Try_Str_To_Int(*Text, 0, 65535);
     if (!Size)
-      throw Abandon(std::string(Key) + " value '" + *Text + "' is not an integer in 0..65535");
+      throw Abandon_File(FName, std::string(Key) + " value '" + *Text + "' is not an integer in 0..65535");
     return static_cast<uint16_t>(*Size);
   };
-  XSize = Size_Value("NAXIS1");
-  YSize = Size_Value("NAXIS2");
+  M.XSize = Size_Value("NAXIS1");
+  M.YSize = Size_Value("NAXIS2");
   uint16_t Zero_Offset = 0;
   if (const std::string* Text = Find("BZERO")) {
     const auto Zero = Try_Str_To_Float(*Text, '.');
     if (!Zero)
-      throw Abandon("BZERO value '" + *Text + "' is not a number");
+      throw Abandon_File(FName, "BZERO value '" + *Text + "' is not a number");
     const double Offset = std::trunc(*Zero + 0.5);
     // Checked before rounding: -1 would round to -0, which passes.
     if (!(*Zero >= 0.0 && Offset <= 65535.0))
-      throw Abandon("BZERO " + *Text + " is outside the supported range 0..65535");
+      throw Abandon_File(FName, "BZERO " + *Text + " is outside the supported range 0..65535");
     Zero_Offset = static_cast<uint16_t>(Offset);
   }
   double Scale = 1.0;
   if (const std::string* Text = Find("BSCALE")) {
     const auto Value = Try_Str_To_Float(*Text, '.');
     if (!Value)
-      throw Abandon("BSCALE value '" + *Text + "' is not a number");
+      throw Abandon_File(FName, "BSCALE value '" + *Text + "' is not a number");
     Scale = *Value;
   }
   if (Scale != 1.0)
     Messages.Show("BScale <> 1.0 not supported!");
 
-  // Data: refuse before allocating when the file cannot hold the rows the header promises.
-  const uint64_t Data_Start = static_cast<uint64_t>(Cards.size()) * Card_Length;
-  const uint64_t Row_Bytes = uint64_t{2} * XSize;
-  const uint64_t Data_Bytes = Row_Bytes * YSize;
+  const uint64_t Data_Start = static_cast<uint64_t>(M.Cards.size()) * Card_Length;
+  const uint64_t Data_Bytes = uint64_t{2} * M.XSize * M.YSize;
   if (File.Size() < Data_Start || File.Size() - Data_Start < Data_Bytes)
-    throw Abandon("file ends inside the data (" + std::to_string(XSize) + " x " + std::to_string(YSize) +
-                  " pixels need " + std::to_string(Data_Bytes) + " bytes, the file holds " +
-                  std::to_string(File.Size() > Data_Start ? File.Size() - Data_Start : 0) + ")");
+    throw Abandon_File(
+        FName, "file ends inside the data (" + std::to_string(M.XSize) + " x " + std::to_string(M.YSize) +
+                   " pixels need " + std::to_string(Data_Bytes) + " bytes, the file holds " +
+                   std::to_string(File.Size() > Data_Start ? File.Size() - Data_Start : 0) + ")");
   return TData_Layout{Data_Start, Zero_Offset};
+}
+
+// Reads and converts every pixel into Array, in blocks of whole rows. On a failure no
+// half-read picture is left behind.
+void Read_All_Pixels(const std::string& FName, TInput_File& File, const TData_Layout& Layout,
+                     uint16_t Columns, uint16_t Rows, TImageArray& Array) {
+  const uint64_t Row_Bytes = uint64_t{2} * Columns;
+  Array.Allocate_For_Overwrite(Columns, Rows);
+  if (Row_Bytes * Rows == 0)
+    return;
+  const size_t Rows_Per_Block = std::max<size_t>(1, Data_Block_Bytes / Row_Bytes);
+  for (size_t Row = 0; Row < Rows; Row += Rows_Per_Block) {
+    const size_t Block_Rows = std::min<size_t>(Rows_Per_Block, Rows - Row);
+    uint16_t* const Block = Array[Row];
+    const size_t Bytes = Block_Rows * Row_Bytes;
+    if (File.Read(Block, Bytes) < Bytes) {
+      Array = TImageArray();
+      throw Abandon_File(FName, "file ends inside the data");
+    }
+    if (!Convert_Words(Block, Block_Rows * Columns, Layout.Zero_Offset)) {
+      Array = TImageArray();
+      throw Abandon_File(FName, Pixel_Range_Text(Layout.Zero_Offset));
+    }
+  }
+}
+
+} // namespace
+
+void TImage_Model::Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options) {
+  WCS_Calculator = TWCS();
+  WCS1 = TWCSRecord();
+  Caption_String = FName;
+  FileName = FName;
+  TInput_File File(FName);
+  const TData_Layout Layout = Read_Header(FName, File, Messages, Options);
+  if (Options.Pixels_On_Demand)
+    Image_Array.Allocate_On_Demand(XSize, YSize, Pixels_From_File(std::move(File), Layout, XSize));
+  else
+    Read_All_Pixels(FName, File, Layout, XSize, YSize, Image_Array);
+  Finish_Open(FName);
+}
+
+TData_Layout TImage_Model::Read_Header(const std::string& FName, TInput_File& File, TMessages& Messages,
+                                       const TOpen_Options& Options) {
+  for (const TKeyword_Rule& Rule : Keyword_Rules)
+    if (Rule.Found)
+      this->*Rule.Found = false;
+  // CRPIX read as the FITS standard counts pixels, from 1, moves to the 0-based convention.
+  Read_Cards(*this, FName, File, Messages, Options.Fits_Crpix ? 1.0 : 0.0);
+  try {
+    Decide_Plate_Solved();
+  } catch (const TKorvane_Error& Error) {
+    throw Abandon_File(FName, Error.what());
+  }
+  Check_Mandatory_Keywords(*this, FName, Messages);
+  return Read_Data_Layout(*this, FName, File, Messages);
+}
+
+void TImage_Model::Finish_Open(const std::string& FName) {
+  JD = JD + Exposure / 172800.0;
+
+  if (XSize == 0 || YSize == 0)
+    throw Abandon_File(FName, std::string(XSize == 0 ? "NAXIS1" : "NAXIS2") +
+                                  " is missing or 0: the image has no pixels to show or measure");
 }
 
 void TImage_Model::Decide_Plate_Solved() {
@@ -369,34 +386,4 @@ std::string TImage_Model::Distortion_Note() const {
              "misplaced";
   }
   return {};
-}
-
-namespace {
-
-constexpr size_t Huge_Page = size_t{2} << 20;
-// Below this a block is an ordinary allocation.
-constexpr size_t Large_Block = size_t{4} << 20;
-
-size_t Huge_Pages_Size(size_t Bytes) {
-  return (Bytes + Huge_Page - 1) / Huge_Page * Huge_Page;
-}
-
-} // namespace
-
-void* Allocate_Large_Block(size_t Bytes) {
-  if (Bytes < Large_Block)
-    return ::operator new(Bytes);
-  void* Block = std::aligned_alloc(Huge_Page, Huge_Pages_Size(Bytes));
-  if (Block == nullptr)
-    throw std::bad_alloc();
-  // A hint only: without huge pages the block is used as it is.
-  ::madvise(Block, Huge_Pages_Size(Bytes), MADV_HUGEPAGE);
-  return Block;
-}
-
-void Free_Large_Block(void* Block, size_t Bytes) noexcept {
-  if (Bytes < Large_Block)
-    ::operator delete(Block);
-  else
-    std::free(Block);
 }

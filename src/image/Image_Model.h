@@ -2,108 +2,16 @@
 // The image model: what one opened FITS image holds, and its reader Open_File.
 // The window that shows the image owns one of these.
 
-#include "photometry/Result_Code.h"
+#include "image/Fits_Data.h"
+#include "image/Image_Array.h"
+#include "image/Result_Code.h"
 #include "text/Messages.h"
 #include "wcs/Unit_WCS.h"
 
 #include <cstdint>
-#include <memory>
-#include <new>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
-
-// Memory for a picture-sized block. Blocks of some MiB are asked of the system in huge pages
-// where it offers them: a frame of 60 Mpx then costs a few hundred page faults instead of
-// tens of thousands, which otherwise take longer than reading the file. Free_Large_Block
-// takes the size that was allocated. Throws std::bad_alloc.
-void* Allocate_Large_Block(size_t Bytes);
-void Free_Large_Block(void* Block, size_t Bytes) noexcept;
-
-// The pixel array: one contiguous block of YSize rows of XSize values, row 0 first in the
-// file. Element [y][x] is column x of row y.
-class TImageArray {
-public:
-  // Fills Count converted values of row Row from column First on, for an array whose pixels
-  // are read when first asked for.
-  class TPixel_Reader {
-  public:
-    virtual ~TPixel_Reader() = default;
-    virtual void Read(size_t Row, size_t First, size_t Count, uint16_t* Into) = 0;
-  };
-
-  TImageArray() = default;
-  void Allocate(uint32_t Columns, uint32_t Rows) {
-    Width = Columns;
-    Height = Rows;
-    Pixels.assign(static_cast<size_t>(Columns) * Rows, 0);
-  }
-  // As Allocate, but the values are left unset: for a caller that writes every one of them
-  // at once (the FITS reader), which spares a pass over a large array.
-  void Allocate_For_Overwrite(uint32_t Columns, uint32_t Rows) {
-    Demand.reset();
-    Width = Columns;
-    Height = Rows;
-    Pixels.clear();
-    Pixels.resize(static_cast<size_t>(Columns) * Rows);
-  }
-  // An array of Columns x Rows whose values Reader supplies as Span asks for them. Such an
-  // array is read through Span only: it holds no contiguous block, and Empty is true.
-  void Allocate_On_Demand(uint32_t Columns, uint32_t Rows, std::shared_ptr<TPixel_Reader> Reader);
-  // Row Row, its columns First to Last (inclusive) valid; other columns of the row may be
-  // unset. On a whole array the row itself; on an on-demand array the columns not read yet
-  // are read first. Nothing is read when First > Last.
-  const uint16_t* Span(size_t Row, size_t First, size_t Last) const {
-    if (!Demand)
-      return Pixels.data() + Row * Width;
-    return Demand->Span(Row, First, Last);
-  }
-  uint16_t* operator[](size_t Row) { return Pixels.data() + Row * Width; }
-  const uint16_t* operator[](size_t Row) const { return Pixels.data() + Row * Width; }
-  uint32_t Columns() const { return Width; }
-  uint32_t Rows() const { return Height; }
-  uint16_t* Data() { return Pixels.data(); }
-  const uint16_t* Data() const { return Pixels.data(); }
-  bool Empty() const { return Pixels.empty(); }
-
-private:
-  // Value-initialisation of a new element does nothing; Allocate still fills with zeros.
-  template <class T> struct TNo_Init_Allocator : std::allocator<T> {
-    using value_type = T;
-    template <class U> struct rebind { using other = TNo_Init_Allocator<U>; };
-    TNo_Init_Allocator() = default;
-    template <class U> TNo_Init_Allocator(const TNo_Init_Allocator<U>&) noexcept {}
-    template <class U> void construct(U* Where) noexcept { ::new (static_cast<void*>(Where)) U; }
-    template <class U, class... Args> void construct(U* Where, Args&&... Arguments) {
-      ::new (static_cast<void*>(Where)) U(std::forward<Args>(Arguments)...);
-    }
-    T* allocate(size_t Count) { return static_cast<T*>(Allocate_Large_Block(Count * sizeof(T))); }
-    void deallocate(T* Block, size_t Count) noexcept { Free_Large_Block(Block, Count * sizeof(T)); }
-  };
-  std::vector<uint16_t, TNo_Init_Allocator<uint16_t>> Pixels;
-  uint32_t Width = 0;
-  uint32_t Height = 0;
-
-  // The rows read so far of an on-demand array: each a whole-width buffer of which only the
-  // listed column intervals hold values. Shared by copies, which then see the same pixels.
-  class TDemand {
-  public:
-    TDemand(uint32_t Columns, uint32_t Rows, std::shared_ptr<TPixel_Reader> Source);
-    const uint16_t* Span(size_t Row, size_t First, size_t Last);
-
-  private:
-    struct TRow {
-      std::unique_ptr<uint16_t[]> Values;
-      std::vector<std::pair<size_t, size_t>> Read; // sorted, disjoint, not adjacent; inclusive
-    };
-    std::shared_ptr<TPixel_Reader> Reader;
-    uint32_t Width = 0;
-    std::vector<uint32_t> Slot; // per row: 0 unread, else index + 1 into Rows_Read
-    std::vector<TRow> Rows_Read;
-  };
-  std::shared_ptr<TDemand> Demand;
-};
 
 // One 80-byte header card: keyword, value and comment, as UTF-8 text.
 struct THeader_Card {
@@ -122,19 +30,6 @@ struct TOpen_Options {
   // open. For headless measuring; the header is read, checked and refused exactly as always.
   bool Pixels_On_Demand = false;
 };
-
-// What the header says of the data after it.
-struct TData_Layout {
-  uint64_t Start = 0;       // byte offset of the first pixel
-  uint16_t Zero_Offset = 0; // BZERO, added to every stored word (mod 65536)
-};
-
-// Converts Count stored big-endian words in place to pixel values, the zero offset added
-// (mod 65536). False when a value (the stored word read as signed, plus the offset) lies
-// outside 0..65535, which the pixel array cannot hold: a negative pixel of a signed image
-// without BZERO, say; such an image is refused (Pixel_Range_Text), never measured wrapped.
-bool Convert_Words(uint16_t* Words, size_t Count, uint16_t Zero_Offset);
-std::string Pixel_Range_Text(uint16_t Zero_Offset);
 
 class TInput_File;
 
@@ -199,16 +94,11 @@ public:
 
   // Reads the FITS file at FName into this model. Findings that do not stop the reading go
   // to Messages; a condition that stops it throws TKorvane_Error naming the cause and the
-  // file. Called once, on a fresh model.
+  // file. Called once, on a fresh model. With Options.Pixels_On_Demand the header is read,
+  // checked and refused exactly the same, and the image array reads the columns of a row
+  // from the file as they are asked for (TImageArray::Span); the file then stays open while
+  // the array lives.
   void Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options = {});
-
-  // The two halves of Open_File around the pixels. Read_Header takes the header from Input
-  // (positioned at the file's start), fills the header fields, shows its findings and throws
-  // what Open_File throws, the check that the file holds every row included; it leaves Input
-  // at the first pixel. Finish_Open completes the model once the pixels are in place.
-  TData_Layout Read_Header(const std::string& FName, TInput_File& Input, TMessages& Messages,
-                           const TOpen_Options& Options);
-  void Finish_Open(const std::string& FName);
 
   // Decides from the world-coordinate keywords found whether the image is plate-solved:
   // all of CRVAL1/2, CRPIX1/2 and CD1_1..CD2_2. Sets Plate_Solved and WCS1.rotmat, inverts
@@ -222,4 +112,13 @@ public:
   // The distortion projection named by CTYPE1 or CTYPE2 when it ends in "-SIP" (its
   // terms are not applied); empty otherwise.
   std::string Distortion_Note() const;
+
+private:
+  // The two halves of Open_File around the pixels. Read_Header takes the header from Input
+  // (positioned at the file's start), fills the header fields, shows its findings and throws
+  // what Open_File throws, the check that the file holds every row included. Finish_Open
+  // completes the model once the pixels are in place.
+  TData_Layout Read_Header(const std::string& FName, TInput_File& Input, TMessages& Messages,
+                           const TOpen_Options& Options);
+  void Finish_Open(const std::string& FName);
 };

@@ -1,16 +1,18 @@
 #pragma once
-// Opening an image for headless measuring: the header is read and checked as Open_File does,
-// and each pixel only when a measurement first asks for it, straight from its place in the
-// file. A night of large frames then costs little more than their headers.
+// The pixel source of an image opened for headless measuring: each span of a row is read
+// straight from its place in the file when a measurement first asks for it, so a night of
+// large frames costs little more than their headers. Open_File hands it to the image array
+// once the header has been read and checked; the window never uses it.
 
-#include "image/Image_Model.h"
-#include "text/Messages.h"
+#include "image/Fits_Data.h"
+#include "image/Image_Array.h"
+#include "text/Input_File.h"
 
-#include <string>
+#include <cstdint>
+#include <memory>
 
-// Open_File with Options.Pixels_On_Demand: the same header fields, findings and refusals
-// (the check that the file holds every row the header promises included), and an image
-// array that reads the columns of a row as they are asked for (TImageArray::Span). The file
-// stays open while the array lives. Open_File calls this; the window never does.
-void Open_Pixels_On_Demand(TImage_Model& Image, const std::string& FName, TMessages& Messages,
-                           const TOpen_Options& Options);
+// Reads the pixels of File, laid out as Layout says in rows of Columns values, converting
+// them as the whole-image reader does. The file stays open while the source lives. A file
+// cut since it was opened, or a value outside 0..65535, throws TKorvane_Error naming it.
+std::shared_ptr<TImageArray::TPixel_Reader> Pixels_From_File(TInput_File File, const TData_Layout& Layout,
+                                                             uint32_t Columns);

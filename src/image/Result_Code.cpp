@@ -1,4 +1,4 @@
-#include "photometry/Result_Code.h"
+#include "image/Result_Code.h"
 
 #include "image/Image_Model.h"
 
