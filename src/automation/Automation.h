@@ -3,7 +3,7 @@
 // the session bus, ends an automation start once its clients have gone, and asks before
 // the user closes a program that clients still use.
 
-#include "app/Command_Line.h"
+#include "automation/Command_Line.h"
 
 #include <QMessageBox>
 #include <QObject>

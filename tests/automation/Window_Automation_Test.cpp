@@ -3,10 +3,10 @@
 // clients still use the program. The clients are separate bus connections of this process.
 
 #include "Automation_Test.h"
-#include "app/Command_Line.h"
 #include "app/Korvane_Application.h"
 #include "app/Unit_Main.h"
 #include "automation/Automation.h"
+#include "automation/Command_Line.h"
 #include "automation/Service_File.h"
 #include "automation/Unit_Server.h"
 #include "settings/Settings.h"
