@@ -834,69 +834,20 @@ double TMain_Form::GetMagnitude() {
   return Measured && !Image.isNull() ? Image->Magnitude : 0.0;
 }
 
-int TMain_Form::GetLastError() const {
-  const TForm_Image* Image = Active_Image();
-  return Image != nullptr ? static_cast<int>(Image->Last_Error)
-                          : static_cast<int>(TResult_Code::Not_Measured);
-}
-
-double TMain_Form::GetThreshold() const {
-  const TForm_Image* Image = Active_Image();
-  return Image != nullptr ? Image->Threshold : 0.0;
-}
-
-float TMain_Form::GetStandard_Deviation() const {
-  const TForm_Image* Image = Active_Image();
-  return Image != nullptr ? static_cast<float>(Image->Std_Error) : 0.0f;
-}
-
-int TMain_Form::GetLess_Than() const {
-  const TForm_Image* Image = Active_Image();
-  return Image != nullptr ? Image->Less_Than : 0;
-}
-
-float TMain_Form::GetGain() const {
-  return static_cast<float>(Settings.Gain);
-}
-
-void TMain_Form::SetGain(float Value) {
-  Settings.Gain = static_cast<double>(Value);
-}
-
-float TMain_Form::GetdegC() const {
-  return static_cast<float>(Settings.degC);
-}
-
-void TMain_Form::SetdegC(float Value) {
-  Settings.degC = static_cast<double>(Value);
-}
-
-float TMain_Form::GetReadout_Noise() const {
-  return static_cast<float>(Settings.Readout_Noise);
-}
-
-void TMain_Form::SetReadout_Noise(float Value) {
-  Settings.Readout_Noise = static_cast<double>(Value);
-}
-
-float TMain_Form::GetDark_Current() const {
-  return static_cast<float>(Settings.Dark_Current);
-}
-
-void TMain_Form::SetDark_Current(float Value) {
-  Settings.Dark_Current = static_cast<double>(Value);
-}
-
-float TMain_Form::GetMax_Error() const {
-  return static_cast<float>(Settings.Max_Error);
-}
-
-void TMain_Form::SetMax_Error(float Value) {
-  Settings.Max_Error = static_cast<double>(Value);
-}
-
 void TMain_Form::CloseImage() {
   Close2Click();
+}
+
+const TImage_Model* TMain_Form::Active_Image_Model() const {
+  return Active_Image();
+}
+
+void TMain_Form::On_Work_Finished(QObject& Receiver, std::function<void()> Slot) {
+  connect(this, &TMain_Form::Work_Finished, &Receiver, std::move(Slot), Qt::QueuedConnection);
+}
+
+void TMain_Form::Set_Close_Query(std::function<bool()> Query) {
+  Close_Query = std::move(Query);
 }
 
 void TMain_Form::Render_Image_Windows() {

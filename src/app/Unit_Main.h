@@ -2,6 +2,7 @@
 // The main window: frame of the image windows, owner of the settings and the target
 // catalogue, home of the result panels and the view controls.
 
+#include "automation/Automation_Host.h"
 #include "catalogue/Target_Data.h"
 #include "image/Image_Host.h"
 #include "lightcurve/Light_Curve_Host.h"
@@ -38,7 +39,11 @@ class QWidget;
 // The user's number format, taken from the system locale.
 TNumber_Format System_Number_Format();
 
-class TMain_Form : public QMainWindow, public TImage_Host, public TSettings_Host, public TLight_Curve_Host {
+class TMain_Form : public QMainWindow,
+                   public TImage_Host,
+                   public TSettings_Host,
+                   public TLight_Curve_Host,
+                   public TAutomation_Host {
   Q_OBJECT
 
 public:
@@ -123,32 +128,19 @@ public:
   // result panels. True when it measured (code 0).
   bool Analyse_Image();
   // Writes the AAVSO report of the active image window, as the "AAVSO" button does.
-  void AAVSO_Report();
+  void AAVSO_Report() override;
 
-  // What an automation client reaches (the D-Bus binding forwards each member to one of
-  // these). SetFileName only stores the name. GetMagnitude opens that file in a new image
-  // window and analyses it: the magnitude when it measured, else 0; without a file there
-  // (or with no name) it returns 0 and opens nothing. The getters read the active image
-  // window: LastError 1, the others 0 when there is none. The camera settings travel as
-  // single precision: read rounded, written widened back.
-  void SetFileName(const QString& FN);
-  double GetMagnitude();
-  int GetLastError() const;
-  double GetThreshold() const;
-  float GetStandard_Deviation() const;
-  int GetLess_Than() const;
-  float GetGain() const;
-  void SetGain(float Value);
-  float GetdegC() const;
-  void SetdegC(float Value);
-  float GetReadout_Noise() const;
-  void SetReadout_Noise(float Value);
-  float GetDark_Current() const;
-  void SetDark_Current(float Value);
-  float GetMax_Error() const;
-  void SetMax_Error(float Value);
+  // What the automation service asks of the main window (Host_Settings, Editable_Settings,
+  // AAVSO_Report and Busy serve it too). SetFileName only stores the name; GetMagnitude opens
+  // that file in a new image window and analyses it.
+  const TImage_Model* Active_Image_Model() const override;
+  void SetFileName(const QString& FN) override;
+  double GetMagnitude() override;
   // The menu command Close Image.
-  void CloseImage();
+  void CloseImage() override;
+  QWidget& Host_Window() override { return *this; }
+  void On_Work_Finished(QObject& Receiver, std::function<void()> Slot) override;
+  void Set_Close_Query(std::function<bool()> Query) override;
   // Asked after the settings are written at close, when set; false keeps the program running.
   std::function<bool()> Close_Query;
 
@@ -182,7 +174,7 @@ public:
   // under way: an image being opened or analysed, a box or dialog of one of the windows.
   // Calls from outside that close, open or change windows or settings wait meanwhile, until
   // Work_Finished; a close of this window asked meanwhile follows the work's end.
-  bool Busy() const { return Busy_Depth > 0; }
+  bool Busy() const override { return Busy_Depth > 0; }
   void Begin_Modal() override;
   void End_Modal() override;
 

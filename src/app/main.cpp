@@ -1,11 +1,11 @@
 // Program start: the application object, the three program-wide windows, the event loop.
 
-#include "app/Command_Line.h"
 #include "app/Korvane_Application.h"
 #include "app/Qt_Messages.h"
 #include "app/Signal_Closer.h"
 #include "app/Unit_Main.h"
 #include "automation/Automation.h"
+#include "automation/Command_Line.h"
 #include "automation/Service_File.h"
 
 #include <QTimer>

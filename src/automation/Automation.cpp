@@ -1,6 +1,6 @@
 #include "automation/Automation.h"
 
-#include "app/Unit_Main.h"
+#include "automation/Automation_Host.h"
 #include "automation/Unit_Server.h"
 
 #include <QCoreApplication>
@@ -23,15 +23,15 @@ TClose_Question Set_Close_Question(TClose_Question Question) {
   return std::exchange(Close_Question_Replacement(), std::move(Question));
 }
 
-TAutomation::TAutomation(TMain_Form& Main_, TStart_Mode Mode, std::chrono::milliseconds Linger)
-    : Main(Main_) {
+TAutomation::TAutomation(TAutomation_Host& Host_, TStart_Mode Mode, std::chrono::milliseconds Linger)
+    : Host(Host_) {
   const bool Automation_Start = Mode == TStart_Mode::Automation;
-  Server = new TKorvane_Server(Main, QDBusConnection::sessionBus(), this);
+  Server = new TKorvane_Server(Host, QDBusConnection::sessionBus(), this);
   QString Error;
   // A start by the user without a bus, or beside another instance, simply serves no one.
   if (!Server->Publish(true, Error) && Automation_Start)
     std::fprintf(stderr, "korvane: automation: %s\n", qPrintable(Error));
-  Main.Close_Query = [this] { return Confirm_Close(); };
+  Host.Set_Close_Query([this] { return Confirm_Close(); });
   if (!Automation_Start)
     return;
   End_Timer = new QTimer(this);
@@ -42,7 +42,7 @@ TAutomation::TAutomation(TMain_Form& Main_, TStart_Mode Mode, std::chrono::milli
 }
 
 TAutomation::~TAutomation() {
-  Main.Close_Query = nullptr;
+  Host.Set_Close_Query(nullptr);
 }
 
 bool TAutomation::Confirm_Close() {
@@ -54,7 +54,7 @@ bool TAutomation::Confirm_Close() {
                      "may have references to these objects, so manually closing this application "
                      "may cause those client application(s) to fail.\n\nAre you sure you want to "
                      "close this application?"),
-      QMessageBox::Yes | QMessageBox::No, &Main);
+      QMessageBox::Yes | QMessageBox::No, &Host.Host_Window());
   Box.setObjectName(QStringLiteral("Server_Warning"));
   Box.setDefaultButton(QMessageBox::No);
   Box.setWindowModality(Qt::ApplicationModal);
@@ -67,7 +67,7 @@ void TAutomation::End_If_Unused() {
   if (Server->Client_Count() != 0)
     return;
   // Not inside an open's box: the program ends once the work has returned.
-  if (Main.Busy()) {
+  if (Host.Busy()) {
     End_Timer->start();
     return;
   }

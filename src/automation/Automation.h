@@ -3,7 +3,7 @@
 // the session bus, ends an automation start once its clients have gone, and asks before
 // the user closes a program that clients still use.
 
-#include "app/Command_Line.h"
+#include "automation/Command_Line.h"
 
 #include <QMessageBox>
 #include <QObject>
@@ -12,8 +12,8 @@
 #include <functional>
 
 class QTimer;
+class TAutomation_Host;
 class TKorvane_Server;
-class TMain_Form;
 
 // Answers the close question: receives the box as built (title, text, buttons, No
 // preselected) and returns the button chosen. By default the user answers the modal box.
@@ -28,11 +28,12 @@ class TAutomation : public QObject {
   Q_OBJECT
 
 public:
-  // Publishes Main's operations. An automation start (Mode Automation) ends the program,
+  // Publishes Host's operations. An automation start (Mode Automation) ends the program,
   // without writing the settings, when no client has been on the bus for Linger, so that
   // the separate calls of a shell script reach the same instance; a start by the user
   // serves clients only when the bus name is free. Problems go to standard error.
-  TAutomation(TMain_Form& Main, TStart_Mode Mode, std::chrono::milliseconds Linger = std::chrono::seconds(3));
+  TAutomation(TAutomation_Host& Host, TStart_Mode Mode,
+              std::chrono::milliseconds Linger = std::chrono::seconds(3));
   ~TAutomation() override;
 
   TAutomation(const TAutomation&) = delete;
@@ -43,7 +44,7 @@ private:
   bool Confirm_Close();
   void End_If_Unused();
 
-  TMain_Form& Main;
+  TAutomation_Host& Host;
   TKorvane_Server* Server = nullptr;
   QTimer* End_Timer = nullptr;
 };

@@ -2,7 +2,7 @@
 // The automation service's registration: a D-Bus service file that lets the session bus
 // start the program (with /automation) when a client calls Korvane.Korvane_Server.
 
-#include "app/Command_Line.h"
+#include "automation/Command_Line.h"
 
 #include <string>
 

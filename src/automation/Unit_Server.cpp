@@ -1,6 +1,6 @@
 #include "automation/Unit_Server.h"
 
-#include "app/Unit_Main.h"
+#include "automation/Automation_Host.h"
 #include "automation/Service_File.h"
 #include "settings/Settings.h"
 
@@ -9,6 +9,7 @@
 #include <QDBusVariant>
 #include <QMetaType>
 #include <QVariantMap>
+#include <QWidget>
 
 #include <exception>
 #include <iterator>
@@ -20,88 +21,110 @@ const QString Introspectable_Interface = QStringLiteral("org.freedesktop.DBus.In
 
 enum class TKind { Property, Method };
 
-// The interface's members in their fixed order, each with its identifier. Type is the
-// value's D-Bus type ('s' text, 'd' double, 'i' int), 0 for a method without one.
+// A camera value as it travels: kept in single precision, widened to double.
+double Single(double Value) {
+  return static_cast<double>(static_cast<float>(Value));
+}
+
+template <double TSettings::*Field> QVariant Get_Single(const TAutomation_Host& Host) {
+  return Single(Host.Host_Settings().*Field);
+}
+
+template <double TSettings::*Field> void Set_Single(TAutomation_Host& Host, const QVariant& Value) {
+  Host.Editable_Settings().*Field = Single(Value.toDouble());
+}
+
+// One member of the interface: everything the binding knows of it. Type is the value's
+// D-Bus type ('s' text, 'd' double, 'i' int), 0 for a method without one. A property can be
+// read when it has Get, written when it has Set; a method runs Call, whose value (an invalid
+// one for none) is the reply.
 struct TMember {
   int DispID;
   const char* Name;
   TKind Kind;
-  bool Readable;
-  bool Writable;
   char Type;
   const char* Help;
+  QVariant (*Get)(const TAutomation_Host& Host);
+  void (*Set)(TAutomation_Host& Host, const QVariant& Value);
+  QVariant (*Call)(TAutomation_Host& Host);
 };
 
+// The interface's members in their fixed order. The results of the active image read as 0
+// without one (LastError as "nothing measured").
 constexpr TMember Members[] = {
-    {201, "FileName", TKind::Property, false, true, 's', "File Name"},
-    {202, "Magnitude", TKind::Method, false, false, 'd', "Magnitude"},
-    {203, "LastError", TKind::Property, true, false, 'i', nullptr},
-    {204, "CloseFile", TKind::Method, false, false, 0, nullptr},
-    {205, "Threshold", TKind::Property, true, false, 'd', nullptr},
-    {206, "Gain", TKind::Property, true, true, 'd', nullptr},
-    {207, "degC", TKind::Property, true, true, 'd', nullptr},
-    {208, "Readout_Noise", TKind::Property, true, true, 'd', nullptr},
-    {209, "Dark_Current", TKind::Property, true, true, 'd', nullptr},
-    {210, "Standard_Deviation", TKind::Property, true, false, 'd', nullptr},
-    {211, "Less_Than", TKind::Property, true, false, 'i', nullptr},
-    {212, "Max_Error", TKind::Property, true, true, 'd', nullptr},
-    {213, "AAVSO_Report", TKind::Method, false, false, 0, nullptr},
+    {201, "FileName", TKind::Property, 's', "File Name", nullptr,
+     [](TAutomation_Host& Host, const QVariant& Value) { Host.SetFileName(Value.toString()); }, nullptr},
+    {202, "Magnitude", TKind::Method, 'd', "Magnitude", nullptr, nullptr,
+     [](TAutomation_Host& Host) { return QVariant(Host.GetMagnitude()); }},
+    {203, "LastError", TKind::Property, 'i', nullptr,
+     [](const TAutomation_Host& Host) {
+       const TImage_Model* Image = Host.Active_Image_Model();
+       return QVariant(static_cast<int>(Image != nullptr ? Image->Last_Error : TResult_Code::Not_Measured));
+     },
+     nullptr, nullptr},
+    {204, "CloseFile", TKind::Method, 0, nullptr, nullptr, nullptr,
+     [](TAutomation_Host& Host) {
+       Host.CloseImage();
+       return QVariant();
+     }},
+    {205, "Threshold", TKind::Property, 'd', nullptr,
+     [](const TAutomation_Host& Host) {
+       const TImage_Model* Image = Host.Active_Image_Model();
+       return QVariant(Image != nullptr ? Image->Threshold : 0.0);
+     },
+     nullptr, nullptr},
+    {206, "Gain", TKind::Property, 'd', nullptr, Get_Single<&TSettings::Gain>, Set_Single<&TSettings::Gain>,
+     nullptr},
+    {207, "degC", TKind::Property, 'd', nullptr, Get_Single<&TSettings::degC>, Set_Single<&TSettings::degC>,
+     nullptr},
+    {208, "Readout_Noise", TKind::Property, 'd', nullptr, Get_Single<&TSettings::Readout_Noise>,
+     Set_Single<&TSettings::Readout_Noise>, nullptr},
+    {209, "Dark_Current", TKind::Property, 'd', nullptr, Get_Single<&TSettings::Dark_Current>,
+     Set_Single<&TSettings::Dark_Current>, nullptr},
+    {210, "Standard_Deviation", TKind::Property, 'd', nullptr,
+     [](const TAutomation_Host& Host) {
+       const TImage_Model* Image = Host.Active_Image_Model();
+       return QVariant(Image != nullptr ? Single(Image->Std_Error) : 0.0);
+     },
+     nullptr, nullptr},
+    {211, "Less_Than", TKind::Property, 'i', nullptr,
+     [](const TAutomation_Host& Host) {
+       const TImage_Model* Image = Host.Active_Image_Model();
+       return QVariant(Image != nullptr ? Image->Less_Than : 0);
+     },
+     nullptr, nullptr},
+    {212, "Max_Error", TKind::Property, 'd', nullptr, Get_Single<&TSettings::Max_Error>,
+     Set_Single<&TSettings::Max_Error>, nullptr},
+    {213, "AAVSO_Report", TKind::Method, 0, nullptr, nullptr, nullptr,
+     [](TAutomation_Host& Host) {
+       Host.AAVSO_Report();
+       return QVariant();
+     }},
 };
+
+// A property is read, written or both and calls nothing; a method only calls; identifiers are
+// unique.
+constexpr bool Members_Are_Whole() {
+  for (const TMember& Member : Members) {
+    const bool Property = Member.Kind == TKind::Property;
+    if (Property ? (Member.Get == nullptr && Member.Set == nullptr) || Member.Call != nullptr
+                 : Member.Get != nullptr || Member.Set != nullptr || Member.Call == nullptr)
+      return false;
+    if (Property && Member.Type == 0)
+      return false;
+    for (const TMember& Other : Members)
+      if (&Other != &Member && Other.DispID == Member.DispID)
+        return false;
+  }
+  return true;
+}
+static_assert(Members_Are_Whole());
 
 const TMember* Find(const QString& Name, TKind Kind) {
   for (const TMember& Member : Members)
     if (Member.Kind == Kind && Name == QLatin1String(Member.Name))
       return &Member;
   return nullptr;
-}
-
-// The property's value as it travels: singles widened to double, ints and doubles as they are.
-QVariant Read(TMain_Form& Main, int DispID) {
-  switch (DispID) {
-  case 203:
-    return Main.GetLastError();
-  case 205:
-    return Main.GetThreshold();
-  case 206:
-    return static_cast<double>(Main.GetGain());
-  case 207:
-    return static_cast<double>(Main.GetdegC());
-  case 208:
-    return static_cast<double>(Main.GetReadout_Noise());
-  case 209:
-    return static_cast<double>(Main.GetDark_Current());
-  case 210:
-    return static_cast<double>(Main.GetStandard_Deviation());
-  case 211:
-    return Main.GetLess_Than();
-  case 212:
-    return static_cast<double>(Main.GetMax_Error());
-  }
-  return {};
-}
-
-void Write(TMain_Form& Main, int DispID, const QVariant& Value) {
-  const float Single = static_cast<float>(Value.toDouble());
-  switch (DispID) {
-  case 201:
-    Main.SetFileName(Value.toString());
-    break;
-  case 206:
-    Main.SetGain(Single);
-    break;
-  case 207:
-    Main.SetdegC(Single);
-    break;
-  case 208:
-    Main.SetReadout_Noise(Single);
-    break;
-  case 209:
-    Main.SetDark_Current(Single);
-    break;
-  case 212:
-    Main.SetMax_Error(Single);
-    break;
-  }
 }
 
 // Whether a written value fits the property: text for text, any number for a number.
@@ -142,15 +165,15 @@ QDBusMessage Error_Reply(const QDBusMessage& Message, const char* Name, const QS
 
 } // namespace
 
-TKorvane_Server::TKorvane_Server(TMain_Form& Main_, QDBusConnection Connection, QObject* Parent)
-    : QDBusVirtualObject(Parent), Main(&Main_), Bus(Connection) {
+TKorvane_Server::TKorvane_Server(TAutomation_Host& Host_, QDBusConnection Connection, QObject* Parent)
+    : QDBusVirtualObject(Parent), Host(Host_), Window(&Host_.Host_Window()), Bus(Connection) {
   Watcher = new QDBusServiceWatcher(this);
   Watcher->setConnection(Bus);
   Watcher->setWatchMode(QDBusServiceWatcher::WatchForUnregistration);
   connect(Watcher, &QDBusServiceWatcher::serviceUnregistered, this, &TKorvane_Server::Client_Left);
   // Calls held back while the main window was busy are served from the event loop, once the
   // work that made it busy has returned.
-  connect(&Main_, &TMain_Form::Work_Finished, this, &TKorvane_Server::Serve_Waiting, Qt::QueuedConnection);
+  Host.On_Work_Finished(*this, [this] { Serve_Waiting(); });
 }
 
 TKorvane_Server::~TKorvane_Server() {
@@ -186,9 +209,8 @@ QString TKorvane_Server::introspect(const QString&) const {
     const QString Name = QLatin1String(Member.Name);
     QString Tail;
     if (Member.Kind == TKind::Property) {
-      const char* Access = Member.Readable && Member.Writable ? "readwrite"
-                           : Member.Readable                  ? "read"
-                                                              : "write";
+      const bool Readable = Member.Get != nullptr, Writable = Member.Set != nullptr;
+      const char* Access = Readable && Writable ? "readwrite" : Readable ? "read" : "write";
       Xml += In2 + QStringLiteral("<property name=\"%1\" type=\"%2\" access=\"%3\">\n")
                        .arg(Name, QChar::fromLatin1(Member.Type), QLatin1String(Access));
       Tail = In2 + QStringLiteral("</property>\n");
@@ -255,7 +277,7 @@ bool TKorvane_Server::handleMessage(const QDBusMessage& Message, const QDBusConn
 }
 
 bool TKorvane_Server::Must_Wait(const QDBusMessage& Message) const {
-  return !Main.isNull() && Main->Busy() && !Only_Reads(Message);
+  return !Window.isNull() && Host.Busy() && !Only_Reads(Message);
 }
 
 void TKorvane_Server::Serve_Waiting() {
@@ -284,9 +306,8 @@ void TKorvane_Server::Serve(const TCall& Call) {
 }
 
 QDBusMessage TKorvane_Server::Answer(const QDBusMessage& Message) {
-  if (Main.isNull())
+  if (Window.isNull())
     return Error_Reply(Message, Server_Error, QStringLiteral("The main window is closed"));
-  TMain_Form& Form = *Main;
   const QString Interface = QLatin1String(Server_Interface);
   const QList<QVariant> Arguments = Message.arguments();
   const auto Unknown_Property = [&](const QString& Name) {
@@ -310,8 +331,8 @@ QDBusMessage TKorvane_Server::Answer(const QDBusMessage& Message) {
     if (Get_All) {
       QVariantMap Values;
       for (const TMember& Property : Members)
-        if (Property.Kind == TKind::Property && Property.Readable)
-          Values.insert(QLatin1String(Property.Name), Read(Form, Property.DispID));
+        if (Property.Kind == TKind::Property && Property.Get != nullptr)
+          Values.insert(QLatin1String(Property.Name), Property.Get(Host));
       return Message.createReply(QVariant::fromValue(Values));
     }
     const QString Name = Arguments[1].toString();
@@ -319,12 +340,12 @@ QDBusMessage TKorvane_Server::Answer(const QDBusMessage& Message) {
     if (Property == nullptr)
       return Unknown_Property(Name);
     if (Get) {
-      if (!Property->Readable)
+      if (Property->Get == nullptr)
         return Error_Reply(Message, "org.freedesktop.DBus.Error.AccessDenied",
                            QStringLiteral("The property %1 can only be written").arg(Name));
-      return Message.createReply(QVariant::fromValue(QDBusVariant(Read(Form, Property->DispID))));
+      return Message.createReply(QVariant::fromValue(QDBusVariant(Property->Get(Host))));
     }
-    if (!Property->Writable)
+    if (Property->Set == nullptr)
       return Error_Reply(Message, "org.freedesktop.DBus.Error.PropertyReadOnly",
                          QStringLiteral("The property %1 can only be read").arg(Name));
     const QVariant Value = qvariant_cast<QDBusVariant>(Arguments[2]).variant();
@@ -341,7 +362,7 @@ QDBusMessage TKorvane_Server::Answer(const QDBusMessage& Message) {
                            QStringLiteral("%1 is refused: %2; the setting stays as it was")
                                .arg(QString::number(Value.toDouble()), QString::fromStdString(Problem)));
     }
-    Write(Form, Property->DispID, Value);
+    Property->Set(Host, Value);
     return Message.createReply();
   }
 
@@ -353,17 +374,8 @@ QDBusMessage TKorvane_Server::Answer(const QDBusMessage& Message) {
     return Error_Reply(Message, "org.freedesktop.DBus.Error.UnknownMethod",
                        QStringLiteral("No method %1 with signature '%2' in %3")
                            .arg(Message.member(), Message.signature(), Interface));
-  switch (Method->DispID) {
-  case 202:
-    return Message.createReply(QVariant(Form.GetMagnitude()));
-  case 204:
-    Form.CloseImage();
-    break;
-  case 213:
-    Form.AAVSO_Report();
-    break;
-  }
-  return Message.createReply();
+  const QVariant Value = Method->Call(Host);
+  return Method->Type != 0 ? Message.createReply(Value) : Message.createReply();
 }
 
 void TKorvane_Server::Note_Client(const QString& Sender) {

@@ -1,11 +1,12 @@
 #pragma once
 // The D-Bus binding of the main window's automation operations: object /Korvane_Server,
-// interface Korvane.IKorvane_Server. Each member forwards to one operation of the main
-// window and converts its value; the binding adds nothing of its own, shows nothing (a
-// failure becomes the error Korvane.Error.Unexpected) and serves one call at a time, in
-// arrival order, so that a call never runs inside another call's message box. While the main
-// window is busy (an image being opened or analysed, a box or dialog of a window, whoever
-// began it), only calls that read a property answer; the others wait for its end.
+// interface Korvane.IKorvane_Server. Each member reads or writes one value of the main window
+// or calls one of its operations, through TAutomation_Host, and converts the value; the
+// binding adds nothing of its own, shows nothing (a failure becomes the error
+// Korvane.Error.Unexpected) and serves one call at a time, in arrival order, so that a call
+// never runs inside another call's message box. While the main window is busy (an image being
+// opened or analysed, a box or dialog of a window, whoever began it), only calls that read a
+// property answer; the others wait for its end.
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -16,7 +17,8 @@
 #include <deque>
 
 class QDBusServiceWatcher;
-class TMain_Form;
+class QWidget;
+class TAutomation_Host;
 
 inline constexpr const char* Server_Object_Path = "/Korvane_Server";
 inline constexpr const char* Server_Interface = "Korvane.IKorvane_Server";
@@ -26,7 +28,7 @@ class TKorvane_Server : public QDBusVirtualObject {
   Q_OBJECT
 
 public:
-  TKorvane_Server(TMain_Form& Main, QDBusConnection Connection, QObject* Parent = nullptr);
+  TKorvane_Server(TAutomation_Host& Host, QDBusConnection Connection, QObject* Parent = nullptr);
   ~TKorvane_Server() override;
 
   // Registers the object; with Own_Name also asks for the bus name, which only a free name
@@ -61,7 +63,9 @@ private:
   // The reply to one call; the main window's exceptions pass through.
   QDBusMessage Answer(const QDBusMessage& Message);
 
-  QPointer<TMain_Form> Main;
+  TAutomation_Host& Host;
+  // Null once the host's window is destroyed: the host is then called no more.
+  QPointer<QWidget> Window;
   QDBusConnection Bus;
   QDBusServiceWatcher* Watcher = nullptr;
   QSet<QString> Clients;

@@ -1,4 +1,3 @@
-#include "app/Command_Line.h"
 #include "app/Korvane_Application.h"
 #include "app/Unit_Help.h"
 #include "app/Unit_Main.h"
@@ -683,20 +682,6 @@ TEST(Window_Error_Box, Exception_From_A_Handler_Reaches_The_Box) {
   EXPECT_EQ(Boxes, (std::vector<std::string>{"Boom.", "Boom."}));
   EXPECT_TRUE(Next_Ran);
   Set_Error_Box(Previous);
-}
-
-} // namespace
-
-namespace {
-
-// What a file manager passes is a file, whatever it looks like; only the service's switch
-// names after "/" or "-" are switches.
-TEST(Command_Line, Only_The_Service_Switches_Are_Not_Files) {
-  const QStringList Arguments = {
-      "korvane", "/home/me/m31.fit", "-Embedding",          "/regserver",   "relative.fit", "-",
-      "/",       "--automation",     "/UNREGSERVERPERUSER", "-automationx", "-Automation"};
-  EXPECT_EQ(Files_To_Open(Arguments),
-            QStringList({"/home/me/m31.fit", "relative.fit", "-", "/", "--automation", "-automationx"}));
 }
 
 } // namespace

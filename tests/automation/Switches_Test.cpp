@@ -1,6 +1,6 @@
-// The start switches and the service file that registration writes.
+// The start switches, the files named beside them, and the service file that registration writes.
 
-#include "app/Command_Line.h"
+#include "automation/Command_Line.h"
 #include "automation/Service_File.h"
 
 #include <gtest/gtest.h>
@@ -37,6 +37,16 @@ TEST(Start_Switches, First_Matching_Rule_Of_Whole_Names) {
   };
   for (const TCase& Case : Cases)
     EXPECT_EQ(Start_Mode(Case.Arguments), Case.Mode) << Case.Arguments.join(' ').toStdString();
+}
+
+// What a file manager passes is a file, whatever it looks like; only the service's switch
+// names after "/" or "-" are switches.
+TEST(Command_Line, Only_The_Service_Switches_Are_Not_Files) {
+  const QStringList Arguments = {
+      "korvane", "/home/me/m31.fit", "-Embedding",          "/regserver",   "relative.fit", "-",
+      "/",       "--automation",     "/UNREGSERVERPERUSER", "-automationx", "-Automation"};
+  EXPECT_EQ(Files_To_Open(Arguments),
+            QStringList({"/home/me/m31.fit", "relative.fit", "-", "/", "--automation", "-automationx"}));
 }
 
 TEST(Service_File, Names_The_Program_And_Its_Folder) {

@@ -3,10 +3,10 @@
 // clients still use the program. The clients are separate bus connections of this process.
 
 #include "Automation_Test.h"
-#include "app/Command_Line.h"
 #include "app/Korvane_Application.h"
 #include "app/Unit_Main.h"
 #include "automation/Automation.h"
+#include "automation/Command_Line.h"
 #include "automation/Service_File.h"
 #include "automation/Unit_Server.h"
 #include "settings/Settings.h"
@@ -248,7 +248,7 @@ TEST_F(Automation_Window, Work_Begun_Elsewhere_Holds_Back_Changes_Until_Its_Box_
     bool Answered_During;
     qsizetype Windows;
     bool Main_Open;
-    std::optional<float> Gain; // the gain set, none when it stays
+    std::optional<double> Gain; // the gain set, none when it stays
   };
   const auto Send = [](const char* Method) {
     return [Method](TClient& C, TMain_Form&) { return std::optional(C.Call(QLatin1String(Method))); };
@@ -258,7 +258,7 @@ TEST_F(Automation_Window, Work_Begun_Elsewhere_Holds_Back_Changes_Until_Its_Box_
       {"AAVSO_Report during an open", TBox::Open, Send("AAVSO_Report"), false, 1, true, {}},
       {"Gain set during an open", TBox::Open,
        [](TClient& C, TMain_Form&) { return std::optional(C.Property(QStringLiteral("Gain"), 7.5)); }, false,
-       1, true, 7.5f},
+       1, true, 7.5},
       {"LastError read during an open",
        TBox::Open,
        [](TClient& C, TMain_Form&) { return std::optional(C.Property(QStringLiteral("LastError"))); },
@@ -300,7 +300,7 @@ TEST_F(Automation_Window, Work_Begun_Elsewhere_Holds_Back_Changes_Until_Its_Box_
     ASSERT_TRUE(Server.Publish(true, Error)) << Error.toStdString();
     TClient Client(QStringLiteral("held-") + QString::number(&Case - Cases.data()));
 
-    const float Start_Gain = Main.GetGain();
+    const double Start_Gain = Main.Settings.Gain;
     std::optional<QDBusPendingCall> Call;
     int Boxes = 0;
     const std::function<void()> While_Shown = [&] {
@@ -312,7 +312,7 @@ TEST_F(Automation_Window, Work_Begun_Elsewhere_Holds_Back_Changes_Until_Its_Box_
       Wait_For([&] { return Call && Call->isFinished(); }, 300ms);
       EXPECT_EQ(Call && Call->isFinished(), Case.Answered_During);
       EXPECT_EQ(Main.Image_Windows().size(), 1) << "a window went while its box waits";
-      EXPECT_EQ(Main.GetGain(), Start_Gain);
+      EXPECT_EQ(Main.Settings.Gain, Start_Gain);
       EXPECT_TRUE(Main.isVisible());
     };
     if (Case.Box == TBox::Open) {
@@ -339,9 +339,11 @@ TEST_F(Automation_Window, Work_Begun_Elsewhere_Holds_Back_Changes_Until_Its_Box_
     ASSERT_TRUE(Wait_For([&] { return Main.Image_Windows().size() == Case.Windows; }));
     if (Call)
       Reply(*Call);
-    EXPECT_EQ(Main.GetGain(), Case.Gain.value_or(Start_Gain));
+    EXPECT_EQ(Main.Settings.Gain, Case.Gain.value_or(Start_Gain));
     if (Case.Windows == 1) {
-      EXPECT_EQ(Main.GetLastError(), 0) << "the held image was not measured whole";
+      const TImage_Model* Image = Main.Active_Image_Model();
+      EXPECT_TRUE(Image != nullptr && Image->Last_Error == TResult_Code::Measured)
+          << "the held image was not measured whole";
     }
     if (!Case.Main_Open) {
       // The close came after the work: the settings file was written whole.
@@ -431,6 +433,44 @@ TEST_F(Automation_Window, Meaningless_Values_And_Reports_Without_A_Measurement_A
   EXPECT_EQ(Now, Good);
 }
 
+TEST_F(Automation_Window, Each_Camera_Value_Is_Its_Own_Setting) {
+  TRecording_Messages Messages;
+  TMain_Form Main(Messages);
+  TKorvane_Server Server(Main, QDBusConnection::sessionBus());
+  QString Error;
+  ASSERT_TRUE(Server.Publish(true, Error)) << Error.toStdString();
+  TClient Client(QStringLiteral("camera"));
+  const auto Finished = [](const QDBusPendingCall& Call) {
+    EXPECT_TRUE(Wait_For([&] { return Call.isFinished(); }));
+    return Call.reply();
+  };
+
+  // Values that differ from each other and from the settings' own, all exact in single
+  // precision: a property bound to another setting shows.
+  const struct {
+    const char* Property;
+    double TSettings::*Field;
+    double Value;
+  } Cases[] = {
+      {"Gain", &TSettings::Gain, 1.25},
+      {"degC", &TSettings::degC, -12.5},
+      {"Readout_Noise", &TSettings::Readout_Noise, 7.75},
+      {"Dark_Current", &TSettings::Dark_Current, 0.375},
+      {"Max_Error", &TSettings::Max_Error, 0.0625},
+  };
+  for (const auto& Case : Cases)
+    EXPECT_EQ(Finished(Client.Property(QLatin1String(Case.Property), Case.Value)).type(),
+              QDBusMessage::ReplyMessage)
+        << Case.Property;
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Property);
+    EXPECT_EQ(Main.Settings.*Case.Field, Case.Value);
+    const QDBusMessage Read = Finished(Client.Property(QLatin1String(Case.Property)));
+    ASSERT_EQ(Read.arguments().size(), 1);
+    EXPECT_EQ(qvariant_cast<QDBusVariant>(Read.arguments()[0]).variant().toDouble(), Case.Value);
+  }
+}
+
 TEST_F(Automation_Window, Closing_While_Clients_Remain_Asks_First) {
   const QString Question_Text = QStringLiteral(
       "There are still active COM objects in this application.  One or more clients may have references "
@@ -466,7 +506,7 @@ TEST_F(Automation_Window, Closing_While_Clients_Remain_Asks_First) {
       ASSERT_TRUE(Wait_For([&] { return Set.isFinished(); }));
       Reply(Set);
     } else {
-      Main.SetGain(static_cast<float>(Case.Gain));
+      Main.Settings.Gain = Case.Gain;
     }
     if (Case.Client == TClient_State::Left) {
       Client->Leave();

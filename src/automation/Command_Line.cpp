@@ -1,4 +1,4 @@
-#include "app/Command_Line.h"
+#include "automation/Command_Line.h"
 
 bool Is_Automation_Switch(const QString& Argument) {
   static const QStringList Switches = {"AUTOMATION",  "EMBEDDING",        "REGSERVER",

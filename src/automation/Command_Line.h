@@ -1,5 +1,7 @@
 #pragma once
 // The program's command line: switches of the automation service and the files to open.
+// It sits with the service whose switches these are; the program's start reads it from
+// above, so both use it without a folder including the other.
 
 #include <QStringList>
 
