@@ -636,17 +636,11 @@ std::string Table_Header(const TTable_Layout& Layout) {
 }
 
 std::string Table_Row(const TMeasure_Result& R, const TTable_Layout& Layout, double Max_Error) {
-  // A limit's rule is the result panels' (Measured_Panel_Texts) and the report's MAG and MERR
-  // (Report_Text) too; the core has no function that gives the text alone.
-  std::string Magnitude = "-", Error = "-";
-  if (!R.Failed && R.Image.Last_Error == TResult_Code::Measured) {
-    Magnitude = Format_Fixed(R.Image.Magnitude, 0, 3, '.');
-    if (R.Image.Less_Than != 0) {
-      Magnitude.insert(0, 1, '<');
-      Error = Format_Fixed(Max_Error, 0, 3, '.');
-    } else
-      Error = Format_Fixed(R.Image.Std_Error, 0, 3, '.');
-  }
+  TResult_Text Result{"-", "-"};
+  if (!R.Failed && R.Image.Last_Error == TResult_Code::Measured)
+    Result = Result_Text(R.Image, Max_Error, '.');
+  const std::string& Magnitude = Result.Magnitude;
+  const std::string& Error = Result.Error;
   std::string Out = Pad_Right(Cell(R.File), Layout.File_Width);
   Out += Column_Gap;
   Out += Pad_Right(Cell(R.Failed ? std::string() : R.Image.ObjectName), Layout.Target_Width);

@@ -21,6 +21,12 @@ std::string Result_Code_Text(TResult_Code Code) {
   return {};
 }
 
+TResult_Text Result_Text(const TImage_Model& Image, double Max_Error, char Decimal_Separator) {
+  const bool Limit = Image.Less_Than != 0;
+  return TResult_Text{(Limit ? "<" : "") + Format_Fixed(Image.Magnitude, 0, 3, Decimal_Separator),
+                      Format_Fixed(Limit ? Max_Error : Image.Std_Error, 0, 3, Decimal_Separator)};
+}
+
 TMeasured_Panels Measured_Panel_Texts(const TImage_Model& Image, double Max_Error,
                                       const TNumber_Format& Format) {
   const auto Three_Decimals = [&](double Value) {
@@ -30,13 +36,9 @@ TMeasured_Panels Measured_Panel_Texts(const TImage_Model& Image, double Max_Erro
   P.Reference = "ref " + Three_Decimals(Image.Reference_Mag);
   if (Image.Ref_Filter_Letter != '\0')
     P.Reference += Image.Ref_Filter_Letter;
-  if (Image.Less_Than == 0) {
-    P.Magnitude = "mag " + Three_Decimals(Image.Magnitude);
-    P.STDEV = "stdev " + Three_Decimals(Image.Std_Error);
-  } else {
-    P.Magnitude = "mag <" + Three_Decimals(Image.Magnitude);
-    P.STDEV = "stdev " + Three_Decimals(Max_Error);
-  }
+  const TResult_Text Result = Result_Text(Image, Max_Error, Format.Decimal_Separator);
+  P.Magnitude = "mag " + Result.Magnitude;
+  P.STDEV = "stdev " + Result.Error;
   P.Plate_Solved = "Plate Solved";
   P.Outburst = Image.Outburst ? "Outburst" : "Quiescent";
   P.Chart = "Chart: " + Image.ChartName;

@@ -29,6 +29,15 @@ std::string Result_Code_Text(TResult_Code Code);
 
 class TImage_Model;
 
+// The variable's result as the panels, the report and korvane-measure show it, with three
+// decimals: the magnitude with "<" before a limit, and its error, which for a limit is the
+// largest acceptable error.
+struct TResult_Text {
+  std::string Magnitude; // "13.218", or "<14.100" for a limit
+  std::string Error;     // "0.023", or Max_Error for a limit
+};
+TResult_Text Result_Text(const TImage_Model& Image, double Max_Error, char Decimal_Separator);
+
 // What the top result panels show for a measured image (code Measured).
 struct TMeasured_Panels {
   std::string Reference;    // "ref 11.234V"

@@ -115,12 +115,12 @@ std::string Report_Text(const TImage_Model& Image, const TReport_Settings& Setti
   if (Filter.find_first_of(",\r\n") != std::string::npos)
     Refuse("the image's filter letter", Latin1_Letter_To_UTF8(Filter[0]),
            "would break the report's columns: correct the FILTER card");
-  const bool Limit = Image.Less_Than != 0;
+  const TResult_Text Result = Result_Text(Image, Settings.Max_Error, '.');
   const std::string Columns[] = {
       Field(Image.ObjectName, "the target name", true),
       Number(Image.JD, 7, 5),
-      (Limit ? "<" : "") + Number(Image.Magnitude, 2, 3),
-      Number(Limit ? Settings.Max_Error : Image.Std_Error, 2, 3),
+      Result.Magnitude,
+      Result.Error,
       Filter,
       "NO",
       "STD",
