@@ -574,8 +574,14 @@ QPointer<TForm_Image> TMain_Form::Open_Image_Window(const QString& Path, bool& M
   const auto Restore = qScopeGuard([] { QApplication::restoreOverrideCursor(); });
   const QPointer<TForm_Image> Image = new TForm_Image(*this, *Mdi_Area);
   Mdi_Area->setActiveSubWindow(Image->Frame());
-  Measured = Image->Open_And_Analyse(QFileInfo(Path).absoluteFilePath().toStdString(), Catalogue,
-                                     Measure_Settings_Of(Settings), Messages);
+  {
+    Image->Begin_Reading();
+    const auto Read = qScopeGuard([&Image] { Image->End_Reading(); });
+    // The core's one open-and-analyse step; the window adds its picture between the two.
+    Measured = Open_And_Analyse(*Image, QFileInfo(Path).absoluteFilePath().toStdString(), Catalogue,
+                                Measure_Settings_Of(Settings), Messages, TOpen_Options{},
+                                [&Image] { return Image->Show_Opened(); });
+  }
   // A close asked while the file was read took effect as the step ended.
   if (Image == nullptr || Image->Closing())
     return nullptr;

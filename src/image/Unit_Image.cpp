@@ -1,10 +1,8 @@
 #include "image/Unit_Image.h"
 
 #include "image/Display.h"
-#include "photometry/Analysis.h"
-#include "photometry/Overlay.h"
-#include "photometry/Paint_Marks.h"
-#include "photometry/Photometry.h"
+#include "image/Overlay.h"
+#include "image/Paint_Marks.h"
 
 #include <QCursor>
 #include <QEnterEvent>
@@ -13,7 +11,6 @@
 #include <QMdiSubWindow>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QScopeGuard>
 #include <QStyle>
 
 #include <span>
@@ -84,22 +81,21 @@ TForm_Image::TForm_Image(TImage_Host& Host_, QMdiArea& Area) : Host(Host_) {
 
 TForm_Image::~TForm_Image() = default;
 
-bool TForm_Image::Open_And_Analyse(const std::string& FName, const TTarget_Catalogue& Catalogue,
-                                   const TMeasure_Settings& Settings, TMessages& Messages) {
-  // The reader writes into this window while its message boxes run the event loop: the
-  // window must outlive it, so a close asked meanwhile is done once the step has returned.
+void TForm_Image::Begin_Reading() {
   Reading = true;
-  const auto Done = qScopeGuard([this] {
-    Reading = false;
-    if (Close_Deferred)
-      Sub_Window->close();
-  });
-  return ::Open_And_Analyse(*this, FName, Catalogue, Settings, Messages, TOpen_Options{}, [this] {
-    if (Close_Deferred)
-      return false;
-    Setup_Display();
-    return true;
-  });
+}
+
+void TForm_Image::End_Reading() {
+  Reading = false;
+  if (Close_Deferred)
+    Sub_Window->close();
+}
+
+bool TForm_Image::Show_Opened() {
+  if (Close_Deferred)
+    return false;
+  Setup_Display();
+  return true;
 }
 
 void TForm_Image::Setup_Display() {
@@ -154,8 +150,7 @@ void TForm_Image::Paint_Mark_Of(bool Object) {
     return;
   const TSettings& Settings = Host.Host_Settings();
   const std::optional<TMark_Geometry> Mark =
-      Mark_Geometry(Object ? ObjectX : ReferenceX, Object ? ObjectY : ReferenceY,
-                    TAperture{Settings.Radius, Settings.Gap, Settings.Annulus}, Settings.Show_Annulus);
+      Mark_Geometry(Object ? ObjectX : ReferenceX, Object ? ObjectY : ReferenceY, Settings);
   if (Mark) {
     Paint_Mark(Image_Bmp, *Mark, Text(Object ? ObjectName : ReferenceName),
                Object ? Object_Label_Colour() : Reference_Label_Colour());

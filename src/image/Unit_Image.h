@@ -15,8 +15,6 @@
 #include <vector>
 
 class QMdiArea;
-struct TTarget_Catalogue;
-struct TMeasure_Settings;
 class QMdiSubWindow;
 struct TStretch;
 
@@ -31,14 +29,16 @@ public:
   // The child window of the multiple-document area that frames this one.
   QMdiSubWindow* Frame() const { return Sub_Window; }
 
-  // The core's open-and-analyse step for this window, which adds only what it shows: the
-  // display is set up (Setup_Display) once the file is read, before the analysis. Errors that
-  // stop the reading throw TKorvane_Error; the window then stays, minimised. A close of the
-  // window asked while the reader waits in a message box is held until the step returns, and
-  // then done (Closing is then true, and neither the display nor the analysis happened).
-  // True when it measured.
-  bool Open_And_Analyse(const std::string& FName, const TTarget_Catalogue& Catalogue,
-                        const TMeasure_Settings& Settings, TMessages& Messages);
+  // Between these two the core reads a file into this window (and analyses it): the reader
+  // writes into the window while its message boxes run the event loop, so a close of the
+  // window asked meanwhile is held until End_Reading, and done then (Closing is then true).
+  // A file that cannot be read leaves the window as it was made, minimised.
+  void Begin_Reading();
+  void End_Reading();
+  // What the window adds to the core's open-and-analyse step, once the file is read and
+  // before the analysis: the display (Setup_Display), so that the picture shows even when
+  // the analysis fails. False, with nothing shown, when a close waits for the read's end.
+  bool Show_Opened();
 
   // The automatic stretch, shown in the host's panels, and a fill.
   void Prepare_Image();

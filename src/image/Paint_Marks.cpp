@@ -1,4 +1,4 @@
-#include "photometry/Paint_Marks.h"
+#include "image/Paint_Marks.h"
 
 #include <QFont>
 #include <QFontMetricsF>

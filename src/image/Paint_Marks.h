@@ -2,7 +2,7 @@
 // Drawing a star's marks into the display bitmap: white circles one pixel wide, outlines
 // only, and the star's name in 24-point type of the given colour, transparent behind.
 
-#include "photometry/Overlay.h"
+#include "image/Overlay.h"
 
 #include <QColor>
 #include <QString>

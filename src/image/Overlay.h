@@ -2,7 +2,7 @@
 // Where a star's marks go on the display bitmap: the aperture circle, the two edges of the
 // sky annulus and the label, in bitmap pixels.
 
-#include "photometry/Photometry.h"
+#include "settings/Settings.h"
 
 #include <cstdint>
 #include <optional>
@@ -18,4 +18,5 @@ struct TMark_Geometry {
 
 // Nothing when the rounded centre does not fit a signed 32-bit integer (a sky position
 // nearly 90 degrees from the image's reference point): such a mark is not drawn.
-std::optional<TMark_Geometry> Mark_Geometry(double X, double Y, const TAperture& Aperture, bool Show_Annulus);
+// The circles follow the settings' Radius, Gap and Annulus; the annulus shows with Show_Annulus.
+std::optional<TMark_Geometry> Mark_Geometry(double X, double Y, const TSettings& Settings);
