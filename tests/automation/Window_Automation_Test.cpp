@@ -109,6 +109,12 @@ QDBusMessage Reply(const QDBusPendingCall& Call) {
   return Message;
 }
 
+// The reply of Call once it has come (the event loop runs meanwhile), error or not.
+QDBusMessage Finished(const QDBusPendingCall& Call) {
+  EXPECT_TRUE(Wait_For([&] { return Call.isFinished(); }));
+  return Call.reply();
+}
+
 // What a modal box does to the event loop: Show() runs a nested loop, in which While_Shown
 // runs, and returns once While_Shown has released it.
 class TModal_Messages : public TMessages {
@@ -362,10 +368,6 @@ TEST_F(Automation_Window, Meaningless_Values_And_Reports_Without_A_Measurement_A
   QString Error;
   ASSERT_TRUE(Server.Publish(true, Error)) << Error.toStdString();
   TClient Client(QStringLiteral("values"));
-  const auto Finished = [](const QDBusPendingCall& Call) {
-    EXPECT_TRUE(Wait_For([&] { return Call.isFinished(); }));
-    return Call.reply();
-  };
 
   const double Nan = std::nan(""), Inf = HUGE_VAL;
   const struct {
@@ -440,10 +442,6 @@ TEST_F(Automation_Window, Each_Camera_Value_Is_Its_Own_Setting) {
   QString Error;
   ASSERT_TRUE(Server.Publish(true, Error)) << Error.toStdString();
   TClient Client(QStringLiteral("camera"));
-  const auto Finished = [](const QDBusPendingCall& Call) {
-    EXPECT_TRUE(Wait_For([&] { return Call.isFinished(); }));
-    return Call.reply();
-  };
 
   // Values that differ from each other and from the settings' own, all exact in single
   // precision: a property bound to another setting shows.

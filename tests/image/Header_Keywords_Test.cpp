@@ -91,31 +91,23 @@ TEST(Header_Keywords, Every_Header_Gives_The_Same_Model_Findings_And_Refusal) {
     TCards Messages;     // in the order shown
     std::string Refusal; // the error after "FILE: ", empty when the image opens
   };
+  // The model of the plate-solved header with its observation values, in whatever order.
+  const std::string Solved_Fields =
+      "EXPOSURE 120 JD 2460218.3131944444 AIRMASS 1.31 DATE-OBS ['2023-09-30T19:30:00']+1 FILTER 86\n"
+      "CRVAL 310.5 45.25 CRPIX 200.5 150.25 REF 200.5 150.25 CD -0.00041 1e-06 2e-06 0.00042 CDELT -4e-04 "
+      "4e-04 LONPOLE 175\n"
+      "DC -2438.9960627634987 5.807133482770235 11.61426696554047 2380.9247279357965 ROTMAT\n"
+      "FOUND CRVAL1 CRVAL2 CRPIX1 CRPIX2 CD1_1 CD1_2 CD2_1 CD2_2 SOLVED CODE 1\n"
+      "BITPIX 16 SIZE 3x2 NKEYS 22 CARDS 36";
   const TCase Cases[] = {
-      {"plate-solved with observation values",
-       Join({Observation, WCS}),
-       false,
-       false,
-       "EXPOSURE 120 JD 2460218.3131944444 AIRMASS 1.31 DATE-OBS ['2023-09-30T19:30:00']+1 FILTER 86\n"
-       "CRVAL 310.5 45.25 CRPIX 200.5 150.25 REF 200.5 150.25 CD -0.00041 1e-06 2e-06 0.00042 CDELT -4e-04 "
-       "4e-04 LONPOLE 175\n"
-       "DC -2438.9960627634987 5.807133482770235 11.61426696554047 2380.9247279357965 ROTMAT\n"
-       "FOUND CRVAL1 CRVAL2 CRPIX1 CRPIX2 CD1_1 CD1_2 CD2_1 CD2_2 SOLVED CODE 1\n"
-       "BITPIX 16 SIZE 3x2 NKEYS 22 CARDS 36",
-       {},
-       ""},
+      {"plate-solved with observation values", Join({Observation, WCS}), false, false, Solved_Fields, {}, ""},
       {"the same cards in another order",
        Join({{WCS[7], WCS[2], Observation[4], WCS[0], WCS[10], Observation[1]},
              {WCS[5], WCS[3], WCS[9], WCS[6], Observation[0], WCS[1]},
              {WCS[4], Observation[3], WCS[8], Observation[2]}}),
        false,
        false,
-       "EXPOSURE 120 JD 2460218.3131944444 AIRMASS 1.31 DATE-OBS ['2023-09-30T19:30:00']+1 FILTER 86\n"
-       "CRVAL 310.5 45.25 CRPIX 200.5 150.25 REF 200.5 150.25 CD -0.00041 1e-06 2e-06 0.00042 CDELT -4e-04 "
-       "4e-04 LONPOLE 175\n"
-       "DC -2438.9960627634987 5.807133482770235 11.61426696554047 2380.9247279357965 ROTMAT\n"
-       "FOUND CRVAL1 CRVAL2 CRPIX1 CRPIX2 CD1_1 CD1_2 CD2_1 CD2_2 SOLVED CODE 1\n"
-       "BITPIX 16 SIZE 3x2 NKEYS 22 CARDS 36",
+       Solved_Fields,
        {},
        ""},
       {"CRPIX counted from 1",
