@@ -52,12 +52,14 @@ protected:
     Image.ObjectName = "V1 Tst";
     Image.Date_Obs = "'2014-01-02T03:04:05' ";
     Image.JD = 2456659.63021;
+    Image.Time_From = "JD";
     Image.Magnitude = 12.3456;
     Image.Std_Error = 0.0213;
     Image.Image_Filter_Letter = Image.Ref_Filter_Letter = 'V';
     Image.ReferenceName = "Ref A";
     Image.CMag = -9.87654;
     Image.AirMass = 1.234;
+    Image.AirMass_From = "AIRMASS";
     Image.ChartName = "X123A";
     Image.Exposure = 60.0;
     Settings = {Dir.string(), "XYZ", "na", 1.0};
@@ -138,7 +140,8 @@ TEST_F(Report, File_Names_Stay_In_The_Report_Folder) {
       {"#V1 Tst", "'2014-01-02T03:04:05' ", "reports", ""},
       {".V1 Tst", "'2014-01-02T03:04:05' ", "reports", ""},
       {"V1 #Tst.", "'2014-01-02T03:04:05' ", "reports", "V1 #Tst._2014-01-02T03_04_05.txt"},
-      {"V1 Tst", "", "reports", "V1 Tst_.txt"},
+      // Without DATE-OBS the date is the exposure's start, JD 2456659.63021 less 30 s.
+      {"V1 Tst", "", "reports", "V1 Tst_2014-01-02T03_07_00.txt"},
       {"V1 Tst", Card_Without_Comment, "reports",
        "V1 Tst_2014-01-02T03_04_05'" + std::string(47, ' ') + ".txt"},
       {"V1/Tst", "'2014-01-02T03:04:05' ", "reports", ""},
