@@ -362,7 +362,7 @@ std::string Card_Text(std::string_view Key, const std::string& Raw) {
   std::string Value = Latin1_To_UTF8(Raw);
   while (!Value.empty() && Value.back() == ' ')
     Value.pop_back();
-  return std::string(Key) + " '" + Value + "'";
+  return std::string(Key) + " = " + Value;
 }
 
 // EXPOSURE, else EXPTIME; without either the exposure stays as the EXPOSURE row left it (0).

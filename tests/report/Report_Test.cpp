@@ -1,6 +1,8 @@
 // The AAVSO report as an observer submits it: bytes, file names, refusals, failed writes.
 
 #include "report/Report.h"
+#include "support/Fits_Writer.h"
+#include "support/Recording_Messages.h"
 #include "support/Test_Files.h"
 #include "support/Unprivileged.h"
 
@@ -269,3 +271,30 @@ TEST_F(Report, A_Failed_Write_Leaves_The_Old_Report) {
 }
 
 } // namespace
+
+// A frame whose header gives no time is measured but not reported: nothing is written and the
+// reason names the cards looked for. One without an air mass is reported with AMASS na.
+TEST_F(Report, A_Frame_Without_Time_Is_Refused_And_One_Without_Air_Mass_Says_Na) {
+  const TScratch_Folder Frames{"korvane-report-time"};
+  TFits_Writer Writer = Standard_Header(3, 2);
+  Writer.Add("EXPOSURE", "60");
+  Writer.Add("TIME-OBS", "'03:04:05'"); // a time of day alone gives no date
+  Writer.Write(Frames.Path("frame.fit"), TFits_Writer::Data_Bytes_Unsigned({1, 2, 3, 4, 5, 6}));
+  TRecording_Messages Messages;
+  TImage_Model Read;
+  Read.Open_File(Frames.Path("frame.fit"), Messages);
+  Image.Time_From = Read.Time_From;
+  Image.Date_Obs = Read.Date_Obs;
+  Image.JD = Read.JD;
+  const TReport_Outcome Refused = Write_AAVSO_Report(Image, Settings);
+  EXPECT_FALSE(Refused.Written);
+  EXPECT_TRUE(Refused.No_Time);
+  for (const char* Card : {"JD", "DATE-AVG", "MJD-AVG", "DATE-OBS", "TIME-OBS", "UT", "MJD-OBS"})
+    EXPECT_NE(Refused.Reason.find(Card), std::string::npos) << Card << ": " << Refused.Reason;
+  EXPECT_TRUE(Files().empty());
+
+  Fresh();
+  Image.AirMass_From.clear();
+  ASSERT_TRUE(Write_AAVSO_Report(Image, Settings).Written);
+  EXPECT_NE(Get(Dir / Worked_Name).find(",-9.877,na,na,na,na,X123A,"), std::string::npos);
+}
