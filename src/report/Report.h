@@ -1,9 +1,9 @@
 #pragma once
 // The AAVSO extended-format report: one file per measured image, named after the target and
-// the image's DATE-OBS, holding the seven header lines and one data line. The program's AAVSO
-// button and korvane-measure both write it through Write_AAVSO_Report, so the same image and
-// settings give the same bytes. Nothing here shows anything or changes the image model: the
-// caller shows the outcome and sets AAVSO_Written and Last_Error from it.
+// the image's DATE-OBS (without one, the exposure's start from the header's time), holding the seven header
+// lines and one data line. The program's AAVSO button and korvane-measure both write it through
+// Write_AAVSO_Report, so the same image and settings give the same bytes. Nothing here shows anything or
+// changes the image model: the caller shows the outcome and sets AAVSO_Written and Last_Error from it.
 
 #include "image/Image_Model.h"
 #include "settings/Settings.h"
