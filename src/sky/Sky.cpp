@@ -133,12 +133,13 @@ std::optional<double> Parse_Time_Of_Day(std::string_view Text) {
 }
 
 std::string ISO_Date_Of(double JD) {
+  // The years 1 to 9999: year 1 begins at JD 1721425.5, and rounding to the second never
+  // leaves 9999 before its last noon.
+  if (!(JD >= 1721425.5 && JD < 5373484.0))
+    return {};
   const double Seconds = std::round((JD - 0.5 - std::floor(JD - 0.5)) * 86400.0);
   const double Day_Count = std::floor(JD - 0.5) + (Seconds >= 86400.0 ? 1.0 : 0.0);
   const long long Of_Day = static_cast<long long>(Seconds) % 86400;
-  // Year 1 begins at JD 1721425.5, year 10000 at 5373484.5.
-  if (!(Day_Count >= 1721425.0 && Day_Count < 5373484.0))
-    return {};
   // The civil date of a day number (the inverse of the day number above).
   long long L = static_cast<long long>(Day_Count) + 1 + 68569;
   const long long N = 4 * L / 146097;
