@@ -440,15 +440,19 @@ void Take_Time(TImage_Model& M) {
   M.Time_Problem.clear();
   // DATE-OBS without a value counts as none, as it gives no file name either.
   const std::optional<std::string> Date_Obs = M.Date_Obs.empty() ? std::nullopt : C.Date_Obs;
-  if (const auto Start = Card_Number(C.JD)) {
-    Take(*Start + Half_Exposure, "JD", "JD", *C.JD);
-  } else {
-    if (C.JD)
+  const auto Start = [&] {
+    if (!C.JD)
+      return false;
+    const auto Days = Card_Number(C.JD);
+    if (!Days) {
       Problems.push_back(Card_Text("JD", *C.JD) + " is not a number");
-    (void)(Calendar(C.Date_Avg, "DATE-AVG", 0.0) || Modified(C.Mjd_Avg, "MJD-AVG", 0.0) ||
-           Calendar(Date_Obs, "DATE-OBS", Half_Exposure) || Modified(C.Mjd_Obs, "MJD-OBS", Half_Exposure));
-  }
-  if (!M.Time_From.empty())
+      return false;
+    }
+    return Take(*Days + Half_Exposure, "JD", "JD", *C.JD);
+  };
+  // A card that is there but gives no time (JD = 0, a date written 02/01/14) passes to the next.
+  if (Start() || Calendar(C.Date_Avg, "DATE-AVG", 0.0) || Modified(C.Mjd_Avg, "MJD-AVG", 0.0) ||
+      Calendar(Date_Obs, "DATE-OBS", Half_Exposure) || Modified(C.Mjd_Obs, "MJD-OBS", Half_Exposure))
     return;
   M.JD = Half_Exposure; // as without any time card: the report is refused
   // Said when a report is asked for, the only use of the time.

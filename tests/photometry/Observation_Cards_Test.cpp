@@ -35,8 +35,9 @@ TEST(Observation_Cards, Each_Layout_Gives_Exposure_Time_Air_Mass_And_Their_Cards
   // height 0 with pressure 0, i.e. no refraction; Hardie's polynomial applied to its secz). The
   // program's simpler model (mean sidereal time, precession only) agrees to about 0.001 there.
   const TCase Cases[] = {
-      {"EXPTIME, DATE-OBS with 7 decimals, SITELAT/SITELONG in degrees",
+      {"EXPTIME, DATE-OBS with 7 decimals after a JD of 0, SITELAT/SITELONG in degrees",
        {{"EXPTIME", "120.0"},
+        {"JD", "0"},
         {"DATE-OBS", "'2023-09-30T19:30:00.1234567'"},
         {"SITELAT", "52.5"},
         {"SITELONG", "13.4"},
