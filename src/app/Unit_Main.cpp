@@ -626,8 +626,14 @@ void TMain_Form::Button_AAVSOClick() {
   if (!Outcome.Written) {
     Image->Last_Error = TResult_Code::No_Report_Dir;
     Set_Text_Colour(Panel_Errors, QColor(255, 0, 0));
-    Panel_Errors->setText(QStringLiteral("Report dir not found!"));
     Image->AAVSO_Written = false;
+    if (Outcome.No_Time) {
+      // The folder is fine: the frame has no date to report, which the box explains.
+      Panel_Errors->setText(QStringLiteral("No observation time!"));
+      Messages.Show("Report not written: " + Outcome.Reason);
+      return;
+    }
+    Panel_Errors->setText(QStringLiteral("Report dir not found!"));
     return;
   }
   if (!Outcome.Filter_Message.empty())

@@ -602,8 +602,22 @@ std::string Json_Line(const TMeasure_Result& R) {
   Number("Star_Background", R.Image.Star_Background);
   Boolean("Plate_Solved", R.Image.Plate_Solved);
   Number("JD", R.Image.JD);
-  Number("AirMass", R.Image.AirMass);
+  // null when the frame has no air mass (no AIRMASS card, no site).
+  Number("AirMass", R.Image.AirMass_From.empty() ? NAN : R.Image.AirMass);
   Number("Exposure", R.Image.Exposure);
+  // The cards the time, exposure and air mass came from; null when none gave them.
+  const auto Source = [&](std::string_view Key, const std::string& From) {
+    if (From.empty()) {
+      Out += ",\"";
+      Out += Key;
+      Out += "\":null";
+    } else {
+      String(Key, From);
+    }
+  };
+  Source("Time_From", R.Image.Time_From);
+  Source("Exposure_From", R.Image.Exposure_From);
+  Source("AirMass_From", R.Image.AirMass_From);
   String("Image_Filter_Letter", R.Image.Image_Filter_Letter == '\0'
                                     ? std::string_view()
                                     : std::string_view(&R.Image.Image_Filter_Letter, 1));

@@ -2,6 +2,8 @@
 
 #include "image/Partial_Read.h"
 
+#include "sky/Sky.h"
+
 #include "text/Input_File.h"
 #include "text/Number_Format.h"
 #include "text/Text_Encoding.h"
@@ -82,11 +84,13 @@ enum class TConvert {
   Text,            // the value as written, quotes and trailing blanks kept, as UTF-8
   Filter_Letter,   // the value's second character, the letter inside the quotes; a shorter value
                    // abandons the file
+  Raw,             // the raw value kept for later, read once the whole header is there
 };
 
 using TNumber_Field = double& (*)(TImage_Model&);
 using TText_Field = std::string TImage_Model::*;
 using TLetter_Field = char TImage_Model::*;
+using TRaw_Field = std::optional<std::string> TObservation_Cards::*;
 
 template <double TImage_Model::*Field> double& Model_Number(TImage_Model& M) {
   return M.*Field;
@@ -104,17 +108,34 @@ template <auto Field, size_t Index> double& WCS_Element(TImage_Model& M) {
 struct TKeyword_Rule {
   std::string_view Key;
   TConvert Convert;
-  std::variant<TNumber_Field, TText_Field, TLetter_Field> Field;
+  std::variant<TNumber_Field, TText_Field, TLetter_Field, TRaw_Field> Field;
   double Default = 0.0;                // a number that does not convert stores this
   bool TImage_Model::*Found = nullptr; // set by a number that converts
   TNumber_Field Copy = nullptr;        // a second field that takes the same number
+  TRaw_Field Raw = nullptr;            // a number's raw value is kept here too
 };
 
 constexpr TKeyword_Rule Keyword_Rules[] = {
-    {"EXPOSURE", TConvert::Number, &Model_Number<&TImage_Model::Exposure>, 0.0},
-    {"JD", TConvert::Number, &Model_Number<&TImage_Model::JD>, 0.0},
-    {"AIRMASS", TConvert::Number, &Model_Number<&TImage_Model::AirMass>, 1.0},
-    {"DATE-OBS", TConvert::Text, &TImage_Model::Date_Obs},
+    {"EXPOSURE", TConvert::Number, &Model_Number<&TImage_Model::Exposure>, 0.0, nullptr, nullptr,
+     &TObservation_Cards::Exposure},
+    {"EXPTIME", TConvert::Raw, &TObservation_Cards::Exptime},
+    {"JD", TConvert::Number, &Model_Number<&TImage_Model::JD>, 0.0, nullptr, nullptr,
+     &TObservation_Cards::JD},
+    {"DATE-AVG", TConvert::Raw, &TObservation_Cards::Date_Avg},
+    {"MJD-AVG", TConvert::Raw, &TObservation_Cards::Mjd_Avg},
+    {"MJD-OBS", TConvert::Raw, &TObservation_Cards::Mjd_Obs},
+    {"TIME-OBS", TConvert::Raw, &TObservation_Cards::Time_Obs},
+    {"UT", TConvert::Raw, &TObservation_Cards::UT},
+    {"AIRMASS", TConvert::Number, &Model_Number<&TImage_Model::AirMass>, 1.0, nullptr, nullptr,
+     &TObservation_Cards::AirMass},
+    {"SITELAT", TConvert::Raw, &TObservation_Cards::Site_Lat},
+    {"SITELONG", TConvert::Raw, &TObservation_Cards::Site_Long},
+    {"OBSGEO-B", TConvert::Raw, &TObservation_Cards::Obsgeo_B},
+    {"OBSGEO-L", TConvert::Raw, &TObservation_Cards::Obsgeo_L},
+    {"LAT-OBS", TConvert::Raw, &TObservation_Cards::Lat_Obs},
+    {"LONG-OBS", TConvert::Raw, &TObservation_Cards::Long_Obs},
+    {"DATE-OBS", TConvert::Text, &TImage_Model::Date_Obs, 0.0, nullptr, nullptr,
+     &TObservation_Cards::Date_Obs},
     {"FILTER", TConvert::Filter_Letter, &TImage_Model::Image_Filter_Letter},
     {"CD1_1", TConvert::Number, &WCS_Element<&TWCSRecord::cd, 0>, 0.0, &TImage_Model::CD1_1_found},
     {"CD1_2", TConvert::Number, &WCS_Element<&TWCSRecord::cd, 1>, 0.0, &TImage_Model::CD1_2_found},
@@ -130,6 +151,14 @@ constexpr TKeyword_Rule Keyword_Rules[] = {
     {"CDELT2", TConvert::Number, &WCS_Element<&TWCSRecord::cdelt, 1>, 0.0},
     {"LONPOLE", TConvert::Number, &WCS_Number<&TWCSRecord::longpole>, 180.0},
 };
+
+// A card without a value (all blanks, or no "= ") gives none: it takes back an earlier one.
+void Keep_Raw(std::optional<std::string>& Raw, const std::string& Value) {
+  if (Value.find_first_not_of(' ') == std::string::npos)
+    Raw.reset();
+  else
+    Raw = Value;
+}
 
 // Takes one card's value into the model by its keyword's rule; a keyword without a rule is
 // kept as a card only. Value is the card's raw value (Latin-1, trailing blanks kept).
@@ -152,10 +181,17 @@ void Apply_Keyword(TImage_Model& M, std::string_view Key, const std::string& Val
       Rule->Copy(M) = Taken;
     if (N && Rule->Found)
       M.*Rule->Found = true;
+    if (Rule->Raw)
+      Keep_Raw(M.Observation_Cards.*Rule->Raw, Value);
     return;
   }
+  case Raw:
+    Keep_Raw(M.Observation_Cards.*std::get<TRaw_Field>(Rule->Field), Value);
+    return;
   case Text:
     M.*std::get<TText_Field>(Rule->Field) = Latin1_To_UTF8(Value);
+    if (Rule->Raw)
+      Keep_Raw(M.Observation_Cards.*Rule->Raw, Value);
     return;
   case Filter_Letter:
     if (Value.size() < 2)
@@ -312,7 +348,163 @@ void Read_All_Pixels(const std::string& FName, TInput_File& File, const TData_La
   }
 }
 
+// --- the observation values, once the whole header is read ---
+
+// A number of a card that is there: null when there is none or it does not convert.
+std::optional<double> Card_Number(const std::optional<std::string>& Raw) {
+  if (!Raw)
+    return std::nullopt;
+  const std::optional<double> N = Try_Str_To_Float(*Raw, '.');
+  return N && std::isfinite(*N) ? N : std::nullopt;
+}
+
+std::string Card_Text(std::string_view Key, const std::string& Raw) {
+  std::string Value = Latin1_To_UTF8(Raw);
+  while (!Value.empty() && Value.back() == ' ')
+    Value.pop_back();
+  return std::string(Key) + " = " + Value;
+}
+
+// EXPOSURE, else EXPTIME; without either the exposure stays as the EXPOSURE row left it (0).
+void Take_Exposure(TImage_Model& M) {
+  const TObservation_Cards& C = M.Observation_Cards;
+  M.Exposure_From.clear();
+  if (const auto Seconds = Card_Number(C.Exposure)) {
+    M.Exposure = *Seconds;
+    M.Exposure_From = "EXPOSURE";
+  } else if (const auto Time = Card_Number(C.Exptime)) {
+    M.Exposure = *Time;
+    M.Exposure_From = "EXPTIME";
+  }
+}
+
+// Julian dates outside these bounds (before the year 1, after 9999) are no observation.
+constexpr double Earliest_JD = 1721425.5, Latest_JD = 5373484.5;
+
+// The time of mid-exposure from the first card that gives one: JD (the start), DATE-AVG or
+// MJD-AVG (the middle), DATE-OBS (with TIME-OBS or UT when it holds only a date) or MJD-OBS
+// (the start). Without any, JD holds half the exposure only and Time_From stays empty.
+void Take_Time(TImage_Model& M) {
+  const TObservation_Cards& C = M.Observation_Cards;
+  const double Half_Exposure = M.Exposure / 172800.0;
+  std::vector<std::string> Problems;
+  const auto Take = [&](double Mid, std::string From, const std::string& Key, const std::string& Raw) {
+    if (!(Mid >= Earliest_JD && Mid <= Latest_JD)) {
+      Problems.push_back(Card_Text(Key, Raw) + " gives a date outside the years 1 to 9999");
+      return false;
+    }
+    M.JD = Mid;
+    M.Time_From = std::move(From);
+    return true;
+  };
+  const auto Modified = [&](const std::optional<std::string>& Raw, const char* Key, double Add) {
+    if (!Raw)
+      return false;
+    const auto Days = Card_Number(Raw);
+    if (!Days) {
+      Problems.push_back(Card_Text(Key, *Raw) + " is not a number");
+      return false;
+    }
+    return Take(*Days + 2400000.5 + Add, Key, Key, *Raw);
+  };
+  const auto Calendar = [&](const std::optional<std::string>& Raw, const char* Key, double Add) {
+    if (!Raw)
+      return false;
+    const auto Date = Parse_ISO_Date(*Raw);
+    if (!Date) {
+      Problems.push_back(Card_Text(Key, *Raw) + " is not an ISO 8601 date (YYYY-MM-DDThh:mm:ss.sss)");
+      return false;
+    }
+    std::string From = Key;
+    double Seconds = Date->Seconds_Of_Day;
+    if (!Date->Has_Time) {
+      const std::optional<std::string>& Clock = C.Time_Obs ? C.Time_Obs : C.UT;
+      const char* Clock_Key = C.Time_Obs ? "TIME-OBS" : "UT";
+      if (!Clock) {
+        Problems.push_back(Card_Text(Key, *Raw) +
+                           " holds no time of day, and there is no TIME-OBS or UT card");
+        return false;
+      }
+      const auto Of_Day = Parse_Time_Of_Day(*Clock);
+      if (!Of_Day) {
+        Problems.push_back(Card_Text(Clock_Key, *Clock) + " is not a time of day (hh:mm:ss.sss)");
+        return false;
+      }
+      Seconds = *Of_Day;
+      From += std::string("+") + Clock_Key;
+    }
+    return Take(Julian_Date(Date->Year, Date->Month, Date->Day, Seconds) + Add, From, Key, *Raw);
+  };
+
+  M.Time_From.clear();
+  M.Time_Problem.clear();
+  // DATE-OBS without a value counts as none, as it gives no file name either.
+  const std::optional<std::string> Date_Obs = M.Date_Obs.empty() ? std::nullopt : C.Date_Obs;
+  const auto Start = [&] {
+    if (!C.JD)
+      return false;
+    const auto Days = Card_Number(C.JD);
+    if (!Days) {
+      Problems.push_back(Card_Text("JD", *C.JD) + " is not a number");
+      return false;
+    }
+    return Take(*Days + Half_Exposure, "JD", "JD", *C.JD);
+  };
+  // A card that is there but gives no time (JD = 0, a date written 02/01/14) passes to the next.
+  if (Start() || Calendar(C.Date_Avg, "DATE-AVG", 0.0) || Modified(C.Mjd_Avg, "MJD-AVG", 0.0) ||
+      Calendar(Date_Obs, "DATE-OBS", Half_Exposure) || Modified(C.Mjd_Obs, "MJD-OBS", Half_Exposure))
+    return;
+  M.JD = Half_Exposure; // as without any time card: the report is refused
+  // Said when a report is asked for, the only use of the time.
+  for (const std::string& Problem : Problems)
+    M.Time_Problem += (M.Time_Problem.empty() ? "" : "; ") + Problem;
+}
+
+// AIRMASS as it stands, else no air mass until the analysis computes one from the site;
+// the site from the first pair of cards that is there.
+void Take_Air_Mass_And_Site(TImage_Model& M, TMessages& Messages) {
+  const TObservation_Cards& C = M.Observation_Cards;
+  M.AirMass_From = Card_Number(C.AirMass) ? "AIRMASS" : "";
+  M.Site.reset();
+  const struct {
+    const std::optional<std::string>& Latitude;
+    const std::optional<std::string>& Longitude;
+    const char* Latitude_Key;
+    const char* Longitude_Key;
+  } Pairs[] = {{C.Site_Lat, C.Site_Long, "SITELAT", "SITELONG"},
+               {C.Obsgeo_B, C.Obsgeo_L, "OBSGEO-B", "OBSGEO-L"},
+               {C.Lat_Obs, C.Long_Obs, "LAT-OBS", "LONG-OBS"}};
+  for (const auto& Pair : Pairs) {
+    if (!Pair.Latitude || !Pair.Longitude)
+      continue;
+    const auto Latitude = Parse_Angle(*Pair.Latitude);
+    const auto Longitude = Parse_Angle(*Pair.Longitude);
+    if (!Latitude || std::abs(*Latitude) > 90.0) {
+      Messages.Show(Card_Text(Pair.Latitude_Key, *Pair.Latitude) +
+                    " is not a latitude (degrees, or \"D M S\", -90 to 90): it gives no air mass");
+      continue;
+    }
+    if (!Longitude || std::abs(*Longitude) > 360.0) {
+      Messages.Show(Card_Text(Pair.Longitude_Key, *Pair.Longitude) +
+                    " is not a longitude (degrees east, or \"D M S\", -360 to 360): it gives no air mass");
+      continue;
+    }
+    // East longitudes 0..360 and signed -180..180 are the same angle.
+    double East = std::fmod(*Longitude, 360.0);
+    if (East > 180.0)
+      East -= 360.0;
+    else if (East <= -180.0)
+      East += 360.0;
+    M.Site = TSite{*Latitude, East};
+    return;
+  }
+}
+
 } // namespace
+
+const char* const Time_Cards_Text =
+    "JD, DATE-AVG, MJD-AVG, DATE-OBS (with TIME-OBS or UT when it holds only a "
+    "date) or MJD-OBS";
 
 void TImage_Model::Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options) {
   WCS_Calculator = TWCS();
@@ -325,7 +517,7 @@ void TImage_Model::Open_File(const std::string& FName, TMessages& Messages, cons
     Image_Array.Allocate_On_Demand(XSize, YSize, Pixels_From_File(std::move(File), Layout, XSize));
   else
     Read_All_Pixels(FName, File, Layout, XSize, YSize, Image_Array);
-  Finish_Open(FName);
+  Finish_Open(FName, Messages);
 }
 
 TData_Layout TImage_Model::Read_Header(const std::string& FName, TInput_File& File, TMessages& Messages,
@@ -333,6 +525,7 @@ TData_Layout TImage_Model::Read_Header(const std::string& FName, TInput_File& Fi
   for (const TKeyword_Rule& Rule : Keyword_Rules)
     if (Rule.Found)
       this->*Rule.Found = false;
+  Observation_Cards = TObservation_Cards();
   // CRPIX read as the FITS standard counts pixels, from 1, moves to the 0-based convention.
   Read_Cards(*this, FName, File, Messages, Options.Fits_Crpix ? 1.0 : 0.0);
   try {
@@ -344,8 +537,10 @@ TData_Layout TImage_Model::Read_Header(const std::string& FName, TInput_File& Fi
   return Read_Data_Layout(*this, FName, File, Messages);
 }
 
-void TImage_Model::Finish_Open(const std::string& FName) {
-  JD = JD + Exposure / 172800.0;
+void TImage_Model::Finish_Open(const std::string& FName, TMessages& Messages) {
+  Take_Exposure(*this);
+  Take_Time(*this);
+  Take_Air_Mass_And_Site(*this, Messages);
 
   if (XSize == 0 || YSize == 0)
     throw Abandon_File(FName, std::string(XSize == 0 ? "NAXIS1" : "NAXIS2") +

@@ -9,6 +9,7 @@
 #include "wcs/Unit_WCS.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,22 @@ struct TOpen_Options {
 
 class TInput_File;
 
+// The header's cards for exposure, time, air mass and site, their raw values (ISO 8859-1, as
+// written) as the last occurrence of each gives them; null when the header has none. The
+// reader turns them into the observation values once the whole header is read.
+struct TObservation_Cards {
+  std::optional<std::string> Exposure, Exptime;
+  std::optional<std::string> JD, Date_Avg, Date_Obs, Mjd_Avg, Mjd_Obs, Time_Obs, UT;
+  std::optional<std::string> AirMass;
+  std::optional<std::string> Site_Lat, Site_Long, Obsgeo_B, Obsgeo_L, Lat_Obs, Long_Obs;
+};
+
+// The observatory: latitude and east longitude, degrees.
+struct TSite {
+  double Latitude = 0.0;
+  double East_Longitude = 0.0;
+};
+
 class TImage_Model {
 public:
   // --- reader state and header ---
@@ -54,11 +71,23 @@ public:
   TWCSRecord WCS1;
 
   // --- observation values ---
-  double JD = 0.0; // Julian date of mid-exposure, days (the header's JD is the start)
-  double AirMass = 1.0;
+  TObservation_Cards Observation_Cards;
+  // Julian date of mid-exposure, days. Without any time card it holds half the exposure
+  // only, and Time_From is empty.
+  double JD = 0.0;
+  double AirMass = 1.0;  // meaningful only when AirMass_From is not empty
   double Exposure = 0.0; // seconds
   std::string Date_Obs;  // DATE-OBS as written, quotes included
   char Image_Filter_Letter = '\0';
+  // Where the values came from: the card ("JD", "DATE-AVG", "MJD-AVG", "DATE-OBS",
+  // "DATE-OBS+TIME-OBS", "DATE-OBS+UT", "MJD-OBS"; "EXPOSURE", "EXPTIME"; "AIRMASS", or "site"
+  // once the analysis computed it for the variable). Empty: the header gives none.
+  std::string Time_From;
+  std::string Exposure_From;
+  std::string AirMass_From;
+  // Why a time or site card the header holds could not be used; empty when none failed.
+  std::string Time_Problem;
+  std::optional<TSite> Site; // from SITELAT/SITELONG, OBSGEO-B/OBSGEO-L or LAT-OBS/LONG-OBS
 
   // --- marks: positions in 0-based pixels (column, row) ---
   double ObjectX = 0.0, ObjectY = 0.0; // the variable star
@@ -120,5 +149,11 @@ private:
   // completes the model once the pixels are in place.
   TData_Layout Read_Header(const std::string& FName, TInput_File& Input, TMessages& Messages,
                            const TOpen_Options& Options);
-  void Finish_Open(const std::string& FName);
+  void Finish_Open(const std::string& FName, TMessages& Messages);
 };
+
+// The cards that give a time of observation, in the order they are taken, for messages.
+extern const char* const Time_Cards_Text;
+
+// The cards that give a time of observation, in the order they are taken, for messages.
+extern const char* const Time_Cards_Text;

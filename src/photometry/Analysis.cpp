@@ -1,6 +1,7 @@
 #include "photometry/Analysis.h"
 
 #include "photometry/Photometry.h"
+#include "sky/Sky.h"
 
 #include <algorithm>
 #include <cmath>
@@ -30,6 +31,20 @@ int Nearest_Target(const TTarget_Catalogue& Catalogue, double RA0, double Dec0, 
   return Best;
 }
 
+void Air_Mass_From_Site(TImage_Model& Image, double RA_Hours, double Dec) {
+  if (Image.AirMass_From == "AIRMASS")
+    return;
+  Image.AirMass_From.clear();
+  if (!Image.Site || Image.Time_From.empty())
+    return;
+  const double Altitude =
+      Altitude_Degrees(Image.JD, 15.0 * RA_Hours, Dec, Image.Site->Latitude, Image.Site->East_Longitude);
+  if (const std::optional<double> Air_Mass = Air_Mass_At(Altitude)) {
+    Image.AirMass = *Air_Mass;
+    Image.AirMass_From = "site";
+  }
+}
+
 bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue, const TSettings& Settings) {
   return Analyse_Image(Image, Catalogue, Measure_Settings_Of(Settings));
 }
@@ -52,6 +67,8 @@ bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue,
 
   // Only when nothing lies closer than the starting distance is entry 1 marked, unnamed.
   Mark_Object(Image, TSkyPosition{T.RA, T.Dec}, Found ? T.Name : std::string());
+  // The variable's own position: the air mass of the observation is the variable's.
+  Air_Mass_From_Site(Image, T.RA, T.Dec);
   if (T.RName.empty()) {
     Image.Last_Error = TResult_Code::No_Data;
     return false;

@@ -16,6 +16,12 @@
 // Found is then false.
 int Nearest_Target(const TTarget_Catalogue& Catalogue, double RA0, double Dec0, bool& Found);
 
+// The air mass of a star (J2000 right ascension in hours, declination in degrees) at
+// mid-exposure, from the site and time the header gives, unless it gave AIRMASS: sets
+// AirMass and AirMass_From "site". Without a site or a time, or with the star lower than
+// Lowest_Air_Mass_Altitude, AirMass_From is left empty: the image has no air mass.
+void Air_Mass_From_Site(TImage_Model& Image, double RA_Hours, double Dec);
+
 // Analyses an opened image against the catalogue. True when target and reference star were
 // measured and the measurement ended with Measured. An image that is not plate-solved gets
 // Not_Plate_Solved; with an empty catalogue nothing changes.

@@ -1,10 +1,12 @@
 #include "report/Report.h"
 
+#include "sky/Sky.h"
 #include "text/Messages.h"
 #include "text/Number_Format.h"
 #include "text/Output_File.h"
 #include "text/Text_Encoding.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -93,7 +95,13 @@ std::string Report_Date_Tag(const std::string& Date_Obs) {
 }
 
 std::string Report_File_Name(const TImage_Model& Image) {
-  return Image.ObjectName + "_" + Report_Date_Tag(Image.Date_Obs) + ".txt";
+  // Without DATE-OBS the date is the start of the exposure, from the time the header gave.
+  std::string Tag = Report_Date_Tag(Image.Date_Obs);
+  if (Image.Date_Obs.empty() && !Image.Time_From.empty()) {
+    Tag = ISO_Date_Of(Image.JD - Image.Exposure / 172800.0);
+    std::replace(Tag.begin(), Tag.end(), ':', '_');
+  }
+  return Image.ObjectName + "_" + Tag + ".txt";
 }
 
 TReport_Filter Report_Filter(char Image_Letter, char Ref_Letter) {
@@ -128,7 +136,7 @@ std::string Report_Text(const TImage_Model& Image, const TReport_Settings& Setti
       Number(Image.CMag, 2, 3),
       "na",
       "na",
-      Number(Image.AirMass, 2, 3),
+      Image.AirMass_From.empty() ? std::string("na") : Number(Image.AirMass, 2, 3),
       "na",
       Field(Image.ChartName, "the chart name", true),
       Field(Settings.Notes, "the Notes setting", true) + " " + Number(Image.Exposure, 4, 1) + " seconds",
@@ -163,6 +171,13 @@ TReport_Outcome Write_AAVSO_Report(const TImage_Model& Image, const TReport_Sett
   // Only a measurement is reported: the fields of anything else hold no observation.
   if (!Image.Has_Measurement)
     return Not_Created("the image holds no measurement to report");
+  if (Image.Time_From.empty()) {
+    Outcome.No_Time = true;
+    return Not_Created(
+        "the image's header gives no time of observation: none of the cards " + std::string(Time_Cards_Text) +
+        " is there" +
+        (Image.Time_Problem.empty() ? std::string() : " and usable (" + Image.Time_Problem + ")"));
+  }
   if (Folder.empty())
     return Not_Created("no report folder is set");
   // A line beginning with "#" is a comment to every reader of the format, and a file whose

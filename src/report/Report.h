@@ -1,9 +1,9 @@
 #pragma once
 // The AAVSO extended-format report: one file per measured image, named after the target and
-// the image's DATE-OBS, holding the seven header lines and one data line. The program's AAVSO
-// button and korvane-measure both write it through Write_AAVSO_Report, so the same image and
-// settings give the same bytes. Nothing here shows anything or changes the image model: the
-// caller shows the outcome and sets AAVSO_Written and Last_Error from it.
+// the image's DATE-OBS (without one, the exposure's start from the header's time), holding the seven header
+// lines and one data line. The program's AAVSO button and korvane-measure both write it through
+// Write_AAVSO_Report, so the same image and settings give the same bytes. Nothing here shows anything or
+// changes the image model: the caller shows the outcome and sets AAVSO_Written and Last_Error from it.
 
 #include "image/Image_Model.h"
 #include "settings/Settings.h"
@@ -52,6 +52,7 @@ struct TReport_Outcome {
   bool Written = false;       // false: code No_Report_Dir, nothing was written
   std::string Path;           // the report's path: the file written, or the one that could not be
   std::string Reason;         // when not written: why, for a caller that says more than the code
+  bool No_Time = false;       // not written because the header gives no time of observation
   std::string Filter_Message; // when written: the filter mismatch message to show, or empty
 };
 
@@ -59,7 +60,8 @@ struct TReport_Outcome {
 // earlier file of the same name. The path is ReportFileDir, "/" and Report_File_Name. When the
 // file cannot be created (no folder set, the folder missing or not writable, a target name or
 // date tag holding "/" that would lead into another folder, a name the file system refuses)
-// nothing is written and Written is false. Throws TKorvane_Error as Report_Text does, and when
-// the writing fails (disk full, file-size limit); no file is then written and an earlier one
-// stays as it was.
+// nothing is written and Written is false; so it is, with No_Time, when the header gives
+// no time of observation (Time_From empty), the reason naming the cards looked for. Throws TKorvane_Error as
+// Report_Text does, and when the writing fails (disk full, file-size limit); no file is then written and an
+// earlier one stays as it was.
 TReport_Outcome Write_AAVSO_Report(const TImage_Model& Image, const TReport_Settings& Settings);

@@ -287,7 +287,8 @@ TEST_F(Window_Workflow, Header_View_Lists_The_Cards_Before_End) {
 }
 
 // The AAVSO button writes the active image's report, the bytes the core writer (and so
-// korvane-measure) gives; a missing folder is code 6; differing filters are said first.
+// korvane-measure) gives; a missing folder is code 6; differing filters are said first; a frame
+// whose header gives no time is code 6 too, with a box naming the cards looked for.
 TEST_F(Window_Workflow, Report_Button_Writes_The_Active_Images_Report) {
   Main->AAVSO_Report(); // no image window: nothing at all
   EXPECT_EQ(Main->Panel_Report_Written->text(), QString());
@@ -299,10 +300,18 @@ TEST_F(Window_Workflow, Report_Button_Writes_The_Active_Images_Report) {
     TTargetData Target;
     bool Folder_Exists;
     std::vector<std::string> Boxes;
+    bool Without_Time = false;
   } Cases[] = {
       {"written", Entry(20.0, 20.025), true, {}},
       {"filters differ", Red, true, {"Image Filter = V, Ref Filter = R"}},
       {"no folder", Entry(20.0, 20.025), false, {}},
+      {"no time",
+       Entry(20.0, 20.025),
+       true,
+       {"Report not written: the image's header gives no time of observation: none of the cards JD, "
+        "DATE-AVG, "
+        "MJD-AVG, DATE-OBS (with TIME-OBS or UT when it holds only a date) or MJD-OBS is there"},
+       true},
   };
   for (const auto& Case : Cases) {
     SCOPED_TRACE(Case.Name);
@@ -320,10 +329,17 @@ TEST_F(Window_Workflow, Report_Button_Writes_The_Active_Images_Report) {
     TForm_Image* Image = Main->Active_Image();
     ASSERT_NE(Image, nullptr);
     ASSERT_TRUE(Main->Button_AAVSO->isVisible());
+    if (Case.Without_Time)
+      Image->Time_From.clear(); // as a header without any time card leaves it
     Main->Button_AAVSO->click();
     EXPECT_EQ(Messages.Texts, Case.Boxes);
     const std::string Path = Folder + "/" + Report_File_Name(*Image);
-    if (Case.Folder_Exists) {
+    if (Case.Without_Time) {
+      EXPECT_TRUE(std::filesystem::is_empty(Folder));
+      EXPECT_EQ(Main->Panel_Errors->text(), QStringLiteral("No observation time!"));
+      EXPECT_FALSE(Image->AAVSO_Written);
+      EXPECT_EQ(Image->Last_Error, TResult_Code::No_Report_Dir);
+    } else if (Case.Folder_Exists) {
       EXPECT_EQ(Get(Path), Report_Text(*Image, Report_Settings_Of(Main->Settings)));
       EXPECT_EQ(Main->Panel_Report_Written->text(), QStringLiteral("Report written"));
       EXPECT_TRUE(Image->AAVSO_Written);

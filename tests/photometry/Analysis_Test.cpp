@@ -260,3 +260,35 @@ TEST(Example, Bundled_Field_Measures_Its_Variable) {
 }
 
 } // namespace
+
+namespace {
+
+// The analysis computes the air mass of the variable it marked, from the site, unless the header
+// gave AIRMASS. The expected 1.11336 was computed once with astropy 5.2 (the variable's ICRS
+// position to AltAz at JD 2460000.5 + 30 s UTC, site 52.5 N 13.4 E at height 0, no refraction,
+// Hardie's polynomial on its secz).
+TEST(Analyse_Image, Air_Mass_Of_The_Variable_From_The_Site_Unless_The_Header_Gives_It) {
+  const struct {
+    const char* Name;
+    const char* Header_Air_Mass_From; // as the header left it
+    bool Site;
+    const char* AirMass_From;
+    double AirMass;
+  } Cases[] = {
+      {"site, no AIRMASS", "", true, "site", 1.1133566761076499},
+      {"AIRMASS wins", "AIRMASS", true, "AIRMASS", 1.2},
+      {"neither", "", false, "", 1.2},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TImage_Model I = Field_Image({});
+    I.AirMass_From = C.Header_Air_Mass_From;
+    if (C.Site)
+      I.Site = TSite{52.5, 13.4};
+    ASSERT_TRUE(Analyse_Image(I, Catalogue_Of({Field_Target(14.0)}), Field_Settings()));
+    EXPECT_EQ(I.AirMass_From, C.AirMass_From);
+    EXPECT_NEAR(I.AirMass, C.AirMass, 0.001);
+  }
+}
+
+} // namespace

@@ -49,6 +49,8 @@ TEST_F(Report_Reader, Reports_We_Write_Read_Back_Field_By_Field) {
     Image.ObjectName = Case.Name;
     Image.Date_Obs = Case.Date_Obs;
     Image.JD = Case.JD;
+    Image.Time_From = "JD";
+    Image.AirMass_From = "AIRMASS"; // the model's 1.0
     Image.Magnitude = Case.Magnitude;
     Image.Std_Error = Case.Error;
     Image.Less_Than = Case.Less_Than;

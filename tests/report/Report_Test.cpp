@@ -1,6 +1,8 @@
 // The AAVSO report as an observer submits it: bytes, file names, refusals, failed writes.
 
 #include "report/Report.h"
+#include "support/Fits_Writer.h"
+#include "support/Recording_Messages.h"
 #include "support/Test_Files.h"
 #include "support/Unprivileged.h"
 
@@ -52,12 +54,14 @@ protected:
     Image.ObjectName = "V1 Tst";
     Image.Date_Obs = "'2014-01-02T03:04:05' ";
     Image.JD = 2456659.63021;
+    Image.Time_From = "JD";
     Image.Magnitude = 12.3456;
     Image.Std_Error = 0.0213;
     Image.Image_Filter_Letter = Image.Ref_Filter_Letter = 'V';
     Image.ReferenceName = "Ref A";
     Image.CMag = -9.87654;
     Image.AirMass = 1.234;
+    Image.AirMass_From = "AIRMASS";
     Image.ChartName = "X123A";
     Image.Exposure = 60.0;
     Settings = {Dir.string(), "XYZ", "na", 1.0};
@@ -138,7 +142,8 @@ TEST_F(Report, File_Names_Stay_In_The_Report_Folder) {
       {"#V1 Tst", "'2014-01-02T03:04:05' ", "reports", ""},
       {".V1 Tst", "'2014-01-02T03:04:05' ", "reports", ""},
       {"V1 #Tst.", "'2014-01-02T03:04:05' ", "reports", "V1 #Tst._2014-01-02T03_04_05.txt"},
-      {"V1 Tst", "", "reports", "V1 Tst_.txt"},
+      // Without DATE-OBS the date is the exposure's start, JD 2456659.63021 less 30 s.
+      {"V1 Tst", "", "reports", "V1 Tst_2014-01-02T03_07_00.txt"},
       {"V1 Tst", Card_Without_Comment, "reports",
        "V1 Tst_2014-01-02T03_04_05'" + std::string(47, ' ') + ".txt"},
       {"V1/Tst", "'2014-01-02T03:04:05' ", "reports", ""},
@@ -266,3 +271,30 @@ TEST_F(Report, A_Failed_Write_Leaves_The_Old_Report) {
 }
 
 } // namespace
+
+// A frame whose header gives no time is measured but not reported: nothing is written and the
+// reason names the cards looked for. One without an air mass is reported with AMASS na.
+TEST_F(Report, A_Frame_Without_Time_Is_Refused_And_One_Without_Air_Mass_Says_Na) {
+  const TScratch_Folder Frames{"korvane-report-time"};
+  TFits_Writer Writer = Standard_Header(3, 2);
+  Writer.Add("EXPOSURE", "60");
+  Writer.Add("TIME-OBS", "'03:04:05'"); // a time of day alone gives no date
+  Writer.Write(Frames.Path("frame.fit"), TFits_Writer::Data_Bytes_Unsigned({1, 2, 3, 4, 5, 6}));
+  TRecording_Messages Messages;
+  TImage_Model Read;
+  Read.Open_File(Frames.Path("frame.fit"), Messages);
+  Image.Time_From = Read.Time_From;
+  Image.Date_Obs = Read.Date_Obs;
+  Image.JD = Read.JD;
+  const TReport_Outcome Refused = Write_AAVSO_Report(Image, Settings);
+  EXPECT_FALSE(Refused.Written);
+  EXPECT_TRUE(Refused.No_Time);
+  for (const char* Card : {"JD", "DATE-AVG", "MJD-AVG", "DATE-OBS", "TIME-OBS", "UT", "MJD-OBS"})
+    EXPECT_NE(Refused.Reason.find(Card), std::string::npos) << Card << ": " << Refused.Reason;
+  EXPECT_TRUE(Files().empty());
+
+  Fresh();
+  Image.AirMass_From.clear();
+  ASSERT_TRUE(Write_AAVSO_Report(Image, Settings).Written);
+  EXPECT_NE(Get(Dir / Worked_Name).find(",-9.877,na,na,na,na,X123A,"), std::string::npos);
+}

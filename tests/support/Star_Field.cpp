@@ -205,6 +205,9 @@ void Load_Star_Field(const TStar_Field& Field, const TStar_Field_Description& D,
   Image.JD = D.JD + D.Exposure / 172800.0;
   Image.AirMass = D.Airmass;
   Image.Date_Obs = Quoted(D.Date_Obs) + " ";
+  Image.Time_From = "JD";
+  Image.Exposure_From = D.Exposure > 0.0 ? "EXPOSURE" : "";
+  Image.AirMass_From = "AIRMASS";
   Image.Image_Filter_Letter = D.Filter.empty() ? '\0' : D.Filter[0];
 
   TWCSRecord& W = Image.WCS1;
