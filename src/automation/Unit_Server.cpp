@@ -34,10 +34,18 @@ template <double TSettings::*Field> void Set_Single(TAutomation_Host& Host, cons
   Host.Editable_Settings().*Field = Single(Value.toDouble());
 }
 
+template <bool TSettings::*Field> QVariant Get_Boolean(const TAutomation_Host& Host) {
+  return Host.Host_Settings().*Field;
+}
+
+template <bool TSettings::*Field> void Set_Boolean(TAutomation_Host& Host, const QVariant& Value) {
+  Host.Editable_Settings().*Field = Value.toBool();
+}
+
 // One member of the interface: everything the binding knows of it. Type is the value's
-// D-Bus type ('s' text, 'd' double, 'i' int), 0 for a method without one. A property can be
-// read when it has Get, written when it has Set; a method runs Call, whose value (an invalid
-// one for none) is the reply.
+// D-Bus type ('s' text, 'd' double, 'i' int, 'b' Boolean), 0 for a method without one. A
+// property can be read when it has Get, written when it has Set; a method runs Call, whose
+// value (an invalid one for none) is the reply.
 struct TMember {
   int DispID;
   const char* Name;
@@ -100,6 +108,8 @@ constexpr TMember Members[] = {
        Host.AAVSO_Report();
        return QVariant();
      }},
+    {214, "Fits_Crpix", TKind::Property, 'b', nullptr, Get_Boolean<&TSettings::Fits_Crpix>,
+     Set_Boolean<&TSettings::Fits_Crpix>, nullptr},
 };
 
 // A property is read, written or both and calls nothing; a method only calls; identifiers are
@@ -127,11 +137,14 @@ const TMember* Find(const QString& Name, TKind Kind) {
   return nullptr;
 }
 
-// Whether a written value fits the property: text for text, any number for a number.
+// Whether a written value fits the property: text for text, a Boolean for a Boolean, any
+// number for a number.
 bool Fits(const TMember& Member, const QVariant& Value) {
   const int Id = Value.metaType().id();
   if (Member.Type == 's')
     return Id == QMetaType::QString;
+  if (Member.Type == 'b')
+    return Id == QMetaType::Bool;
   switch (Id) {
   case QMetaType::Double:
   case QMetaType::Int:
@@ -352,9 +365,11 @@ QDBusMessage TKorvane_Server::Answer(const QDBusMessage& Message) {
                          QStringLiteral("The property %1 can only be read").arg(Name));
     const QVariant Value = qvariant_cast<QDBusVariant>(Arguments[2]).variant();
     if (!Fits(*Property, Value))
-      return Error_Reply(
-          Message, "org.freedesktop.DBus.Error.InvalidArgs",
-          QStringLiteral("The property %1 takes %2").arg(Name, Property->Type == 's' ? "text" : "a number"));
+      return Error_Reply(Message, "org.freedesktop.DBus.Error.InvalidArgs",
+                         QStringLiteral("The property %1 takes %2")
+                             .arg(Name, Property->Type == 's'   ? "text"
+                                        : Property->Type == 'b' ? "true or false"
+                                                                : "a number"));
     if (Property->Type == 'd') {
       // Checked as it will be stored, in single precision: 1e300 would become infinity.
       const double Stored = static_cast<double>(static_cast<float>(Value.toDouble()));

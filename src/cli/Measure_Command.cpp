@@ -149,9 +149,10 @@ constexpr TOption Option_Table[] = {
     {"--max-error", Above_0<&O::Max_Error>, "X", "largest acceptable magnitude error (greater than 0)"},
     {"--snap", Switch<&O::Snap_to_Centre, true>, "", ""},
     {"--no-snap", Switch<&O::Snap_to_Centre, false>, "", "recentre the reference star's aperture, or not"},
-    {"--fits-crpix", Switch<&O::Fits_Crpix>, "",
+    {"--fits-crpix", Switch<&O::Fits_Crpix, true>, "",
      "read CRPIX as the FITS standard counts pixels, from 1 (as\n"
-     "plate solvers write it); without it CRPIX is 0-based"},
+     "plate solvers write it); default: as the settings say"},
+    {"--no-fits-crpix", Switch<&O::Fits_Crpix, false>, "", "read CRPIX counting pixels from 0"},
     {"--full-read", Switch<&O::Full_Read>, "",
      "read every pixel of each file, as the program does; without\n"
      "it only the rows the apertures and sky annuli cover are read\n"
@@ -454,6 +455,7 @@ void Apply_Options(const TMeasure_Options& O, TSettings& S) {
   Override(S.Dark_Current, O.Dark_Current);
   Override(S.Max_Error, O.Max_Error);
   Override(S.Snap_to_Centre, O.Snap_to_Centre);
+  Override(S.Fits_Crpix, O.Fits_Crpix);
   Override(S.ReportFileDir, O.Report_Dir);
   Override(S.AAVSO_ObsCode, O.Obscode);
   Override(S.Notes, O.Notes);
@@ -761,7 +763,7 @@ TMeasure_Result Measure_And_Report(const std::string& File, const TMeasure_Optio
   TStderr_Messages File_Output(Err, Progress, File + ": ");
   TFile_Messages File_Messages(File_Output);
   TMeasure_Result Result = Measure_File(File, Catalogue, Settings, File_Messages,
-                                        TOpen_Options{Options.Fits_Crpix, !Options.Full_Read});
+                                        TOpen_Options{Settings.Fits_Crpix, !Options.Full_Read});
   Progress.Clear();
   File_Messages.Flush();
   const bool Measured = !Result.Failed && Result.Image.Last_Error == TResult_Code::Measured;

@@ -35,10 +35,10 @@ struct TMeasure_Options {
   std::optional<double> Dark_Current;
   std::optional<double> Max_Error;
   std::optional<bool> Snap_to_Centre;
+  std::optional<bool> Fits_Crpix;        // CRPIX counts pixels from 1, as the FITS standard has it
   std::optional<std::string> Report_Dir; // write the AAVSO report of each measured file here
   std::optional<std::string> Obscode;    // observer code of the reports
   std::optional<std::string> Notes;      // notes of the reports
-  bool Fits_Crpix = false;               // CRPIX counts pixels from 1, as the FITS standard has it
   bool Full_Read = false;                // read every pixel instead of only those measured
   bool Json = false;
   std::vector<std::string> Files;

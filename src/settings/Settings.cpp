@@ -12,7 +12,7 @@
 
 namespace {
 
-// A real settings file is a few hundred bytes. Only its first 20 lines are used, so a huge
+// A real settings file is a few hundred bytes. Only its first 21 lines are used, so a huge
 // or endless file is read no further than this; a file whose values do not fit in it, or
 // that is damaged, is not used at all.
 constexpr size_t Settings_Read_Limit = 1024 * 1024;
@@ -40,14 +40,32 @@ public:
   void Text_Line(std::string& Field, int Nominal_Line, const char* Name) {
     if (At_End())
       return Note_Missing(Nominal_Line, Name);
+    Read_From = Line;
     Field = Read_Line();
   }
 
+  // True when the line begins with a capital T ("True", "T"), false for anything else.
   void Boolean_Line(bool& Field, int Nominal_Line, const char* Name) {
     if (At_End())
       return Note_Missing(Nominal_Line, Name);
+    Read_From = Line;
     const std::string Line_Text = Read_Line();
     Field = !Line_Text.empty() && Line_Text[0] == 'T';
+  }
+
+  // The file's last line, a Boolean added after the others: files written before it end
+  // with the line before. Such a file ends right after that line and is whole; the setting
+  // keeps its value. A file that ends here because a blank line moved the later values up
+  // by one is short, as for any other line. Only the first character counts, so nothing
+  // beyond it is read.
+  void Last_Boolean_Line(bool& Field, int Nominal_Line, const char* Name) {
+    if (At_End()) {
+      if (Read_From != Nominal_Line - 1)
+        Note_Missing(Nominal_Line, Name);
+      return;
+    }
+    Read_From = Line;
+    Field = Text[Pos] == 'T';
   }
 
   void Integer_Line(int& Field, int Nominal_Line, const char* Name) {
@@ -88,6 +106,7 @@ private:
         ++Line;
     if (At_End())
       return Note_Missing(Nominal_Line, Name);
+    Read_From = Line;
     const size_t Begin = Pos;
     while (Pos - Begin < Max_Length && !At_End() && static_cast<unsigned char>(Text[Pos]) > ' ')
       ++Pos;
@@ -117,7 +136,8 @@ private:
 
   std::string_view Text;
   size_t Pos = 0;
-  int Line = 1; // 1-based line of Pos
+  int Line = 1;      // 1-based line of Pos
+  int Read_From = 1; // the line the last value was read from
   bool Cut_Off;
   const std::string& File_Path;
   std::vector<TSettings_Damage>& Damage;
@@ -149,6 +169,7 @@ std::vector<TSettings_Damage> Read_Settings_Text(std::string_view Content, TSett
   R.Text_Line(S.Notes, 18, "Notes");
   R.Boolean_Line(S.Snap_to_Centre, 19, "Snap_to_Centre");
   R.Boolean_Line(S.Show_Annulus, 20, "Show_Annulus");
+  R.Last_Boolean_Line(S.Fits_Crpix, 21, "Fits_Crpix");
   return Damage;
 }
 
@@ -273,6 +294,7 @@ std::string Settings_Text(const TSettings& S) {
   Line(One_Line(S.Notes));
   Line(S.Snap_to_Centre ? "True" : "False");
   Line(S.Show_Annulus ? "True" : "False");
+  Line(S.Fits_Crpix ? "True" : "False");
   return Out;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The settings model and the 20-line korvane.ini file.
+// The settings model and the 21-line korvane.ini file.
 
 #include <cstdint>
 #include <optional>
@@ -38,6 +38,9 @@ struct TSettings {
   std::string Notes;
   bool Snap_to_Centre = false;
   bool Show_Annulus = false;
+  // CRPIX counts pixels from 1, as the FITS standard and plate solvers have it; off, it is
+  // taken in the program's 0-based convention.
+  bool Fits_Crpix = false;
 };
 
 // The state before any settings are applied: the designed window geometry (left 7, top 123,
@@ -83,10 +86,12 @@ std::string Damage_Text(const TSettings_Damage& Damage);
 // range (a negative aperture size, a window top beyond 32 bits) leaves its setting as S held
 // it, and the reading goes on with the next line; so do the lines a short file lacks. A
 // Scale_Index outside 0..14 becomes 7. Returns the damaged lines in file order; a file that
-// ends early gives one entry for its first missing line.
+// ends early gives one entry for its first missing line. A file of the 20 lines written
+// before Fits_Crpix existed (line 21) is whole: Fits_Crpix keeps its default. When the file
+// ends after 20 lines only because a blank line shifted the values, line 21 counts as missing.
 std::vector<TSettings_Damage> Read_Settings(std::string_view Content, TSettings& S);
 
-// The 20 lines of the settings file, each ending with CR LF.
+// The 21 lines of the settings file, each ending with CR LF.
 std::string Settings_Text(const TSettings& S);
 
 // Writes the settings file whole or not at all: a temporary file is written, flushed and
@@ -99,7 +104,7 @@ bool Write_Settings_File(const std::string& Path, const TSettings& S);
 // Reads the settings file at Path into S (which holds the defaults) as Read_Settings does.
 // Returns nothing when there is no such file, else the damaged lines. Throws TKorvane_Error
 // naming the file when it cannot be opened or read, or is not a regular file; S is then
-// unchanged. At most the first MiB of the file is read: a larger file must hold its 20
+// unchanged. At most the first MiB of the file is read: a larger file must hold its 21
 // lines undamaged in it, else it counts as unreadable.
 std::optional<std::vector<TSettings_Damage>> Read_Settings_File(const std::string& Path, TSettings& S);
 

@@ -193,25 +193,34 @@ void TForm_Settings::Create_Controls() {
   SpinEdit_Gap = New_Spin();
   Place(SpinEdit_Gap, "SpinEdit_Gap", Row(542, 128, 50), "Label16", 462, QStringLiteral("Gap"));
 
-  // Check boxes carry their caption left of the box.
-  const auto New_Check_Box = [this](const char* Name, const QString& Caption, int Top) {
+  // Check boxes carry their caption left of the box; Left and Width take in the caption.
+  const auto New_Check_Box = [this](const char* Name, const QString& Caption, int Left, int Top, int Width) {
     auto* Box = new QCheckBox(Caption, this);
     Box->setObjectName(QLatin1String(Name));
     Box->setAccessibleName(Caption);
     Box->setAccessibleDescription(QLatin1String(Name));
     Box->setLayoutDirection(Qt::RightToLeft);
-    Box->setGeometry(463, Top, 119, Check_Box_Height);
+    Box->setGeometry(Left, Top, Width, Check_Box_Height);
     return Box;
   };
-  CheckBox_Snap_to_Centre = New_Check_Box("CheckBox_Snap_to_Centre", QStringLiteral("Snap to Centre"), 162);
-  CheckBox_Show_Annulus = New_Check_Box("CheckBox_Show_Annulus", QStringLiteral("Show Annulus"), 191);
+  CheckBox_Snap_to_Centre =
+      New_Check_Box("CheckBox_Snap_to_Centre", QStringLiteral("Snap to Centre"), 463, 162, 119);
+  CheckBox_Show_Annulus =
+      New_Check_Box("CheckBox_Show_Annulus", QStringLiteral("Show Annulus"), 463, 191, 119);
+  // The longer caption takes the free room right of the observer code; its box lines up
+  // with the two above.
+  CheckBox_Fits_Crpix =
+      New_Check_Box("CheckBox_Fits_Crpix", QStringLiteral("CRPIX counts from 1 (FITS)"), 334, 277, 248);
+  CheckBox_Fits_Crpix->setToolTip(
+      QStringLiteral("Read CRPIX as the FITS standard and plate solvers write it, counting pixels from 1; "
+                     "unchecked, the first pixel is 0. Applies to images opened from now on."));
 
   // The keyboard's way through the dialog; the temperature comes after the gain.
   QWidget* const Order[] = {
-      Edit_Readout_Noise,   Edit_Dark_Current,     Edit_Gain,          Edit_degC,
-      Edit_Max_Error,       Edit_Report_Directory, Edit_AAVSO_ObsCode, Edit_Notes,
-      SpinEdit_Radius,      SpinEdit_Annulus,      SpinEdit_Gap,       CheckBox_Snap_to_Centre,
-      CheckBox_Show_Annulus};
+      Edit_Readout_Noise,    Edit_Dark_Current,     Edit_Gain,          Edit_degC,
+      Edit_Max_Error,        Edit_Report_Directory, Edit_AAVSO_ObsCode, Edit_Notes,
+      SpinEdit_Radius,       SpinEdit_Annulus,      SpinEdit_Gap,       CheckBox_Snap_to_Centre,
+      CheckBox_Show_Annulus, CheckBox_Fits_Crpix};
   for (size_t i = 1; i < std::size(Order); ++i)
     setTabOrder(Order[i - 1], Order[i]);
 
@@ -228,6 +237,7 @@ void TForm_Settings::Create_Controls() {
   connect(SpinEdit_Gap, &TSpin_Edit::Text_Changed, this, &TForm_Settings::SpinEdit_GapChange);
   connect(CheckBox_Snap_to_Centre, &QCheckBox::toggled, this, &TForm_Settings::CheckBox_Snap_to_CentreClick);
   connect(CheckBox_Show_Annulus, &QCheckBox::toggled, this, &TForm_Settings::CheckBox_Show_AnnulusClick);
+  connect(CheckBox_Fits_Crpix, &QCheckBox::toggled, this, &TForm_Settings::CheckBox_Fits_CrpixClick);
 }
 
 void TForm_Settings::FormCreate() {
@@ -266,6 +276,7 @@ void TForm_Settings::FormShow() {
   SpinEdit_Gap->Set_Text(Spin_Text(S.Gap));
   CheckBox_Snap_to_Centre->setChecked(S.Snap_to_Centre);
   CheckBox_Show_Annulus->setChecked(S.Show_Annulus);
+  CheckBox_Fits_Crpix->setChecked(S.Fits_Crpix);
 }
 
 void TForm_Settings::Number_Change(const QLineEdit* Field, double& Setting) {
@@ -343,4 +354,9 @@ void TForm_Settings::CheckBox_Snap_to_CentreClick() {
 
 void TForm_Settings::CheckBox_Show_AnnulusClick() {
   Host.Editable_Settings().Show_Annulus = CheckBox_Show_Annulus->isChecked();
+}
+
+void TForm_Settings::CheckBox_Fits_CrpixClick() {
+  // Images opened from now on read their CRPIX so; open ones keep how they were read.
+  Host.Editable_Settings().Fits_Crpix = CheckBox_Fits_Crpix->isChecked();
 }

@@ -76,6 +76,7 @@ public:
   TSpin_Edit* SpinEdit_Gap = nullptr;
   QCheckBox* CheckBox_Snap_to_Centre = nullptr;
   QCheckBox* CheckBox_Show_Annulus = nullptr;
+  QCheckBox* CheckBox_Fits_Crpix = nullptr;
 
 public slots:
   void Edit_Readout_NoiseChange();
@@ -91,6 +92,7 @@ public slots:
   void SpinEdit_GapChange();
   void CheckBox_Snap_to_CentreClick();
   void CheckBox_Show_AnnulusClick();
+  void CheckBox_Fits_CrpixClick();
 
 protected:
   // A showing by the program (not a restore by the window manager) fills the fields.

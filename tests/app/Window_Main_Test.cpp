@@ -67,7 +67,8 @@ std::vector<std::string> Settings_Lines(const std::string& Data_File) {
           "XYZ",
           "na",
           "True",
-          "False"};
+          "False",
+          "True"};
 }
 
 // The names of the folder's entries that start with "korvane", sorted.
@@ -234,6 +235,22 @@ TEST_F(Window_Main, Closing_Writes_The_Settings_File) {
   EXPECT_EQ(Form.frameGeometry(), QRect(20, 150, 900, 600));
   EXPECT_TRUE(Form.close());
   EXPECT_EQ(Get(Ini()), Original);
+  Main.reset();
+
+  // A file of 20 lines, as every file was before line 21: read whole, without a box or a kept
+  // copy, and written back with line 21.
+  const std::vector<std::string> Lines = Settings_Lines("/data/targets.csv");
+  Put(Ini(), Crlf_Lines(std::vector<std::string>(Lines.begin(), Lines.begin() + 20)));
+  TMain_Form& Old = Start();
+  EXPECT_FALSE(Old.Settings.Fits_Crpix);
+  Old.show();
+  QApplication::processEvents();
+  EXPECT_TRUE(Old.close());
+  EXPECT_TRUE(Error_Boxes.empty());
+  std::vector<std::string> Upgraded = Lines;
+  Upgraded[20] = "False";
+  EXPECT_EQ(Get(Ini()), Crlf_Lines(Upgraded));
+  EXPECT_EQ(Settings_Files_In(Config()), std::vector<std::string>{"korvane.ini"});
 
   // A changed setting and a moved window are written; no temporary file stays behind.
   fs::remove(Ini());
@@ -260,7 +277,7 @@ TEST_F(Window_Main, Closing_Writes_The_Settings_File) {
   Expected[14] = " 1.00000000000000E+0000";
   Expected[15] = (Home() / ".local/share/korvane/reports").string();
   Expected[16] = "";
-  Expected[18] = "False";
+  Expected[18] = Expected[20] = "False";
   EXPECT_EQ(Get(Ini()), Crlf_Lines(Expected));
   EXPECT_EQ(Settings_Files_In(Config()), std::vector<std::string>{"korvane.ini"});
 }
@@ -294,7 +311,8 @@ TEST_F(Window_Main, Damaged_Or_Short_File_Keeps_The_Other_Settings_Through_A_Clo
              {16, ""},
              {17, "na"},
              {18, "False"},
-             {19, "False"}}),
+             {19, "False"},
+             {20, "False"}}),
        Ini().string() + ": line 13 (Gain): " + Ends_Early},
       {"an empty file",
        "",
@@ -307,7 +325,8 @@ TEST_F(Window_Main, Damaged_Or_Short_File_Keeps_The_Other_Settings_Through_A_Clo
         Zero,        Zero,
         One,         (Home() / ".local/share/korvane/reports").string(),
         "",          "na",
-        "False",     "False"},
+        "False",     "False",
+        "False"},
        Ini().string() + ": line 2 (Top): " + Ends_Early},
   };
   for (const TCase& Case : Cases) {

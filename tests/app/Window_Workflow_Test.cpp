@@ -28,11 +28,15 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <charconv>
+#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -183,6 +187,62 @@ TEST_F(Window_Workflow, Every_Outcome_Shows_In_The_Panels) {
     EXPECT_EQ(Main->Button_AAVSO->isVisible(), Case.Report_Button);
     EXPECT_TRUE(Main->ComboBox_Scale->isVisible());
   }
+  EXPECT_TRUE(Error_Boxes.empty());
+}
+
+// A frame as a plate solver writes it, CRPIX counted from 1. With the setting on, the window
+// measures it exactly as korvane-measure --fits-crpix (or a settings file saying so) does, and
+// finds the true magnitude; off, the variable's aperture sits a pixel right and down of the
+// star (only the comparison star is re-centred) and the magnitude is many errors too faint.
+TEST_F(Window_Workflow, Solver_Frames_Measure_Right_Only_With_Crpix_From_1) {
+  const TStar_Field_Description Rendered = Field(true, true, 7);
+  TStar_Field Frame = Make_Star_Field(Rendered);
+  TStar_Field_Description Solved = Rendered;
+  Solved.Crpix1 += 1.0;
+  Solved.Crpix2 += 1.0;
+  Frame.Header = Make_Star_Field(Solved).Header; // the same pixels under the solver's header
+  Write_Star_Field(Frame, File("solved.fit"));
+  Use_Catalogue({Entry(20.0, 20.025)});
+  Put(File("targets.csv"),
+      "Name\r\nh\r\n--\r\nV1 Tst,10,0,0,+20,0,0,Ref A,10,0,0,+20,1,30,V,12.0,13.0,X1\r\n");
+  TSettings& S = Main->Settings;
+  S.Radius = 3, S.Gap = 3, S.Annulus = 3, S.Snap_to_Centre = true;
+
+  const auto Window = [&](bool Fits_Crpix) {
+    S.Fits_Crpix = Fits_Crpix;
+    Open({"solved.fit"});
+    const TForm_Image* Image = Main->Active_Image();
+    EXPECT_TRUE(Image != nullptr && Image->Last_Error == TResult_Code::Measured);
+    return Image != nullptr ? std::pair(Image->Magnitude, Image->Std_Error) : std::pair(0.0, 0.0);
+  };
+  // The command with the window's settings in its file, line 21 as given, and Options.
+  const auto Command = [&](bool Ini_Fits_Crpix, const std::vector<std::string>& Options) {
+    TSettings Ini = S;
+    Ini.Fits_Crpix = Ini_Fits_Crpix;
+    Ini.DataFileName = File("targets.csv");
+    EXPECT_TRUE(Write_Settings_File(File("command.ini"), Ini));
+    std::vector<std::string> Args = {"--json", "--settings", File("command.ini")};
+    Args.insert(Args.end(), Options.begin(), Options.end());
+    Args.push_back(File("solved.fit"));
+    std::ostringstream Out, Err;
+    EXPECT_EQ(Run_Measure(Args, TMeasure_Environment{}, Out, Err), Exit_All_Measured) << Err.str();
+    const std::string Json = Out.str();
+    const size_t At = Json.find("\"Magnitude\":");
+    double Magnitude = 0.0;
+    if (At != std::string::npos)
+      std::from_chars(Json.data() + At + 12, Json.data() + Json.size(), Magnitude);
+    return Magnitude;
+  };
+
+  const auto [On, On_Error] = Window(true);
+  const auto [Off, Off_Error] = Window(false);
+  EXPECT_EQ(On, Command(false, {"--fits-crpix"}));
+  EXPECT_EQ(On, Command(true, {}));
+  EXPECT_EQ(Off, Command(true, {"--no-fits-crpix"}));
+  EXPECT_EQ(Off, Command(false, {}));
+  const double Truth = 12.0 - 2.5 * std::log10(30000.0 / 150000.0);
+  EXPECT_LT(std::abs(On - Truth), 3.0 * On_Error) << On << " +- " << On_Error;
+  EXPECT_GT(Off - Truth, 10.0 * Off_Error) << Off << " +- " << Off_Error;
   EXPECT_TRUE(Error_Boxes.empty());
 }
 

@@ -210,6 +210,9 @@ TEST_F(Automation, Calls_Answer_For_The_Active_Image_Window) {
   Put(File("broken.fit"), "SIMPLE  =                    T\n");
   TRun Measured_Run = Run_Program({KORVANE_MEASURE_PATH, "--json", Example()}, Root);
   const std::string Measured = "(" + std::to_string(Json_Number(Measured_Run.Out, "Magnitude")).substr(0, 6);
+  TRun From_1_Run = Run_Program({KORVANE_MEASURE_PATH, "--json", "--fits-crpix", Example()}, Root);
+  const std::string From_1 = "(" + std::to_string(Json_Number(From_1_Run.Out, "Magnitude")).substr(0, 6);
+  ASSERT_NE(From_1, Measured);
 
   // Each step: a read (no value), a write, or a method; what gdbus prints, or the start of it.
   struct TStep {
@@ -244,6 +247,12 @@ TEST_F(Automation, Calls_Answer_For_The_Active_Image_Window) {
       {"Magnitude", {}, true, "(0.0,)"},
       {"LastError", {}, false, "(<2>,)"},
       {"Threshold", {}, false, "(<0.0>,)"},
+      // CRPIX counted from 1 for the images opened from then on, as with --fits-crpix.
+      {"Fits_Crpix", {}, false, "(<false>,)"},
+      {"Fits_Crpix", "true", false, "()"},
+      {"Fits_Crpix", {}, false, "(<true>,)"},
+      {"FileName", Text(Example()), false, "()"},
+      {"Magnitude", {}, true, From_1},
   };
   for (const TStep& Step : Steps) {
     SCOPED_TRACE(Step.Name + (Step.Value ? " := " + *Step.Value : ""));
@@ -282,6 +291,7 @@ TEST_F(Automation, Calls_Answer_For_The_Active_Image_Window) {
       "<property name=\"Less_Than\" type=\"i\" access=\"read\">",
       "<property name=\"Max_Error\" type=\"d\" access=\"readwrite\">",
       "<method name=\"AAVSO_Report\">",
+      "<property name=\"Fits_Crpix\" type=\"b\" access=\"readwrite\">",
   };
   size_t At = Interface;
   for (size_t i = 0; i < Members.size(); ++i) {

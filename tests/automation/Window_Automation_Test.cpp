@@ -379,7 +379,7 @@ TEST_F(Automation_Window, Meaningless_Values_And_Reports_Without_A_Measurement_A
       {"Gain", 0.0, false},         {"Gain", 1e300, false},       {"Gain", 2.5, true},
       {"Readout_Noise", -1, false}, {"Readout_Noise", 0.0, true}, {"Dark_Current", -0.5, false},
       {"Max_Error", 0.0, false},    {"Max_Error", -1.0, false},   {"Max_Error", 0.5, true},
-      {"degC", Nan, false},         {"degC", -20.0, true},
+      {"degC", Nan, false},         {"degC", -20.0, true},        {"Fits_Crpix", 1.0, false},
   };
   for (const auto& Case : Cases) {
     SCOPED_TRACE(std::string(Case.Property) + " " + std::to_string(Case.Value));

@@ -173,12 +173,20 @@ TEST(Measure_Arguments, Values_Reach_The_Settings) {
   EXPECT_EQ(R.Report_Dir, "out");
   EXPECT_EQ(R.Obscode, "ABC");
   EXPECT_EQ(R.Notes, "thin cirrus");
-  EXPECT_TRUE(R.Fits_Crpix && R.Full_Read && !R.Json);
+  EXPECT_EQ(R.Fits_Crpix, true);
+  EXPECT_TRUE(R.Full_Read && !R.Json);
   EXPECT_FALSE(O.Fits_Crpix || O.Full_Read || O.Report_Dir || O.Obscode || O.Notes);
   Apply_Options(R, S);
   EXPECT_EQ(S.ReportFileDir, "out");
   EXPECT_EQ(S.AAVSO_ObsCode, "ABC");
   EXPECT_EQ(S.Notes, "thin cirrus");
+  EXPECT_TRUE(S.Fits_Crpix);
+  // The pixel origin of the settings file stands unless an option says otherwise; the last
+  // of --fits-crpix / --no-fits-crpix wins.
+  Apply_Options(Parse_Arguments({"a.fit"}).Options, S);
+  EXPECT_TRUE(S.Fits_Crpix);
+  Apply_Options(Parse_Arguments({"--fits-crpix", "--no-fits-crpix", "a.fit"}).Options, S);
+  EXPECT_FALSE(S.Fits_Crpix);
 }
 
 // A target file with more entries than the catalogue holds is said once, before any file is

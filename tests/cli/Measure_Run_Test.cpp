@@ -193,7 +193,7 @@ std::string Target_Line(const std::string& Name, const std::string& Target_Dec,
 
 const std::string Catalogue_Header = "Name,RA,,,Dec,,,Ref\r\nh,m,s,d,m,s\r\n--\r\n";
 
-// The settings file: 20 lines, as the program writes it.
+// A settings file of 20 lines, as the program wrote them before line 21 existed; it reads as ever.
 std::string Settings_Ini(const std::string& Data_File, double Gain_Setting, double Max_Error,
                          const std::string& Radius = "12") {
   std::string Text =

@@ -56,13 +56,14 @@ template <typename Source> void Expect_Fields(const TSettings& A, Source Of) {
   EXPECT_EQ(A.Notes, Of(16).Notes);
   EXPECT_EQ(A.Snap_to_Centre, Of(17).Snap_to_Centre);
   EXPECT_EQ(A.Show_Annulus, Of(18).Show_Annulus);
+  EXPECT_EQ(A.Fits_Crpix, Of(19).Fits_Crpix);
 }
 
 void Expect_Same(const TSettings& A, const TSettings& B) {
   Expect_Fields(A, [&B](int) -> const TSettings& { return B; });
 }
 
-// The 20 lines of a settings file, joined with CR LF.
+// The lines of a settings file, joined with CR LF.
 std::string File_Of(const std::vector<std::string>& Lines, const char* End = "\r\n") {
   std::string Text;
   for (const auto& Line : Lines)
@@ -89,7 +90,11 @@ const std::vector<std::string> Good_Lines = {"[Korvane]",
                                              "XYZ",
                                              "CCD V",
                                              "True",
-                                             "False"};
+                                             "False",
+                                             "True"};
+
+// A file as written before line 21 existed: Good_Lines without it.
+const std::vector<std::string> Old_Lines(Good_Lines.begin(), Good_Lines.begin() + 20);
 
 // Good_Lines with some lines (0-based index, new text) replaced.
 std::vector<std::string> Good_Lines_With(std::initializer_list<std::pair<size_t, std::string>> Changes) {
@@ -125,6 +130,7 @@ TSettings Good_Settings() {
   S.Notes = "CCD V";
   S.Snap_to_Centre = true;
   S.Show_Annulus = false;
+  S.Fits_Crpix = true;
   return S;
 }
 
@@ -153,7 +159,7 @@ TEST(Settings, Defaults_And_File_Path) {
   EXPECT_EQ(D.Notes, "na");
   EXPECT_EQ(D.AAVSO_ObsCode, "");
   EXPECT_EQ(D.Gain, 0.0);
-  EXPECT_FALSE(D.Snap_to_Centre || D.Show_Annulus);
+  EXPECT_FALSE(D.Snap_to_Centre || D.Show_Annulus || D.Fits_Crpix);
 
   struct Case {
     const char *Xdg, *Home, *Expected;
@@ -175,14 +181,16 @@ TEST(Settings, Defaults_And_File_Path) {
     EXPECT_EQ(Default_Settings(C.Home, C.Xdg).ReportFileDir, C.Expected) << C.Xdg;
 }
 
-TEST(Settings, Text_Is_Twenty_Lines_In_The_Fixed_Forms) {
+TEST(Settings, Text_Is_Twenty_One_Lines_In_The_Fixed_Forms) {
   EXPECT_EQ(Settings_Text(Good_Settings()), File_Of(Good_Lines));
   // Unsigned aperture sizes are written from their unsigned value.
   TSettings S = Good_Settings();
   S.Radius = 4294967295u;
   S.Snap_to_Centre = false;
   S.Show_Annulus = true;
-  EXPECT_EQ(Settings_Text(S), File_Of(Good_Lines_With({{6, "4294967295"}, {18, "False"}, {19, "True"}})));
+  S.Fits_Crpix = false;
+  EXPECT_EQ(Settings_Text(S),
+            File_Of(Good_Lines_With({{6, "4294967295"}, {18, "False"}, {19, "True"}, {20, "False"}})));
 }
 
 TEST_F(Settings_File, Written_File_Reads_Back_Every_Value) {
@@ -207,6 +215,7 @@ TEST_F(Settings_File, Written_File_Reads_Back_Every_Value) {
     S.Notes = "\tnotes, with comma";
     S.Snap_to_Centre = false;
     S.Show_Annulus = true;
+    S.Fits_Crpix = false;
     Cases.push_back(S);
   }
   const std::string Path = Dir + "/korvane.ini";
@@ -360,6 +369,14 @@ TEST(Settings, Reading_Follows_The_Line_Rules) {
   std::vector<Case> Cases;
   Cases.push_back({"good file", File_Of(Good_Lines), Good_Settings()});
   Cases.push_back({"lone LF line ends", File_Of(Good_Lines, "\n"), Good_Settings()});
+  {
+    // Every file written before line 21 existed is whole: its setting keeps the default.
+    const TSettings Old = Good_Settings_With([](TSettings& S) { S.Fits_Crpix = false; });
+    Cases.push_back({"20 lines, as written before line 21", File_Of(Old_Lines), Old});
+    std::string Unended = File_Of(Old_Lines);
+    Unended.resize(Unended.size() - 2);
+    Cases.push_back({"20 lines, the last without a line end", Unended, Old});
+  }
   Cases.push_back(
       {"line 1 is not read", File_Of(Good_Lines_With({{0, "anything at all 12"}})), Good_Settings()});
   Cases.push_back({"a number and then a word", File_Of(Good_Lines_With({{6, "12 word"}, {1, "\t  -20  "}})),
@@ -404,6 +421,7 @@ TEST(Settings, Reading_Follows_The_Line_Rules) {
     T.Notes = D.Notes;
     T.Snap_to_Centre = D.Snap_to_Centre;
     T.Show_Annulus = D.Show_Annulus;
+    T.Fits_Crpix = D.Fits_Crpix;
     std::string Text = File_Of(Lines);
     Text.resize(Text.size() - 2);
     Cases.push_back(
@@ -426,9 +444,11 @@ TEST(Settings, Booleans_Are_True_Only_For_A_Capital_T) {
                         {"1", false},   {"", false}, {" True", false}, {"False", false}};
   for (const Case& C : Cases) {
     TSettings S = Initial_Settings();
-    Read_Settings(File_Of(Good_Lines_With({{18, C.Line}, {19, C.Line}})), S);
+    EXPECT_TRUE(
+        Read_Settings(File_Of(Good_Lines_With({{18, C.Line}, {19, C.Line}, {20, C.Line}})), S).empty());
     EXPECT_EQ(S.Snap_to_Centre, C.Expected) << '"' << C.Line << '"';
     EXPECT_EQ(S.Show_Annulus, C.Expected) << '"' << C.Line << '"';
+    EXPECT_EQ(S.Fits_Crpix, C.Expected) << '"' << C.Line << '"';
     EXPECT_EQ(S.Notes, "CCD V");
   }
 }
@@ -497,7 +517,7 @@ TEST(Settings, A_Blank_Line_Where_A_Number_Stands_Shifts_The_Later_Lines) {
   TSettings S = Initial_Settings();
   // The shift leaves the last setting without a line.
   EXPECT_EQ(Texts_Of(Read_Settings(File_Of(Lines), S)),
-            std::vector<std::string>{"line 20 (Show_Annulus): missing, the file ends before it"});
+            std::vector<std::string>{"line 21 (Fits_Crpix): missing, the file ends before it"});
   EXPECT_EQ(S.Scale_Index, 9);
   EXPECT_EQ(S.Radius, 4u);
   EXPECT_EQ(S.Annulus, 5u);
@@ -512,7 +532,14 @@ TEST(Settings, A_Blank_Line_Where_A_Number_Stands_Shifts_The_Later_Lines) {
   EXPECT_EQ(S.AAVSO_ObsCode, "CCD V");
   EXPECT_EQ(S.Notes, "True");
   EXPECT_FALSE(S.Snap_to_Centre); // "False"
-  EXPECT_FALSE(S.Show_Annulus);   // end of file
+  EXPECT_TRUE(S.Show_Annulus);    // "True", line 21's
+  EXPECT_FALSE(S.Fits_Crpix);     // end of file
+
+  // The same shift in a file of 20 lines is noticed at line 20, as it always was.
+  TSettings Old = Initial_Settings();
+  EXPECT_EQ(
+      Texts_Of(Read_Settings(File_Of(std::vector<std::string>(Lines.begin(), Lines.begin() + 20)), Old)),
+      std::vector<std::string>{"line 20 (Show_Annulus): missing, the file ends before it"});
 
   // With a path on the DataFileName line the shifted Gap read fails: Gap keeps its default,
   // the later settings are still read.
@@ -520,7 +547,7 @@ TEST(Settings, A_Blank_Line_Where_A_Number_Stands_Shifts_The_Later_Lines) {
   TSettings T = Default_Settings("/home/ann");
   EXPECT_EQ(Texts_Of(Read_Settings(File_Of(Lines), T)),
             (std::vector<std::string>{"line 10 (Gap): '/home/ann/targets.csv' is not a valid value",
-                                      "line 20 (Show_Annulus): missing, the file ends before it"}));
+                                      "line 21 (Fits_Crpix): missing, the file ends before it"}));
   EXPECT_EQ(T.Annulus, 5u);
   EXPECT_EQ(T.Gap, 3u);
   EXPECT_EQ(T.Max_Error, 7.0);

@@ -129,6 +129,7 @@ TEST_F(Window_Settings, Controls_Are_Labelled_Placed_Accessible_And_In_Tab_Order
       {"SpinEdit_Gap", "Gap", nullptr, 542, 128, 50},
       {"CheckBox_Snap_to_Centre", "Snap to Centre", nullptr, 463, 162, 119},
       {"CheckBox_Show_Annulus", "Show Annulus", nullptr, 463, 191, 119},
+      {"CheckBox_Fits_Crpix", "CRPIX counts from 1 (FITS)", nullptr, 334, 277, 248},
   };
   EXPECT_TRUE(Dialog->isHidden());
   EXPECT_EQ(Dialog->windowTitle(), QStringLiteral("Settings"));
@@ -196,7 +197,7 @@ TEST_F(Window_Settings, Showing_Fills_The_Fields_And_Writes_Back) {
     TSettings& S = Main->Settings;
     Main->Number_Format.Decimal_Separator = Case.Separator;
     S.Readout_Noise = 7.123, S.Gain = 1.875, S.Max_Error = 0.5, S.Radius = Case.Radius;
-    S.Notes = "na", S.Show_Annulus = true;
+    S.Notes = "na", S.Show_Annulus = true, S.Fits_Crpix = true;
     Show_Dialog();
     EXPECT_EQ(Text_Of("Edit_Readout_Noise"), QLatin1String(Case.Readout_Shown));
     EXPECT_EQ(Text_Of("Edit_Gain"), QLatin1String(Case.Gain_Shown));
@@ -206,7 +207,7 @@ TEST_F(Window_Settings, Showing_Fills_The_Fields_And_Writes_Back) {
     EXPECT_EQ(S.Radius, Case.Radius_After);
     // The controls after the spin fields are filled too.
     EXPECT_EQ(Text_Of("Edit_Notes"), QStringLiteral("na"));
-    EXPECT_TRUE(Dialog->CheckBox_Show_Annulus->isChecked());
+    EXPECT_TRUE(Dialog->CheckBox_Show_Annulus->isChecked() && Dialog->CheckBox_Fits_Crpix->isChecked());
     EXPECT_TRUE(Error_Boxes.empty());
   }
 
@@ -350,12 +351,14 @@ TEST_F(Window_Settings, Typed_Values_Reach_The_Settings_File_When_The_Main_Windo
   };
   Main->Settings.Snap_to_Centre = false;
   Main->Settings.Show_Annulus = true;
+  Main->Settings.Fits_Crpix = false;
   Show_Dialog();
   for (const auto& [Field, Keys] : Entries) {
     Clear(Control(Field));
     Type(Control(Field), Keys);
   }
-  for (QCheckBox* Box : {Dialog->CheckBox_Snap_to_Centre, Dialog->CheckBox_Show_Annulus})
+  for (QCheckBox* Box :
+       {Dialog->CheckBox_Snap_to_Centre, Dialog->CheckBox_Show_Annulus, Dialog->CheckBox_Fits_Crpix})
     Press(Box, Qt::Key_Space, QStringLiteral(" "));
   Main->close();
 
@@ -368,7 +371,7 @@ TEST_F(Window_Settings, Typed_Values_Reach_The_Settings_File_When_The_Main_Windo
             std::vector<std::string>({"/data/n 1", "KXY", "thin cloud"}));
   EXPECT_EQ(std::vector<uint32_t>({Saved.Radius, Saved.Annulus, Saved.Gap}),
             std::vector<uint32_t>({7, 4, 5}));
-  EXPECT_TRUE(Saved.Snap_to_Centre);
+  EXPECT_TRUE(Saved.Snap_to_Centre && Saved.Fits_Crpix);
   EXPECT_FALSE(Saved.Show_Annulus);
 }
 
