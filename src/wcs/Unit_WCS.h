@@ -24,6 +24,16 @@ struct TCCDPosition {
   double y = 0.0;
 };
 
+// SIP distortion: polynomials in the pixel offsets (u, v) from the reference pixel, added
+// to them before the CD matrix. Coefficient of u^p v^q at index p * (Max_Sip_Order + 1) + q.
+constexpr int Max_Sip_Order = 9;
+constexpr int Sip_Terms = (Max_Sip_Order + 1) * (Max_Sip_Order + 1);
+
+struct TSip_Polynomial {
+  int order = -1; // -1: absent
+  double c[Sip_Terms] = {};
+};
+
 // The world-coordinate parameters of one image. The defaults describe no projection yet;
 // the FITS reader fills the rest from the header.
 struct TWCSRecord {
@@ -41,6 +51,11 @@ struct TWCSRecord {
   double yrefpix = 0.0;     // likewise crpix[1]
   double xinc = 0.0;        // increments [deg/px] for tnxpix without a CD matrix; 0 = none
   double yinc = 0.0;
+  // Distortion, applied only with the CD matrix when sip is set: a and b (pixel to sky, both
+  // present), ap and bp (sky to pixel; when either is absent the forward terms are inverted
+  // by iteration).
+  bool sip = false;
+  TSip_Polynomial sip_a, sip_b, sip_ap, sip_bp;
 };
 
 class TWCS {
