@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <numbers>
 #include <optional>
 #include <string_view>
@@ -154,7 +155,8 @@ constexpr TKeyword_Rule Keyword_Rules[] = {
 };
 
 // The SIP coefficients A_p_q, B_p_q, AP_p_q and BP_p_q (p and q 0..9), rows of the same kind
-// made at compile time: a coefficient that is absent, or does not convert, is 0.
+// made at compile time: a coefficient that is absent is 0; one that does not convert is NaN,
+// which refuses the terms.
 constexpr const char* Sip_Prefixes[] = {"A_", "B_", "AP_", "BP_"};
 constexpr TSip_Polynomial TWCSRecord::*Sip_Polynomials[] = {&TWCSRecord::sip_a, &TWCSRecord::sip_b,
                                                             &TWCSRecord::sip_ap, &TWCSRecord::sip_bp};
@@ -182,7 +184,7 @@ constexpr TSip_Names Sip_Names = Make_Sip_Names();
 
 template <size_t K> constexpr TKeyword_Rule Sip_Rule() {
   return {std::string_view(Sip_Names.Text[K]), TConvert::Number,
-          &Sip_Term<Sip_Polynomials[K / Sip_Terms], K % Sip_Terms>, 0.0};
+          &Sip_Term<Sip_Polynomials[K / Sip_Terms], K % Sip_Terms>, std::numeric_limits<double>::quiet_NaN()};
 }
 
 template <size_t... K>
@@ -542,7 +544,8 @@ const THeader_Card* TImage_Model::Find_Card(std::string_view Key, size_t From) c
 }
 
 std::string TImage_Model::Distortion_Note() const {
-  if (WCS1.sip)
+  // Applied terms need no note; refused ones have WCS_Note.
+  if (WCS1.sip || !WCS_Note.empty())
     return {};
   for (const char* Key : {"CTYPE1", "CTYPE2"}) {
     const std::string_view Type = Axis_Type(*this, Key);
