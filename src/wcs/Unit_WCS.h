@@ -40,9 +40,10 @@ struct TWCSRecord {
   bool coorflip = false;    // world axes exchanged: CRVAL1 is the declination
   double crval[10] = {};    // reference point [deg]: crval[0] RA, crval[1] Dec
   double crpix[10] = {};    // reference pixel [px], used by tnxpos
-  double cdelt[10] = {};    // increments [deg/px], used only without a CD matrix
+  double cdelt[10] = {};    // increments [deg/px]; the reader makes the CD matrix of them when the
+                            // header has none, and tnxpos uses them only without one
   double longpole = 180.0;  // native longitude of the celestial pole [deg]; 999 = default
-  bool rotmat = false;      // the CD matrix is present and used
+  bool rotmat = false;      // the CD matrix (read, or made from CDELT) is used
   double cd[4] = {};        // CD1_1, CD1_2, CD2_1, CD2_2 [deg/px]
   double dc[4] = {};        // inverse of cd [px/deg], filled by Invert_CD_Matrix
   double rot = 0.0;         // rotation [deg], used only without a CD matrix
