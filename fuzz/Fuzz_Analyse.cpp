@@ -1,4 +1,5 @@
-// The analysis of one image: a small plate-solved FITS file with fuzzed world coordinates,
+// The analysis of one image: a small plate-solved FITS file with fuzzed world coordinates
+// (a CD matrix, or CDELT with CROTA2 or a PC matrix, with or without SIP terms),
 // exposure and pixels, a small fuzzed catalogue and fuzzed measuring settings, opened and
 // analysed as the program does it. Either an error stops the work with a message, or a
 // measurement that ends with result code 0 has only finite numbers in its result fields.
@@ -54,6 +55,20 @@ struct TField {
   bool Solved = true;
   double Crval1 = 0.0, Crval2 = 0.0, Crpix1 = 0.0, Crpix2 = 0.0;
   double CD[4] = {};
+  // How the matrix is written: 0 the CD matrix, 1 CDELT and CROTA2, 2 CDELT and PC (elements
+  // with Has_PC false left out); CD then holds what they give.
+  int Layout = 0;
+  double Cdelt[2] = {}, Crota2 = 0.0, PC[4] = {1.0, 0.0, 0.0, 1.0};
+  bool Has_PC[4] = {};
+  // SIP terms, written with CTYPE "-SIP" when Sip: orders (-1 left out) and coefficients.
+  struct TSip_Term {
+    int Which = 0; // A, B, AP, BP
+    int P = 0, Q = 0;
+    double Value = 0.0;
+  };
+  bool Sip = false;
+  int Sip_Order[4] = {-1, -1, -1, -1};
+  std::vector<TSip_Term> Sip_Terms;
   double Exposure = 0.0; // 0: no EXPOSURE card
   std::vector<uint16_t> Pixels;
 };
@@ -79,6 +94,38 @@ TField Make_Field(FuzzedDataProvider& In) {
     F.CD[1] = Scale * std::sin(Angle);
     F.CD[2] = Mirror * Scale * std::sin(Angle);
     F.CD[3] = Scale * std::cos(Angle);
+  }
+  F.Layout = std::max(0, In.ConsumeIntegralInRange<int>(-2, 2));
+  if (F.Layout != 0) {
+    F.Cdelt[0] = Value_In(In, -0.01, 0.01);
+    F.Cdelt[1] = Value_In(In, -0.01, 0.01);
+    const double Unit[4] = {1.0, 0.0, 0.0, 1.0};
+    if (F.Layout == 1) {
+      F.Crota2 = Value_In(In, -360.0, 360.0);
+      const double c = std::cos(F.Crota2 * Deg), s = std::sin(F.Crota2 * Deg);
+      F.PC[0] = c;
+      F.PC[1] = -s;
+      F.PC[2] = s;
+      F.PC[3] = c;
+      F.CD[0] = F.Cdelt[0] * c;
+      F.CD[1] = -F.Cdelt[1] * s;
+      F.CD[2] = F.Cdelt[0] * s;
+      F.CD[3] = F.Cdelt[1] * c;
+    } else {
+      for (int k = 0; k < 4; ++k) {
+        F.Has_PC[k] = In.ConsumeIntegralInRange<int>(0, 3) != 0;
+        F.PC[k] = F.Has_PC[k] ? Value_In(In, -1.5, 1.5) : Unit[k];
+        F.CD[k] = F.Cdelt[k / 2] * F.PC[k];
+      }
+    }
+  }
+  F.Sip = In.ConsumeIntegralInRange<int>(0, 3) == 0;
+  if (F.Sip) {
+    for (int k = 0; k < 4; ++k)
+      F.Sip_Order[k] = In.ConsumeIntegralInRange<int>(k < 2 ? -1 : -4, 11);
+    for (int Term = In.ConsumeIntegralInRange<int>(0, 8); Term > 0; --Term)
+      F.Sip_Terms.push_back({In.ConsumeIntegralInRange<int>(0, 3), In.ConsumeIntegralInRange<int>(0, 9),
+                             In.ConsumeIntegralInRange<int>(0, 9), Value_In(In, -1e-3, 1e-3)});
   }
   if (In.ConsumeIntegralInRange<int>(0, 7) != 0)
     F.Exposure = Value_In(In, 0.001, 600.0);
@@ -150,10 +197,30 @@ std::string Fits_Bytes(const TField& F) {
     Add_Card(Bytes, "CRVAL2", Real_Text(F.Crval2));
     Add_Card(Bytes, "CRPIX1", Real_Text(F.Crpix1));
     Add_Card(Bytes, "CRPIX2", Real_Text(F.Crpix2));
-    Add_Card(Bytes, "CD1_1", Real_Text(F.CD[0]));
-    Add_Card(Bytes, "CD1_2", Real_Text(F.CD[1]));
-    Add_Card(Bytes, "CD2_1", Real_Text(F.CD[2]));
-    Add_Card(Bytes, "CD2_2", Real_Text(F.CD[3]));
+    const char* Matrix[4] = {"1_1", "1_2", "2_1", "2_2"};
+    if (F.Layout == 0) {
+      for (int k = 0; k < 4; ++k)
+        Add_Card(Bytes, std::string("CD") + Matrix[k], Real_Text(F.CD[k]));
+    } else {
+      Add_Card(Bytes, "CDELT1", Real_Text(F.Cdelt[0]));
+      Add_Card(Bytes, "CDELT2", Real_Text(F.Cdelt[1]));
+      if (F.Layout == 1)
+        Add_Card(Bytes, "CROTA2", Real_Text(F.Crota2));
+      for (int k = 0; k < 4; ++k)
+        if (F.Layout == 2 && F.Has_PC[k])
+          Add_Card(Bytes, std::string("PC") + Matrix[k], Real_Text(F.PC[k]));
+    }
+    if (F.Sip) {
+      Add_Card(Bytes, "CTYPE1", "'RA---TAN-SIP'");
+      Add_Card(Bytes, "CTYPE2", "'DEC--TAN-SIP'");
+      const char* Prefix[4] = {"A_", "B_", "AP_", "BP_"};
+      for (int k = 0; k < 4; ++k)
+        if (F.Sip_Order[k] >= 0)
+          Add_Card(Bytes, std::string(Prefix[k]) + "ORDER", std::to_string(F.Sip_Order[k]));
+      for (const auto& T : F.Sip_Terms)
+        Add_Card(Bytes, Prefix[T.Which] + std::to_string(T.P) + "_" + std::to_string(T.Q),
+                 Real_Text(T.Value));
+    }
   }
   Bytes += std::string("END").append(77, ' ');
   Bytes.resize((Bytes.size() + Record_Length - 1) / Record_Length * Record_Length, ' ');

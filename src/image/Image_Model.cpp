@@ -9,7 +9,10 @@
 #include "text/Text_Encoding.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <limits>
+#include <numbers>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -101,6 +104,12 @@ template <double TWCSRecord::*Field> double& WCS_Number(TImage_Model& M) {
 template <auto Field, size_t Index> double& WCS_Element(TImage_Model& M) {
   return (M.WCS1.*Field)[Index];
 }
+template <auto Field, size_t Index> double& Model_Element(TImage_Model& M) {
+  return (M.*Field)[Index];
+}
+template <TSip_Polynomial TWCSRecord::*Poly, size_t Index> double& Sip_Term(TImage_Model& M) {
+  return (M.WCS1.*Poly).c[Index];
+}
 
 // One keyword of the table. Every card is looked up as it is read, wherever it stands (after
 // an END card of its record too), so the last occurrence of a keyword wins, one whose value
@@ -147,9 +156,22 @@ constexpr TKeyword_Rule Keyword_Rules[] = {
      &TImage_Model::CRPIX2_found, &WCS_Number<&TWCSRecord::yrefpix>},
     {"CRVAL1", TConvert::Number, &WCS_Element<&TWCSRecord::crval, 0>, 0.0, &TImage_Model::CRVAL1_found},
     {"CRVAL2", TConvert::Number, &WCS_Element<&TWCSRecord::crval, 1>, 0.0, &TImage_Model::CRVAL2_found},
-    {"CDELT1", TConvert::Number, &WCS_Element<&TWCSRecord::cdelt, 0>, 0.0},
-    {"CDELT2", TConvert::Number, &WCS_Element<&TWCSRecord::cdelt, 1>, 0.0},
+    {"CDELT1", TConvert::Number, &WCS_Element<&TWCSRecord::cdelt, 0>, 0.0, &TImage_Model::CDELT1_found},
+    {"CDELT2", TConvert::Number, &WCS_Element<&TWCSRecord::cdelt, 1>, 0.0, &TImage_Model::CDELT2_found},
     {"LONPOLE", TConvert::Number, &WCS_Number<&TWCSRecord::longpole>, 180.0},
+    {"CROTA2", TConvert::Number, &Model_Number<&TImage_Model::Crota2>, 0.0, &TImage_Model::CROTA2_found},
+    {"PC1_1", TConvert::Number, &Model_Element<&TImage_Model::PC, 0>, 1.0, &TImage_Model::PC1_1_found},
+    {"PC1_2", TConvert::Number, &Model_Element<&TImage_Model::PC, 1>, 0.0, &TImage_Model::PC1_2_found},
+    {"PC2_1", TConvert::Number, &Model_Element<&TImage_Model::PC, 2>, 0.0, &TImage_Model::PC2_1_found},
+    {"PC2_2", TConvert::Number, &Model_Element<&TImage_Model::PC, 3>, 1.0, &TImage_Model::PC2_2_found},
+    {"A_ORDER", TConvert::Number, &Model_Element<&TImage_Model::Sip_Order, 0>, 0.0,
+     &TImage_Model::A_ORDER_found},
+    {"B_ORDER", TConvert::Number, &Model_Element<&TImage_Model::Sip_Order, 1>, 0.0,
+     &TImage_Model::B_ORDER_found},
+    {"AP_ORDER", TConvert::Number, &Model_Element<&TImage_Model::Sip_Order, 2>, 0.0,
+     &TImage_Model::AP_ORDER_found},
+    {"BP_ORDER", TConvert::Number, &Model_Element<&TImage_Model::Sip_Order, 3>, 0.0,
+     &TImage_Model::BP_ORDER_found},
 };
 
 // A card without a value (all blanks, or no "= ") gives none: it takes back an earlier one.
@@ -160,13 +182,63 @@ void Keep_Raw(std::optional<std::string>& Raw, const std::string& Value) {
     Raw = Value;
 }
 
+// The SIP coefficients A_p_q, B_p_q, AP_p_q and BP_p_q (p and q 0..9), rows of the same kind
+// made at compile time: a coefficient that is absent is 0; one that does not convert is NaN,
+// which refuses the terms.
+constexpr const char* Sip_Prefixes[] = {"A_", "B_", "AP_", "BP_"};
+constexpr TSip_Polynomial TWCSRecord::*Sip_Polynomials[] = {&TWCSRecord::sip_a, &TWCSRecord::sip_b,
+                                                            &TWCSRecord::sip_ap, &TWCSRecord::sip_bp};
+constexpr size_t Sip_Rule_Count = 4 * Sip_Terms;
+
+struct TSip_Names {
+  char Text[Sip_Rule_Count][8] = {};
+};
+
+constexpr TSip_Names Make_Sip_Names() {
+  TSip_Names N;
+  for (size_t k = 0; k < Sip_Rule_Count; ++k) {
+    char* Out = N.Text[k];
+    for (const char* c = Sip_Prefixes[k / Sip_Terms]; *c != '\0'; ++c)
+      *Out++ = *c;
+    const size_t Index = k % Sip_Terms;
+    *Out++ = static_cast<char>('0' + Index / (Max_Sip_Order + 1));
+    *Out++ = '_';
+    *Out++ = static_cast<char>('0' + Index % (Max_Sip_Order + 1));
+  }
+  return N;
+}
+
+constexpr TSip_Names Sip_Names = Make_Sip_Names();
+
+template <size_t K> constexpr TKeyword_Rule Sip_Rule() {
+  return {std::string_view(Sip_Names.Text[K]), TConvert::Number,
+          &Sip_Term<Sip_Polynomials[K / Sip_Terms], K % Sip_Terms>, std::numeric_limits<double>::quiet_NaN()};
+}
+
+template <size_t... K>
+constexpr std::array<TKeyword_Rule, sizeof...(K)> Make_Sip_Rules(std::index_sequence<K...>) {
+  return {Sip_Rule<K>()...};
+}
+
+constexpr auto Sip_Rules = Make_Sip_Rules(std::make_index_sequence<Sip_Rule_Count>());
+
+const TKeyword_Rule* Find_Rule(std::string_view Key) {
+  const auto Match = [Key](const TKeyword_Rule& R) { return R.Key == Key; };
+  const auto Rule = std::find_if(std::begin(Keyword_Rules), std::end(Keyword_Rules), Match);
+  if (Rule != std::end(Keyword_Rules))
+    return &*Rule;
+  if (Key.size() < 5 || (Key[0] != 'A' && Key[0] != 'B'))
+    return nullptr;
+  const auto Term = std::find_if(Sip_Rules.begin(), Sip_Rules.end(), Match);
+  return Term != Sip_Rules.end() ? &*Term : nullptr;
+}
+
 // Takes one card's value into the model by its keyword's rule; a keyword without a rule is
 // kept as a card only. Value is the card's raw value (Latin-1, trailing blanks kept).
 void Apply_Keyword(TImage_Model& M, std::string_view Key, const std::string& Value, double Crpix_Offset,
                    const std::string& FName) {
-  const auto Rule = std::find_if(std::begin(Keyword_Rules), std::end(Keyword_Rules),
-                                 [Key](const TKeyword_Rule& R) { return R.Key == Key; });
-  if (Rule == std::end(Keyword_Rules))
+  const TKeyword_Rule* const Rule = Find_Rule(Key);
+  if (Rule == nullptr)
     return;
   using enum TConvert;
   switch (Rule->Convert) {
@@ -533,6 +605,8 @@ TData_Layout TImage_Model::Read_Header(const std::string& FName, TInput_File& Fi
   } catch (const TKorvane_Error& Error) {
     throw Abandon_File(FName, Error.what());
   }
+  if (!WCS_Note.empty())
+    Messages.Show(WCS_Note);
   Check_Mandatory_Keywords(*this, FName, Messages);
   return Read_Data_Layout(*this, FName, File, Messages);
 }
@@ -547,13 +621,112 @@ void TImage_Model::Finish_Open(const std::string& FName, TMessages& Messages) {
                                   " is missing or 0: the image has no pixels to show or measure");
 }
 
+namespace {
+
+// The value of CTYPE1 or CTYPE2 without its quotes and trailing blanks; empty when absent.
+std::string_view Axis_Type(const TImage_Model& M, const char* Key) {
+  const THeader_Card* Card = M.Find_Card(Key);
+  if (Card == nullptr)
+    return {};
+  std::string_view Type = Card->Value;
+  if (Type.size() >= 2 && Type.front() == '\'' && Type.back() == '\'')
+    Type = Type.substr(1, Type.size() - 2);
+  while (!Type.empty() && Type.back() == ' ')
+    Type.remove_suffix(1);
+  return Type;
+}
+
+bool Names_Sip(const TImage_Model& M) {
+  return Axis_Type(M, "CTYPE1").ends_with("-SIP") && Axis_Type(M, "CTYPE2").ends_with("-SIP");
+}
+
+// A SIP order as read: an integer 0..Max_Sip_Order, else the reason it is refused.
+std::optional<std::string> Take_Sip_Order(double Value, const char* Key, int& Order) {
+  if (!(Value >= 0.0 && Value <= Max_Sip_Order) || Value != std::trunc(Value))
+    return std::string(Key) + " must be an integer from 0 to " + std::to_string(Max_Sip_Order) +
+           ": the distortion terms cannot be used";
+  Order = static_cast<int>(Value);
+  return std::nullopt;
+}
+
+// Takes the SIP orders into the record: false, with the reason in Note, when they are
+// unusable.
+bool Take_Sip(TImage_Model& M, std::string& Note) {
+  TWCSRecord& W = M.WCS1;
+  W.sip = false;
+  for (TSip_Polynomial* P : {&W.sip_a, &W.sip_b, &W.sip_ap, &W.sip_bp})
+    P->order = -1;
+  if (!Names_Sip(M) || (!M.A_ORDER_found && !M.B_ORDER_found))
+    return true;
+  if (!M.A_ORDER_found || !M.B_ORDER_found) {
+    Note = std::string(M.A_ORDER_found ? "B_ORDER" : "A_ORDER") +
+           " is missing: the distortion terms need both A_ORDER and B_ORDER";
+    return false;
+  }
+  const bool Found[4] = {M.A_ORDER_found, M.B_ORDER_found, M.AP_ORDER_found, M.BP_ORDER_found};
+  const char* Keys[4] = {"A_ORDER", "B_ORDER", "AP_ORDER", "BP_ORDER"};
+  TSip_Polynomial* Polys[4] = {&W.sip_a, &W.sip_b, &W.sip_ap, &W.sip_bp};
+  for (int k = 0; k < 4; ++k) {
+    if (!Found[k])
+      continue;
+    if (auto Refused = Take_Sip_Order(M.Sip_Order[k], Keys[k], Polys[k]->order)) {
+      Note = *Refused;
+      return false;
+    }
+    // A coefficient that is not finite would make every position undefined.
+    for (const double c : Polys[k]->c)
+      if (!std::isfinite(c)) {
+        Note = std::string(Keys[k]).substr(0, k < 2 ? 1 : 2) +
+               "_p_q holds a value that is not a finite number: the distortion terms cannot be used";
+        return false;
+      }
+  }
+  W.sip = true;
+  return true;
+}
+
+} // namespace
+
 void TImage_Model::Decide_Plate_Solved() {
-  Plate_Solved = CD1_1_found && CD1_2_found && CD2_1_found && CD2_2_found && CRPIX1_found && CRPIX2_found &&
-                 CRVAL1_found && CRVAL2_found;
+  const bool Reference = CRPIX1_found && CRPIX2_found && CRVAL1_found && CRVAL2_found;
+  const bool All_CD = CD1_1_found && CD1_2_found && CD2_1_found && CD2_2_found;
+  const bool Any_CD = CD1_1_found || CD1_2_found || CD2_1_found || CD2_2_found;
+  const bool Cdelt = !Any_CD && CDELT1_found && CDELT2_found;
+  WCS_Note.clear();
+  Pointing_WCS = false;
+  Plate_Solved = Reference && (All_CD || Cdelt);
+  if (Plate_Solved && Cdelt) {
+    // CDi_j = CDELTi PCi_j; without a PC matrix, the rotation by CROTA2 (0 when absent).
+    const double* d = WCS1.cdelt;
+    if (PC1_1_found || PC1_2_found || PC2_1_found || PC2_2_found) {
+      for (int i = 0; i < 2; ++i)
+        for (int j = 0; j < 2; ++j)
+          WCS1.cd[2 * i + j] = d[i] * PC[2 * i + j];
+    } else {
+      const double Rho = Crota2 * std::numbers::pi / 180.0;
+      const double c = std::cos(Rho), n = std::sin(Rho);
+      WCS1.cd[0] = d[0] * c;
+      WCS1.cd[1] = -d[1] * n;
+      WCS1.cd[2] = d[0] * n;
+      WCS1.cd[3] = d[1] * c;
+    }
+  }
+  if (Plate_Solved && !Take_Sip(*this, WCS_Note))
+    Plate_Solved = false;
   WCS1.rotmat = Plate_Solved;
-  if (Plate_Solved)
+  if (Plate_Solved && Cdelt) {
+    try {
+      Invert_CD_Matrix(WCS1);
+    } catch (const TKorvane_Error&) {
+      WCS_Note = "CDELT1 and CDELT2 with CROTA2 or the PC matrix give no usable world coordinates (a "
+                 "singular or undefined matrix)";
+      Plate_Solved = WCS1.rotmat = false;
+    }
+    Pointing_WCS = Plate_Solved && !WCS1.sip;
+  } else if (Plate_Solved) {
     Invert_CD_Matrix(WCS1);
-  else
+  }
+  if (!Plate_Solved)
     Last_Error = TResult_Code::Not_Plate_Solved;
 }
 
@@ -565,20 +738,15 @@ const THeader_Card* TImage_Model::Find_Card(std::string_view Key, size_t From) c
 }
 
 std::string TImage_Model::Distortion_Note() const {
+  // Applied terms need no note; refused ones have WCS_Note.
+  if (WCS1.sip || !WCS_Note.empty())
+    return {};
   for (const char* Key : {"CTYPE1", "CTYPE2"}) {
-    const THeader_Card* Card = Find_Card(Key);
-    if (Card == nullptr)
-      continue;
-    // A string value: quotes around it, blanks inside them at the end.
-    std::string_view Type = Card->Value;
-    if (Type.size() >= 2 && Type.front() == '\'' && Type.back() == '\'')
-      Type = Type.substr(1, Type.size() - 2);
-    while (!Type.empty() && Type.back() == ' ')
-      Type.remove_suffix(1);
+    const std::string_view Type = Axis_Type(*this, Key);
     if (Type.ends_with("-SIP"))
       return std::string(Key) + " is '" + std::string(Type) +
-             "': its distortion terms are not applied, so stars far from the reference pixel may be "
-             "misplaced";
+             "' but the header holds no usable distortion terms (A_ORDER, B_ORDER and both axes -SIP), so "
+             "none are applied: stars far from the reference pixel may be misplaced";
   }
   return {};
 }

@@ -57,6 +57,14 @@ public:
   int16_t BitPix = 0;
   bool CD1_1_found = false, CD1_2_found = false, CD2_1_found = false, CD2_2_found = false;
   bool CRPIX1_found = false, CRPIX2_found = false, CRVAL1_found = false, CRVAL2_found = false;
+  // The layouts without a CD matrix: CDELT1/2 with CROTA2 or with the PC matrix.
+  bool CDELT1_found = false, CDELT2_found = false, CROTA2_found = false;
+  bool PC1_1_found = false, PC1_2_found = false, PC2_1_found = false, PC2_2_found = false;
+  double Crota2 = 0.0;                 // degrees
+  double PC[4] = {1.0, 0.0, 0.0, 1.0}; // PC1_1, PC1_2, PC2_1, PC2_2
+  // SIP orders as written: A_ORDER, B_ORDER, AP_ORDER, BP_ORDER.
+  bool A_ORDER_found = false, B_ORDER_found = false, AP_ORDER_found = false, BP_ORDER_found = false;
+  double Sip_Order[4] = {};
 
   std::string FileName;
   std::string Caption_String;
@@ -67,6 +75,12 @@ public:
   uint16_t YSize = 0; // rows [px]
 
   bool Plate_Solved = false;
+  // The solution came as CDELT with CROTA2 or PC, without distortion terms: possibly only the
+  // mount's nominal pointing, so the analysis checks it against the comparison star first.
+  bool Pointing_WCS = false;
+  // Why the header's world coordinates were not taken, when they were present but unusable;
+  // or, after an analysis, why a pointing solution was not trusted. Empty otherwise.
+  std::string WCS_Note;
   TWCS WCS_Calculator;
   TWCSRecord WCS1;
 
@@ -130,16 +144,22 @@ public:
   void Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options = {});
 
   // Decides from the world-coordinate keywords found whether the image is plate-solved:
-  // all of CRVAL1/2, CRPIX1/2 and CD1_1..CD2_2. Sets Plate_Solved and WCS1.rotmat, inverts
-  // the CD matrix (TKorvane_Error when it is singular) or sets Last_Error to
-  // Not_Plate_Solved.
+  // all of CRVAL1/2 and CRPIX1/2, and either all of CD1_1..CD2_2 or, when no CDi_j is
+  // present, CDELT1/2, turned into the CD matrix with the PC matrix (when any PCi_j is
+  // present; missing elements from the unit matrix) or else the rotation CROTA2 (0 when
+  // absent; CROTA1 is not read). A complete CD matrix wins over CDELT; a partial one leaves
+  // the image unsolved. The SIP terms are taken when CTYPE1 and CTYPE2 end in "-SIP". Sets
+  // Plate_Solved, Pointing_WCS and WCS1.rotmat and inverts the CD matrix (TKorvane_Error when
+  // a complete CD matrix is singular), or sets Last_Error to Not_Plate_Solved, with WCS_Note
+  // saying why when the keywords were there but unusable (a singular CDELT layout, a SIP
+  // order outside 0..9).
   void Decide_Plate_Solved();
 
   // The first card named Key at index From or later, up to the END card; null when none.
   const THeader_Card* Find_Card(std::string_view Key, size_t From = 0) const;
 
-  // The distortion projection named by CTYPE1 or CTYPE2 when it ends in "-SIP" (its
-  // terms are not applied); empty otherwise.
+  // A note when CTYPE1 or CTYPE2 ends in "-SIP" but the header holds no SIP terms
+  // (A_ORDER and B_ORDER), so no distortion is applied; empty otherwise.
   std::string Distortion_Note() const;
 
 private:

@@ -2,6 +2,7 @@
 
 #include "photometry/Photometry.h"
 #include "sky/Sky.h"
+#include "text/Number_Format.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,7 +10,35 @@
 
 namespace {
 constexpr double No_Distance = 99999.0;
+
+// A solution that may be only the mount's pointing is trusted when the comparison star is
+// found where it says: a clear star, its centroid this close to the predicted position.
+constexpr double Pointing_Tolerance = 3.0; // pixels
+constexpr double Clear_Star_SNR = 10.0;
+
+// Why the comparison star, recentred from where the marks put it, does not confirm the
+// image's world coordinates; empty when it does.
+std::string Pointing_Check(const TImage_Model& Image, const TMeasure_Settings& Settings) {
+  Check_Measure_Settings(Settings);
+  const double X = Image.ReferenceX, Y = Image.ReferenceY;
+  const TStar_Measurement Star = Measure_One_Star(Image, Settings.Aperture, true, X, Y);
+  const std::string Where = "the comparison star " + Image.ReferenceName + " at column " +
+                            Format_Fixed(X, 0, 1, '.') + ", row " + Format_Fixed(Y, 0, 1, '.');
+  const std::string Layout = "the world coordinates are given as CDELT with CROTA2 or PC, which may be "
+                             "only the telescope's pointing, and ";
+  if (!Star.Measured)
+    return Layout + Where + " cannot be measured: the image is taken as not plate-solved";
+  const double Off = std::hypot(Star.X - X, Star.Y - Y);
+  const double SNR = Signal_To_Noise(Star, Settings.Camera, Image.Exposure);
+  if (SNR >= Clear_Star_SNR && Off <= Pointing_Tolerance)
+    return {};
+  if (SNR < Clear_Star_SNR)
+    return Layout + "no clear star was found at " + Where + " (signal-to-noise " +
+           Format_Fixed(SNR, 0, 1, '.') + "): the image is taken as not plate-solved";
+  return Layout + "the nearest clear star to " + Where + " lies " + Format_Fixed(Off, 0, 1, '.') +
+         " pixels away: the image is taken as not plate-solved";
 }
+} // namespace
 
 int Nearest_Target(const TTarget_Catalogue& Catalogue, double RA0, double Dec0, bool& Found) {
   // A plain Euclidean distance in degrees of RA and Dec: no cos(Dec), no wrap at 0 h.
@@ -76,6 +105,17 @@ bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue,
   Image.ChartName = T.ChartName;
   Mark_Reference(Image, TSkyPosition{T.RRA, T.RDec}, T.RName, T.Rmag, T.RFilter);
 
+  if (Image.Pointing_WCS) {
+    const std::string Why = Pointing_Check(Image, Settings);
+    if (!Why.empty()) {
+      Image.WCS_Note = Why;
+      Image.Plate_Solved = false;
+      Image.Object_Marked = Image.Reference_Marked = false;
+      Image.Last_Error = TResult_Code::Not_Plate_Solved;
+      return false;
+    }
+  }
+
   if (!Measure_Magnitude(Image, Settings)) {
     Image.Outburst = false;
     return false;
@@ -93,5 +133,10 @@ bool Open_And_Analyse(TImage_Model& Image, const std::string& Path, const TTarge
   Image.Open_File(Path, Messages, Options);
   if (Opened && !Opened())
     return false;
-  return Image.Plate_Solved && Analyse_Image(Image, Catalogue, Settings);
+  if (!Image.Plate_Solved)
+    return false;
+  const bool Measured = Analyse_Image(Image, Catalogue, Settings);
+  if (!Image.Plate_Solved && !Image.WCS_Note.empty())
+    Messages.Show(Image.WCS_Note);
+  return Measured;
 }

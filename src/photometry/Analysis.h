@@ -24,7 +24,11 @@ void Air_Mass_From_Site(TImage_Model& Image, double RA_Hours, double Dec);
 
 // Analyses an opened image against the catalogue. True when target and reference star were
 // measured and the measurement ended with Measured. An image that is not plate-solved gets
-// Not_Plate_Solved; with an empty catalogue nothing changes.
+// Not_Plate_Solved; with an empty catalogue nothing changes. A solution that may be only the
+// telescope's pointing (TImage_Model::Pointing_WCS) is first checked against the comparison
+// star, recentred from its mark: unless a clear star lies within 3 pixels of the mark, the
+// image becomes not plate-solved (Plate_Solved false, marks cleared, Not_Plate_Solved) and
+// WCS_Note says why.
 bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue,
                    const TMeasure_Settings& Settings);
 bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue, const TSettings& Settings);
@@ -32,7 +36,8 @@ bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue, cons
 // The step every caller takes for one file: Open_File on a fresh model, then, when the
 // image is plate-solved, Analyse_Image. Reader findings go to Messages; an error that stops
 // the reading or the measurement is thrown (TKorvane_Error) and leaves Image as far as it
-// got. True when the analysis ended with Measured. Opened, when given, runs once the file is
+// got. A pointing solution the analysis refused is shown through Messages (WCS_Note). True
+// when the analysis ended with Measured. Opened, when given, runs once the file is
 // read and before the analysis (a window shows its picture there, so that the picture stands
 // even when the analysis fails); false from it ends the step there.
 bool Open_And_Analyse(TImage_Model& Image, const std::string& Path, const TTarget_Catalogue& Catalogue,

@@ -348,6 +348,19 @@ TStar_Measurement Measure_One_Star(const TImage_Model& Image, const TAperture& A
   return M;
 }
 
+double Signal_To_Noise(const TStar_Measurement& Star, const TCamera& Camera, double Exposure) {
+  const double G = Camera.Gain;
+  if (!(G > 0.0) || !std::isfinite(G))
+    throw TKorvane_Error("Gain must be a positive number of electrons per ADU: set the camera gain");
+  TNoise_Model Model;
+  Model.n = static_cast<double>(Round_Half_Even(Star.Npap_real).value_or(0));
+  Model.Gain = G;
+  Model.Per_Pixel =
+      Camera.Dark_Current * Exposure + Camera.Readout_Noise * Camera.Readout_Noise + Digitisation * G * G;
+  const double E = Star.Net_Flux * G;
+  return E / Noise(Model, E, static_cast<double>(Star.Annulus_Count), Star.Sky_Fluxpp);
+}
+
 namespace {
 
 // The one place a star's measurement reaches the image's fields. Npan saturates at the

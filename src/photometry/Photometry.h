@@ -64,6 +64,10 @@ struct TStar_Measurement {
 TStar_Measurement Measure_One_Star(const TImage_Model& Image, const TAperture& Aperture, bool Snap, double X,
                                    double Y);
 
+// The signal-to-noise ratio of a measured star by the CCD noise model of the camera (its
+// own annulus as the sky). Throws TKorvane_Error when Gain is not a positive number.
+double Signal_To_Noise(const TStar_Measurement& Star, const TCamera& Camera, double Exposure);
+
 // Measure_One_Star, written into the image: false when not measured, and then nothing but
 // Npap_real has changed; otherwise Npap_real, Npan, Net_Flux, Sky_Fluxpp, NewX, NewY.
 bool Measure_Star(TImage_Model& Image, const TAperture& Aperture, bool Snap, double X, double Y);

@@ -76,6 +76,78 @@ TRotated Rotate(double Lat, double Dlng, double Colat, double Fallback, bool On_
   return R;
 }
 
+// Sum of c[p][q] u^p v^q over p + q <= order.
+double Sip_Value(const TSip_Polynomial& P, double u, double v) {
+  double Sum = 0.0;
+  double up = 1.0;
+  for (int p = 0; p <= P.order; ++p) {
+    double vq = 1.0;
+    for (int q = 0; p + q <= P.order; ++q) {
+      Sum += P.c[p * (Max_Sip_Order + 1) + q] * up * vq;
+      vq *= v;
+    }
+    up *= u;
+  }
+  return Sum;
+}
+
+// The partial derivatives of the polynomial by u and by v.
+void Sip_Slopes(const TSip_Polynomial& P, double u, double v, double& du, double& dv) {
+  du = dv = 0.0;
+  for (int p = 0; p <= P.order; ++p) {
+    for (int q = 0; p + q <= P.order; ++q) {
+      const double c = P.c[p * (Max_Sip_Order + 1) + q];
+      if (c == 0.0)
+        continue;
+      if (p > 0)
+        du += c * p * std::pow(u, p - 1) * std::pow(v, q);
+      if (q > 0)
+        dv += c * q * std::pow(u, p) * std::pow(v, q - 1);
+    }
+  }
+}
+
+constexpr int Max_Inverse_Steps = 50;
+constexpr double Inverse_Tolerance = 1e-9; // pixels
+
+// The offsets (u, v) whose distorted offsets are (U, V): with the inverse terms when both
+// are given, otherwise Newton's method on the forward terms, started at (U, V). Should it
+// fail to converge, the undistorted offsets stand rather than a wild or undefined value.
+void Sip_Undistort(const TWCSRecord& W, double& U, double& V) {
+  if (W.sip_ap.order >= 0 && W.sip_bp.order >= 0) {
+    const double u = U + Sip_Value(W.sip_ap, U, V);
+    const double v = V + Sip_Value(W.sip_bp, U, V);
+    if (std::isfinite(u) && std::isfinite(v)) {
+      U = u;
+      V = v;
+    }
+    return;
+  }
+  double u = U, v = V;
+  for (int Step = 0; Step < Max_Inverse_Steps; ++Step) {
+    const double fu = u + Sip_Value(W.sip_a, u, v) - U;
+    const double fv = v + Sip_Value(W.sip_b, u, v) - V;
+    double au, av, bu, bv;
+    Sip_Slopes(W.sip_a, u, v, au, av);
+    Sip_Slopes(W.sip_b, u, v, bu, bv);
+    const double j11 = 1.0 + au, j12 = av, j21 = bu, j22 = 1.0 + bv;
+    const double det = j11 * j22 - j12 * j21;
+    if (det == 0.0 || !std::isfinite(det))
+      return;
+    const double du = (j22 * fu - j12 * fv) / det;
+    const double dv = (j11 * fv - j21 * fu) / det;
+    u -= du;
+    v -= dv;
+    if (!std::isfinite(u) || !std::isfinite(v))
+      return;
+    if (std::hypot(du, dv) < Inverse_Tolerance) {
+      U = u;
+      V = v;
+      return;
+    }
+  }
+}
+
 } // namespace
 
 double TWCS::floor_mod(double a, double b) {
@@ -96,8 +168,14 @@ double TWCS::floor_mod(double a, double b) {
 }
 
 void TWCS::tnxpos(const TWCSRecord& W, TSkyPosition& P, double xpix, double ypix) const {
-  const double u = xpix - W.crpix[0];
-  const double v = ypix - W.crpix[1];
+  double u = xpix - W.crpix[0];
+  double v = ypix - W.crpix[1];
+  if (W.rotmat && W.sip) {
+    const double du = Sip_Value(W.sip_a, u, v);
+    const double dv = Sip_Value(W.sip_b, u, v);
+    u += du;
+    v += dv;
+  }
 
   // Standard coordinates (degrees).
   double x;
@@ -194,6 +272,8 @@ void TWCS::tnxpix(const TWCSRecord& W, TCCDPosition& C, double ra, double dec) c
   if (W.rotmat) {
     px = W.dc[0] * x + W.dc[1] * y;
     py = W.dc[2] * x + W.dc[3] * y;
+    if (W.sip)
+      Sip_Undistort(W, px, py);
   } else {
     if (W.rot != 0.0) {
       const double cr = std::cos(W.rot * Deg_To_Rad);

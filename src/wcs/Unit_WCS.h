@@ -24,15 +24,26 @@ struct TCCDPosition {
   double y = 0.0;
 };
 
+// SIP distortion: polynomials in the pixel offsets (u, v) from the reference pixel, added
+// to them before the CD matrix. Coefficient of u^p v^q at index p * (Max_Sip_Order + 1) + q.
+constexpr int Max_Sip_Order = 9;
+constexpr int Sip_Terms = (Max_Sip_Order + 1) * (Max_Sip_Order + 1);
+
+struct TSip_Polynomial {
+  int order = -1; // -1: absent
+  double c[Sip_Terms] = {};
+};
+
 // The world-coordinate parameters of one image. The defaults describe no projection yet;
 // the FITS reader fills the rest from the header.
 struct TWCSRecord {
   bool coorflip = false;    // world axes exchanged: CRVAL1 is the declination
   double crval[10] = {};    // reference point [deg]: crval[0] RA, crval[1] Dec
   double crpix[10] = {};    // reference pixel [px], used by tnxpos
-  double cdelt[10] = {};    // increments [deg/px], used only without a CD matrix
+  double cdelt[10] = {};    // increments [deg/px]; the reader makes the CD matrix of them when the
+                            // header has none, and tnxpos uses them only without one
   double longpole = 180.0;  // native longitude of the celestial pole [deg]; 999 = default
-  bool rotmat = false;      // the CD matrix is present and used
+  bool rotmat = false;      // the CD matrix (read, or made from CDELT) is used
   double cd[4] = {};        // CD1_1, CD1_2, CD2_1, CD2_2 [deg/px]
   double dc[4] = {};        // inverse of cd [px/deg], filled by Invert_CD_Matrix
   double rot = 0.0;         // rotation [deg], used only without a CD matrix
@@ -41,6 +52,11 @@ struct TWCSRecord {
   double yrefpix = 0.0;     // likewise crpix[1]
   double xinc = 0.0;        // increments [deg/px] for tnxpix without a CD matrix; 0 = none
   double yinc = 0.0;
+  // Distortion, applied only with the CD matrix when sip is set: a and b (pixel to sky, both
+  // present), ap and bp (sky to pixel; when either is absent the forward terms are inverted
+  // by iteration).
+  bool sip = false;
+  TSip_Polynomial sip_a, sip_b, sip_ap, sip_bp;
 };
 
 class TWCS {

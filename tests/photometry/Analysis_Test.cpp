@@ -292,3 +292,125 @@ TEST(Analyse_Image, Air_Mass_Of_The_Variable_From_The_Site_Unless_The_Header_Giv
 }
 
 } // namespace
+
+namespace {
+
+// A 640 x 480 field at RA 150, Dec +30, 1.5" per pixel; the target and its reference star
+// (Corner_Target) lie near opposite corners.
+TStar_Field_Description Corner_Field(uint64_t Seed) {
+  TStar_Field_Description D = Centred_Field(640, 480, Field_RA, Field_Dec);
+  D.Sky = 800.0;
+  D.Gain = 1.5;
+  D.Read_Noise = 9.0;
+  D.Exposure = 60.0;
+  D.FWHM = 3.2;
+  D.Seed = Seed;
+  return D;
+}
+
+TTargetData Corner_Target() {
+  const double Per_Pixel = 1.5 / 3600, Cos_Dec = std::cos(Field_Dec * std::numbers::pi / 180);
+  TTargetData T = Entry("ZZ Crn", (Field_RA + 255 * Per_Pixel / Cos_Dec) / 15, Field_Dec + 190 * Per_Pixel);
+  T.RName = "Crn C1";
+  T.RRA = (Field_RA - 245 * Per_Pixel / Cos_Dec) / 15;
+  T.RDec = Field_Dec - 195 * Per_Pixel;
+  T.RFilter = 'V';
+  T.Rmag = 11.0;
+  T.Threshold = 12.0;
+  return T;
+}
+
+void Add_Corner_Stars(TStar_Field_Description& D, const TTargetData& T) {
+  D.Stars = {Sky_Star(T.RA, T.Dec, 100000.0), Sky_Star(T.RRA, T.RDec, 300000.0)};
+}
+
+struct TFile_Analysis {
+  bool Measured = false;
+  TImage_Model Image;
+  TRecording_Messages Messages;
+};
+
+// The field written as a FITS file and taken through the one open-and-analyse step.
+void Analyse_File(TFile_Analysis& A, const TStar_Field_Description& D, const TTargetData& T) {
+  const std::string Path =
+      (std::filesystem::path(testing::TempDir()) / ("korvane_wcs_" + std::to_string(::getpid()) + ".fit"))
+          .string();
+  Write_Star_Field(Make_Star_Field(D), Path);
+  A.Measured = Open_And_Analyse(A.Image, Path, Catalogue_Of({T}),
+                                Measure_Settings_Of(Field_Measure_Settings(D, 6, 3, 5)), A.Messages);
+  std::filesystem::remove(Path);
+}
+
+} // namespace
+
+// A field rendered through SIP distortion of a few pixels at the corners: the variable's
+// mark (never recentred) and the recentred reference star land on the stars as placed.
+TEST(Analyse_Image, Sip_Distorted_Field_Marks_The_Stars_Where_They_Are) {
+  TStar_Field_Description D = Corner_Field(23);
+  const TTargetData T = Corner_Target();
+  Add_Corner_Stars(D, T);
+  D.Sip_Order = 3;
+  D.Sip_A = {{2, 0, 3e-5}, {1, 1, -1.5e-5}, {0, 2, 1e-5}, {3, 0, -4e-8}};
+  D.Sip_B = {{2, 0, -1.2e-5}, {1, 1, 2.2e-5}, {0, 2, -2.5e-5}, {0, 3, 3e-8}};
+  const TStar_Field Field = Make_Star_Field(D);
+  TStar_Field_Description Plain = D;
+  Plain.Sip_Order = -1;
+  // The distortion matters: without it each mark would be more than a pixel off.
+  const TCCDPosition Star = Field.Star_Positions[0], Reference = Field.Star_Positions[1];
+  const TCCDPosition Star_Plain = Field_Sky_To_Pixel(Plain, T.RA, T.Dec);
+  const TCCDPosition Reference_Plain = Field_Sky_To_Pixel(Plain, T.RRA, T.RDec);
+  ASSERT_GT(std::hypot(Star.x - Star_Plain.x, Star.y - Star_Plain.y), 1.0);
+  ASSERT_GT(std::hypot(Reference.x - Reference_Plain.x, Reference.y - Reference_Plain.y), 1.0);
+
+  TFile_Analysis A;
+  Analyse_File(A, D, T);
+  EXPECT_TRUE(A.Measured);
+  EXPECT_TRUE(A.Messages.Texts.empty());
+  EXPECT_TRUE(A.Image.Distortion_Note().empty());
+  EXPECT_FALSE(A.Image.Pointing_WCS);
+  EXPECT_NEAR(A.Image.ObjectX, Star.x, 0.05);
+  EXPECT_NEAR(A.Image.ObjectY, Star.y, 0.05);
+  EXPECT_NEAR(A.Image.ReferenceX, Reference.x, 0.05);
+  EXPECT_NEAR(A.Image.ReferenceY, Reference.y, 0.05);
+}
+
+// A solution written as CDELT and CROTA2 may be only the telescope's pointing: trusted when
+// the comparison star is found at its mark, not when the solution is 40" off.
+TEST(Analyse_Image, Pointing_Solution_Is_Trusted_Only_Where_The_Reference_Star_Is) {
+  struct {
+    const char* Name;
+    double Offset_RA, Offset_Dec; // arc seconds on the sky, as written
+    bool Measured;
+  } const Cases[] = {
+      {"solution on the stars", 0.0, 0.0, true},
+      {"40 arc seconds off in declination", 0.0, 40.0, false},
+      {"40 arc seconds off in right ascension", 40.0, 0.0, false},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TStar_Field_Description D = Corner_Field(31);
+    const TTargetData T = Corner_Target();
+    Add_Corner_Stars(D, T);
+    D.Cdelt_Layout = true;
+    D.Cdelt[0] = D.Cdelt[1] = 1.5 / 3600; // east right: the mirrored parity
+    D.Crota2 = 12.0;
+    D.Written_Offset[0] = C.Offset_RA / 3600 / std::cos(Field_Dec * std::numbers::pi / 180);
+    D.Written_Offset[1] = C.Offset_Dec / 3600;
+    TFile_Analysis A;
+    Analyse_File(A, D, T);
+    EXPECT_EQ(A.Measured, C.Measured);
+    EXPECT_TRUE(A.Image.Pointing_WCS);
+    if (C.Measured) {
+      EXPECT_TRUE(A.Messages.Texts.empty());
+      EXPECT_EQ(A.Image.Last_Error, TResult_Code::Measured);
+      EXPECT_NEAR(A.Image.ReferenceX, Make_Star_Field(D).Star_Positions[1].x, 0.1);
+      continue;
+    }
+    EXPECT_EQ(Code_Number(A.Image.Last_Error), 2);
+    EXPECT_FALSE(A.Image.Plate_Solved);
+    EXPECT_FALSE(A.Image.Object_Marked || A.Image.Reference_Marked);
+    ASSERT_EQ(A.Messages.Texts.size(), 1u);
+    EXPECT_NE(A.Messages.Texts[0].find("Crn C1"), std::string::npos) << A.Messages.Texts[0];
+    EXPECT_NE(A.Messages.Texts[0].find("not plate-solved"), std::string::npos) << A.Messages.Texts[0];
+  }
+}

@@ -3,6 +3,7 @@
 #include "wcs/Unit_WCS.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <numbers>
@@ -56,6 +57,21 @@ double Sigma_Of(const TStar_Field_Description& D, const TField_Star& S) {
   return FWHM / FWHM_Per_Sigma;
 }
 
+// The CD matrix of the description: its own, or the one CDELT and CROTA2 give.
+std::array<double, 4> Field_CD(const TStar_Field_Description& D) {
+  if (!D.Cdelt_Layout)
+    return {D.CD[0], D.CD[1], D.CD[2], D.CD[3]};
+  const double c = std::cos(D.Crota2 * Deg), s = std::sin(D.Crota2 * Deg);
+  return {D.Cdelt[0] * c, -D.Cdelt[1] * s, D.Cdelt[0] * s, D.Cdelt[1] * c};
+}
+
+double Sip_Sum(const std::vector<TStar_Field_Description::TSip_Term>& Terms, double u, double v) {
+  double Sum = 0.0;
+  for (const auto& T : Terms)
+    Sum += T.Value * std::pow(u, T.P) * std::pow(v, T.Q);
+  return Sum;
+}
+
 } // namespace
 
 TStar_Field_Description Centred_Field(int Width, int Height, double RA_Degrees, double Dec) {
@@ -86,13 +102,27 @@ TCCDPosition Field_Sky_To_Pixel(const TStar_Field_Description& D, double RA_Hour
     throw std::invalid_argument("the position lies 90 degrees or more from the field's centre");
   const double Xi = std::cos(d) * std::sin(a) / Cos_c / Deg;
   const double Eta = (std::cos(d0) * std::sin(d) - std::sin(d0) * std::cos(d) * std::cos(a)) / Cos_c / Deg;
-  const double Det = D.CD[0] * D.CD[3] - D.CD[1] * D.CD[2];
+  const std::array<double, 4> CD = Field_CD(D);
+  const double Det = CD[0] * CD[3] - CD[1] * CD[2];
   if (Det == 0.0)
     throw std::invalid_argument("the CD matrix is singular");
-  TCCDPosition P;
-  P.x = D.Crpix1 + (D.CD[3] * Xi - D.CD[1] * Eta) / Det;
-  P.y = D.Crpix2 + (-D.CD[2] * Xi + D.CD[0] * Eta) / Det;
-  return P;
+  const double U = (CD[3] * Xi - CD[1] * Eta) / Det;
+  const double V = (-CD[2] * Xi + CD[0] * Eta) / Det;
+  // u + A(u, v) = U and v + B(u, v) = V: for the small distortions of a field the plain
+  // iteration u = U - A(u, v) converges.
+  double u = U, v = V;
+  if (D.Sip_Order >= 0) {
+    for (int Round = 0; Round < 200; ++Round) {
+      const double Next_u = U - Sip_Sum(D.Sip_A, u, v);
+      const double Next_v = V - Sip_Sum(D.Sip_B, u, v);
+      const bool Done = std::hypot(Next_u - u, Next_v - v) < 1e-12;
+      u = Next_u;
+      v = Next_v;
+      if (Done)
+        break;
+    }
+  }
+  return TCCDPosition{D.Crpix1 + u, D.Crpix2 + v};
 }
 
 double Gaussian_Flux_In_Image(double X, double Y, double Flux, double FWHM, int Width, int Height) {
@@ -177,8 +207,35 @@ TStar_Field Make_Star_Field(const TStar_Field_Description& D) {
   }
 
   F.Header = Standard_Header(D.Width, D.Height);
-  if (D.Write_WCS)
-    Add_TAN_WCS(F.Header, D.Crval1, D.Crval2, D.Crpix1, D.Crpix2, D.CD[0], D.CD[1], D.CD[2], D.CD[3]);
+  const double Crval1 = D.Crval1 + D.Written_Offset[0], Crval2 = D.Crval2 + D.Written_Offset[1];
+  if (D.Write_WCS && D.Cdelt_Layout) {
+    F.Header.Add("CTYPE1", "'RA---TAN'", "gnomonic projection");
+    F.Header.Add("CTYPE2", "'DEC--TAN'", "gnomonic projection");
+    F.Header.Add("CRVAL1", Real_Text(Crval1), "RA of reference point");
+    F.Header.Add("CRVAL2", Real_Text(Crval2), "Dec of reference point");
+    F.Header.Add("CRPIX1", Real_Text(D.Crpix1), "reference column");
+    F.Header.Add("CRPIX2", Real_Text(D.Crpix2), "reference row");
+    F.Header.Add("CDELT1", Real_Text(D.Cdelt[0]), "degrees per pixel");
+    F.Header.Add("CDELT2", Real_Text(D.Cdelt[1]), "degrees per pixel");
+    F.Header.Add("CROTA2", Real_Text(D.Crota2), "rotation, degrees");
+  } else if (D.Write_WCS) {
+    Add_TAN_WCS(F.Header, Crval1, Crval2, D.Crpix1, D.Crpix2, D.CD[0], D.CD[1], D.CD[2], D.CD[3]);
+  }
+  if (D.Write_WCS && D.Sip_Order >= 0) {
+    TFits_Writer Types;
+    Types.Add("CTYPE1", "'RA---TAN-SIP'", "gnomonic projection, SIP distortion");
+    Types.Add("CTYPE2", "'DEC--TAN-SIP'", "gnomonic projection, SIP distortion");
+    for (std::string& Card : F.Header.Cards)
+      if (Card.starts_with("CTYPE"))
+        Card = Types.Cards[Card[5] == '1' ? 0 : 1];
+    F.Header.Add("A_ORDER", std::to_string(D.Sip_Order), "distortion order");
+    F.Header.Add("B_ORDER", std::to_string(D.Sip_Order), "distortion order");
+    for (const auto* Terms : {&D.Sip_A, &D.Sip_B})
+      for (const auto& T : *Terms)
+        F.Header.Add(std::string(Terms == &D.Sip_A ? "A_" : "B_") + std::to_string(T.P) + "_" +
+                         std::to_string(T.Q),
+                     Real_Text(T.Value), "distortion coefficient");
+  }
   if (D.Exposure > 0.0)
     F.Header.Add("EXPOSURE", Real_Text(D.Exposure), "exposure time, seconds");
   F.Header.Add("JD", Real_Text(D.JD), "Julian date of the start of the exposure");
@@ -197,6 +254,8 @@ void Write_Star_Field(const TStar_Field& Field, const std::string& Path) {
 }
 
 void Load_Star_Field(const TStar_Field& Field, const TStar_Field_Description& D, TImage_Model& Image) {
+  if (D.Cdelt_Layout || D.Sip_Order >= 0 || D.Written_Offset[0] != 0.0 || D.Written_Offset[1] != 0.0)
+    throw std::invalid_argument("a CDELT layout, an offset or SIP terms are read from the field's file");
   Image.Image_Array.Allocate(static_cast<uint32_t>(Field.Width), static_cast<uint32_t>(Field.Height));
   std::copy(Field.Pixels.begin(), Field.Pixels.end(), Image.Image_Array.Data());
   Image.XSize = static_cast<uint16_t>(Field.Width);

@@ -35,11 +35,27 @@ struct TStar_Field_Description {
   double Crpix1 = 199.5;
   double Crpix2 = 149.5;
   double CD[4] = {-1.5 / 3600.0, 0.0, 0.0, 1.5 / 3600.0}; // CD1_1, CD1_2, CD2_1, CD2_2
-  double Sky = 1000.0;                                    // ADU per pixel
-  double Gain = 1.5;                                      // electrons per ADU
-  double Read_Noise = 10.0;                               // electrons
-  double Dark_Current = 0.0;                              // electrons per pixel per second
-  double Exposure = 60.0;                                 // seconds; 0 writes no EXPOSURE card
+  // Written as CDELT1/2 and CROTA2 instead of the CD matrix, which then follows from them (CD
+  // above is not used): the layout of a telescope's nominal pointing.
+  bool Cdelt_Layout = false;
+  double Cdelt[2] = {-1.5 / 3600.0, 1.5 / 3600.0}; // degrees per pixel
+  double Crota2 = 0.0;                             // degrees
+  // Added to CRVAL1/2 as written, not where the stars are placed: a solution that is off.
+  double Written_Offset[2] = {0.0, 0.0}; // degrees
+  // SIP distortion when Sip_Order >= 0: the stars are placed through the forward terms
+  // (pixel offsets u + A(u, v), v + B(u, v) before the CD matrix), which are written with
+  // CTYPE "-SIP", A_ORDER and B_ORDER. Each term: p, q, coefficient.
+  struct TSip_Term {
+    int P = 0, Q = 0;
+    double Value = 0.0;
+  };
+  int Sip_Order = -1;
+  std::vector<TSip_Term> Sip_A, Sip_B;
+  double Sky = 1000.0;       // ADU per pixel
+  double Gain = 1.5;         // electrons per ADU
+  double Read_Noise = 10.0;  // electrons
+  double Dark_Current = 0.0; // electrons per pixel per second
+  double Exposure = 60.0;    // seconds; 0 writes no EXPOSURE card
   double JD = 2460000.5;
   double Airmass = 1.2;
   std::string Date_Obs = "2023-02-24T00:00:00";
@@ -67,8 +83,9 @@ TStar_Field_Description Centred_Field(int Width, int Height, double RA_Degrees, 
 // A star placed by its sky position (RA in hours, Dec in degrees), with the field's FWHM.
 TField_Star Sky_Star(double RA_Hours, double Dec, double Flux);
 
-// Sky (RA in hours, Dec in degrees) to pixel by the standard gnomonic projection and the
-// inverse CD matrix, independently of the program's transform.
+// Sky (RA in hours, Dec in degrees) to pixel by the standard gnomonic projection, the
+// inverse CD matrix and, with SIP terms, the forward distortion inverted by fixed-point
+// iteration, independently of the program's transform.
 TCCDPosition Field_Sky_To_Pixel(const TStar_Field_Description& D, double RA_Hours, double Dec);
 
 // Renders the field. Throws std::invalid_argument for a description that makes no image.
@@ -84,7 +101,8 @@ void Write_Star_Field(const TStar_Field& Field, const std::string& Path);
 
 // Fills a fresh image model with the field as the FITS reader would: pixels, sizes,
 // observation values and, when the description has world coordinates, the plate-solved
-// TAN record with its inverse CD matrix.
+// TAN record with its inverse CD matrix. Throws std::invalid_argument for a CDELT layout,
+// an offset or SIP terms: such fields are read from their file.
 void Load_Star_Field(const TStar_Field& Field, const TStar_Field_Description& D, TImage_Model& Image);
 
 // The field rendered and loaded into a fresh image model.
