@@ -140,6 +140,26 @@ std::optional<TTargetData> Parse_Entry(const std::string& Stringin, char Separat
     const std::string Threshold = Fields.Next_Field();
     Entry.Threshold = Threshold.empty() ? 0.0 : Str_To_Float_Or_Point(Threshold, Separator);
     Entry.ChartName = Fields.Next_Field();
+    Entry.KName = Fields.Next_Field();
+    if (!Entry.KName.empty()) {
+      // The check star's columns are new to most files: a fault names the columns.
+      const std::string About = "The check star " + Entry.KName + " of the target " + Entry.Name + ": ";
+      const auto Named = [&](const char* Columns, auto Read) {
+        try {
+          return Read();
+        } catch (const TKorvane_Error& Error) {
+          throw TKorvane_Error(About + Columns + ": " + Error.what());
+        }
+      };
+      Entry.KRA =
+          Named("KRAh, KRAm, KRAs", [&] { return Next_Sexagesimal(Fields, Sexagesimal_RA, Separator); });
+      Entry.KDec =
+          Named("KDecd, KDecm, KDecs", [&] { return Next_Sexagesimal(Fields, Sexagesimal_Dec, Separator); });
+      const std::string Kmag = Fields.Next_Field();
+      if (Kmag.empty())
+        throw TKorvane_Error(About + "Kmag: no magnitude is given");
+      Entry.Kmag = Named("Kmag", [&] { return Str_To_Float_Or_Point(Kmag, Separator); });
+    }
   }
   return Entry;
 }

@@ -19,6 +19,11 @@ struct TTargetData {
   double Rmag = 0.0;
   double Threshold = 0.0;
   std::string ChartName;
+  // The check star, from the optional columns after the chart; KName empty without one.
+  std::string KName;
+  double KRA = 0.0;  // hours
+  double KDec = 0.0; // degrees
+  double Kmag = 0.0; // catalogue magnitude in the comparison star's filter
 };
 
 constexpr int Max_Targets = 200;
@@ -64,7 +69,8 @@ double Sexagesimal_Dec(std::string_view Degrees, std::string_view Minutes, std::
 // complete entries before the faulty line stay loaded and counted. An empty threshold is 0.
 // A line without a name is skipped and takes no slot. A file that cannot be opened or read,
 // an empty filter field for a named reference star and a line longer than 64 KiB throw
-// TKorvane_Error too.
+// TKorvane_Error too. After the chart, a check star may follow (name, RA, Dec, magnitude);
+// a line that names one converts its fields like the comparison star's.
 TLoad_Outcome Load_Targets(const std::string& DataFileName, TTarget_Catalogue& Catalogue,
                            const TNumber_Format& Format, TMessages& Messages);
 

@@ -137,6 +137,9 @@ constexpr TKeyword_Rule Keyword_Rules[] = {
     {"UT", TConvert::Raw, &TObservation_Cards::UT},
     {"AIRMASS", TConvert::Number, &Model_Number<&TImage_Model::AirMass>, 1.0, nullptr, nullptr,
      &TObservation_Cards::AirMass},
+    {"SATURATE", TConvert::Number, &Model_Number<&TImage_Model::Saturate>, 0.0,
+     &TImage_Model::SATURATE_found},
+    {"DATAMAX", TConvert::Number, &Model_Number<&TImage_Model::Datamax>, 0.0, &TImage_Model::DATAMAX_found},
     {"SITELAT", TConvert::Raw, &TObservation_Cards::Site_Lat},
     {"SITELONG", TConvert::Raw, &TObservation_Cards::Site_Long},
     {"OBSGEO-B", TConvert::Raw, &TObservation_Cards::Obsgeo_B},
@@ -728,6 +731,14 @@ void TImage_Model::Decide_Plate_Solved() {
   }
   if (!Plate_Solved)
     Last_Error = TResult_Code::Not_Plate_Solved;
+}
+
+double TImage_Model::Saturation_Level() const {
+  if (SATURATE_found)
+    return Saturate;
+  if (DATAMAX_found)
+    return Datamax;
+  return static_cast<double>(std::numeric_limits<uint16_t>::max());
 }
 
 const THeader_Card* TImage_Model::Find_Card(std::string_view Key, size_t From) const {

@@ -65,6 +65,9 @@ public:
   // SIP orders as written: A_ORDER, B_ORDER, AP_ORDER, BP_ORDER.
   bool A_ORDER_found = false, B_ORDER_found = false, AP_ORDER_found = false, BP_ORDER_found = false;
   double Sip_Order[4] = {};
+  // The saturation level as the header gives it (SATURATE wins over DATAMAX), in ADU.
+  bool SATURATE_found = false, DATAMAX_found = false;
+  double Saturate = 0.0, Datamax = 0.0;
 
   std::string FileName;
   std::string Caption_String;
@@ -113,6 +116,10 @@ public:
   bool Reference_Marked = false;
   double Reference_Mag = 0.0; // catalogue magnitude of the comparison star
   char Ref_Filter_Letter = '\0';
+  double CheckX = 0.0, CheckY = 0.0; // the check star; follows recentring
+  std::string CheckName;
+  bool Check_Marked = false;
+  double Check_Catalogue_Mag = 0.0; // catalogue magnitude of the check star, the comparison's filter
 
   // --- measurement (the star measured last is, after a full measurement, the comparison) ---
   double Npap_real = 0.0;       // sum of the aperture's pixel weights of the last star, pixels
@@ -127,6 +134,16 @@ public:
   int32_t Less_Than = 0;  // 1: the variable is fainter than Magnitude
   double CMag = 0.0;      // instrumental magnitude of the comparison star, from electrons per second
   bool Outburst = false;
+  // The check star, derived from the comparison as the variable is; beside the variable's
+  // result, never part of it. Has_Check once it was measured with the variable.
+  bool Has_Check = false;
+  double Check_Mag = 0.0;    // magnitude derived from the comparison star
+  double Check_Error = 0.0;  // its standard error, magnitudes
+  double Check_Offset = 0.0; // Check_Mag less the catalogue magnitude
+  double Check_CMag = 0.0;   // instrumental magnitude, from electrons per second, as CMag
+  // The stars whose aperture holds a pixel at or above Saturation_Level(), in the order
+  // "Object", "Reference", "Check".
+  std::vector<std::string> Saturated;
   double Threshold = 0.0; // outburst threshold of the target, magnitudes
   std::string ChartName;
   bool AAVSO_Written = false;
@@ -154,6 +171,10 @@ public:
   // saying why when the keywords were there but unusable (a singular CDELT layout, a SIP
   // order outside 0..9).
   void Decide_Plate_Solved();
+
+  // The level from which a pixel counts as saturated: SATURATE, else DATAMAX, else the
+  // largest value the stored pixels can hold.
+  double Saturation_Level() const;
 
   // The first card named Key at index From or later, up to the END card; null when none.
   const THeader_Card* Find_Card(std::string_view Key, size_t From = 0) const;

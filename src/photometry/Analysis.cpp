@@ -81,6 +81,9 @@ bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue, cons
 bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue,
                    const TMeasure_Settings& Settings) {
   Image.Has_Measurement = false;
+  Image.Has_Check = false;
+  Image.Check_Marked = false;
+  Image.Saturated.clear();
   if (!Image.Plate_Solved) {
     Image.Last_Error = TResult_Code::Not_Plate_Solved;
     return false;
@@ -104,13 +107,15 @@ bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue,
   }
   Image.ChartName = T.ChartName;
   Mark_Reference(Image, TSkyPosition{T.RRA, T.RDec}, T.RName, T.Rmag, T.RFilter);
+  if (!T.KName.empty())
+    Mark_Check(Image, TSkyPosition{T.KRA, T.KDec}, T.KName, T.Kmag);
 
   if (Image.Pointing_WCS) {
     const std::string Why = Pointing_Check(Image, Settings);
     if (!Why.empty()) {
       Image.WCS_Note = Why;
       Image.Plate_Solved = false;
-      Image.Object_Marked = Image.Reference_Marked = false;
+      Image.Object_Marked = Image.Reference_Marked = Image.Check_Marked = false;
       Image.Last_Error = TResult_Code::Not_Plate_Solved;
       return false;
     }

@@ -48,6 +48,7 @@ bool Measurable(const TImage_Model& Image, std::optional<int64_t> xc, std::optio
 
 struct TAperture_Sums {
   double S = 0.0, Sx = 0.0, Sy = 0.0, Npap = 0.0;
+  int64_t Peak = 0; // the highest pixel with a weight above 0
 };
 
 // One pass of the weighted aperture: distances from the exact centre (X, Y), the box
@@ -111,6 +112,7 @@ TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, dou
           const int64_t p = Row[k];
           Sum_p += static_cast<uint64_t>(p);
           Sum_ip += (k - xc) * p;
+          Sums.Peak = std::max(Sums.Peak, p);
         }
         const double P = static_cast<double>(Sum_p);
         Sums.S += P;
@@ -126,6 +128,8 @@ TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, dou
       const double d = std::sqrt(dx * dx + dy * dy) - Half_Diagonal;
       const double Weight = std::clamp((Rd - d) / Diagonal, 0.0, 1.0);
       const double v = Weight * Row[i];
+      if (Weight > 0.0)
+        Sums.Peak = std::max<int64_t>(Sums.Peak, Row[i]);
       Sums.S += v;
       Sums.Sx += dx * v;
       Sums.Sy += dy * v;
@@ -271,6 +275,17 @@ void Mark_Reference(TImage_Model& Image, const TSkyPosition& Pos, const std::str
   Image.Ref_Filter_Letter = Filter;
 }
 
+void Mark_Check(TImage_Model& Image, const TSkyPosition& Pos, const std::string& Name, double Mag) {
+  const std::optional<TCCDPosition> P = Pixel_Of(Image, Pos);
+  if (!P)
+    return;
+  Image.CheckX = P->x;
+  Image.CheckY = P->y;
+  Image.CheckName = Name;
+  Image.Check_Marked = true;
+  Image.Check_Catalogue_Mag = Mag;
+}
+
 TMeasure_Settings Measure_Settings_Of(const TSettings& S) {
   TMeasure_Settings M;
   M.Aperture = TAperture{S.Radius, S.Gap, S.Annulus};
@@ -345,6 +360,7 @@ TStar_Measurement Measure_One_Star(const TImage_Model& Image, const TAperture& A
   M.Sky_Fluxpp = Sky;
   M.Annulus_Count = Count;
   M.Net_Flux = std::max(Sums.S - Sky * Sums.Npap, Minimum_Net_Flux);
+  M.Peak = Sums.Peak;
   return M;
 }
 
@@ -401,8 +417,17 @@ bool Measure_Magnitude(TImage_Model& Image, const TMeasure_Settings& Settings) {
   // The target is never recentred.
   const TStar_Measurement Target =
       Measure_One_Star(Image, Settings.Aperture, false, Image.ObjectX, Image.ObjectY);
+  const double Saturation = Image.Saturation_Level();
+  std::vector<std::string> Saturated;
+  const auto Note_Saturated = [&](const TStar_Measurement& Star, const char* Which) {
+    if (Star.Measured && static_cast<double>(Star.Peak) >= Saturation)
+      Saturated.push_back(Which);
+  };
+  Note_Saturated(Target, "Object");
   if (!Target.Measured) {
     Write_Star(Image, Target);
+    Image.Saturated = Saturated;
+    Image.Has_Check = false;
     Image.Last_Error = TResult_Code::No_Star;
     return false;
   }
@@ -420,6 +445,8 @@ bool Measure_Magnitude(TImage_Model& Image, const TMeasure_Settings& Settings) {
     Write_Star(Image, Target);
     Image.Ref_Background = Target.Sky_Fluxpp;
     Write_Star(Image, Reference);
+    Image.Saturated = Saturated;
+    Image.Has_Check = false;
     Image.Last_Error = TResult_Code::No_Reference;
     return false;
   }
@@ -471,6 +498,36 @@ bool Measure_Magnitude(TImage_Model& Image, const TMeasure_Settings& Settings) {
     Less_Than = 1;
   }
 
+  // The check star, measured like the comparison star and derived from it as the variable
+  // is. It changes nothing of the variable's result: one that cannot be measured (outside
+  // the image, or an aperture without light to centre on) is simply left out.
+  Note_Saturated(Reference, "Reference");
+  std::optional<TStar_Measurement> Check;
+  if (Image.Check_Marked) {
+    try {
+      Check = Measure_One_Star(Image, Settings.Aperture, Settings.Snap_to_Centre, Image.CheckX, Image.CheckY);
+    } catch (const TKorvane_Error&) {
+      Check.reset();
+    }
+    if (Check && !Check->Measured)
+      Check.reset();
+  }
+  Image.Has_Check = false;
+  if (Check) {
+    Note_Saturated(*Check, "Check");
+    const double E_k_raw = Check->Net_Flux * G;
+    const double E_k = std::max(E_k_raw, Minimum_Signal);
+    const double N_k = Noise(Model, E_k, static_cast<double>(Check->Annulus_Count), Check->Sky_Fluxpp);
+    Image.Check_CMag = -2.5 * std::log10(E_k_raw / Image.Exposure);
+    Image.Check_Mag = Image.Reference_Mag - 2.5 * std::log10(E_k / E_r);
+    Image.Check_Error = Error_Factor * std::sqrt((N_k / E_k) * (N_k / E_k) + Inv_SNR_r2);
+    Image.Check_Offset = Image.Check_Mag - Image.Check_Catalogue_Mag;
+    Image.CheckX = Check->X;
+    Image.CheckY = Check->Y;
+    Image.Has_Check = true;
+  }
+  Image.Saturated = Saturated;
+
   // Every number is known: the results are written together.
   Write_Star(Image, Target);
   Image.Ref_Background = Target.Sky_Fluxpp;
@@ -486,4 +543,38 @@ bool Measure_Magnitude(TImage_Model& Image, const TMeasure_Settings& Settings) {
   // The marks are not painted here: the image window repaints both after this call.
   Image.Last_Error = Limit_Reached ? TResult_Code::Measured : TResult_Code::No_Reference;
   return Limit_Reached;
+}
+
+bool Check_Star_Off(const TImage_Model& Image) {
+  if (!Image.Has_Check)
+    return false;
+  const double Off = std::fabs(Image.Check_Offset);
+  return Off > 3.0 * Image.Check_Error && Off > Check_Offset_Floor;
+}
+
+std::string Check_Star_Warning(const TImage_Model& Image) {
+  if (!Check_Star_Off(Image))
+    return {};
+  const double Offset = Image.Check_Offset;
+  return "The check star " + Image.CheckName + " measures " + (Offset > 0.0 ? "+" : "-") +
+         Format_Fixed(std::fabs(Offset), 0, 3, '.') + " mag from its catalogue magnitude (error " +
+         Format_Fixed(Image.Check_Error, 0, 3, '.') +
+         "): check the comparison star, its magnitude and the identification";
+}
+
+std::string Saturation_Warning(const TImage_Model& Image) {
+  if (Image.Saturated.empty())
+    return {};
+  const auto Name = [&](const std::string& Which) {
+    if (Which == "Object")
+      return "the variable " + Image.ObjectName;
+    if (Which == "Reference")
+      return "the comparison star " + Image.ReferenceName;
+    return "the check star " + Image.CheckName;
+  };
+  std::string Text = "Saturated: ";
+  for (size_t i = 0; i < Image.Saturated.size(); ++i)
+    Text += (i > 0 ? (i + 1 == Image.Saturated.size() ? " and " : ", ") : "") + Name(Image.Saturated[i]);
+  return Text + " (a pixel at or above " + Format_Fixed(Image.Saturation_Level(), 0, 0, '.') +
+         " ADU): the magnitudes are not to be trusted";
 }

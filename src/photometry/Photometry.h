@@ -45,6 +45,8 @@ void Check_Measure_Settings(const TMeasure_Settings& Settings);
 void Mark_Object(TImage_Model& Image, const TSkyPosition& Pos, const std::string& Name);
 void Mark_Reference(TImage_Model& Image, const TSkyPosition& Pos, const std::string& Name, double Mag,
                     char Filter);
+// The check star; Mag is its catalogue magnitude in the comparison star's filter.
+void Mark_Check(TImage_Model& Image, const TSkyPosition& Pos, const std::string& Name, double Mag);
 
 // One star's measurement, as a value.
 struct TStar_Measurement {
@@ -55,6 +57,7 @@ struct TStar_Measurement {
   double Net_Flux = 0.0;     // aperture sum less sky, at least 50 ADU
   double Sky_Fluxpp = 0.0;   // sky level, ADU per pixel
   int64_t Annulus_Count = 0; // annulus pixels kept by the last clipping pass
+  int64_t Peak = 0;          // highest pixel of the last aperture pass that has a weight, ADU
 };
 
 // Measures one star centred at (X, Y), recentring when Snap. Not Measured when the centre
@@ -80,5 +83,18 @@ bool Measure_Star(TImage_Model& Image, const TSettings& Settings, bool Snap, dou
 // are measured, so a variable outside the image is still reported as No_Star), when
 // recentring meets an aperture whose pixels are all 0, or when the noise estimate has no
 // value. The marks are not painted here; the image window repaints after the call.
+// A marked check star is measured too, like the comparison star (Snap_to_Centre), once both
+// stars are: Has_Check, Check_Mag, Check_Error, Check_Offset and Check_CMag, the variable's
+// fields untouched. Saturated lists the measured stars whose aperture reaches
+// Saturation_Level(); the magnitudes stay as computed.
 bool Measure_Magnitude(TImage_Model& Image, const TMeasure_Settings& Settings);
 bool Measure_Magnitude(TImage_Model& Image, const TSettings& Settings);
+
+// A check star whose offset exceeds three times its error and this many magnitudes is off.
+constexpr double Check_Offset_Floor = 0.1;
+bool Check_Star_Off(const TImage_Model& Image);
+
+// The warning for an off check star, naming it and the offset; empty when it agrees.
+std::string Check_Star_Warning(const TImage_Model& Image);
+// The warning naming the saturated stars; empty when none.
+std::string Saturation_Warning(const TImage_Model& Image);

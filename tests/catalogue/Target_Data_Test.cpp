@@ -153,8 +153,8 @@ TEST_F(Target_File, Fields_Of_Entries_With_And_Without_Reference_Star) {
   TTarget_Catalogue C;
   Load(std::string(Header) + "No Ref,10,20,30,+05,30,00\r\n"                         // ends after field 7
                              "Empty Ref,10,20,30,-00,30,00,,9,9,9,9,9,9,V,1,2,C\r\n" // nothing after 8 read
-                             "Vis,0,0,0,0,0,0,R,0,0,0,0,0,0,Vis,10,,C1,extra,fields\r\n" // empty threshold: 0
-                             "\"Quoted\",0,0,0,0,0,0,R,0,0,0,0,0,0,B,10,,C2\r\n"         // empty threshold: 0
+                             "Vis,0,0,0,0,0,0,R,0,0,0,0,0,0,Vis,10,,C1\r\n"          // empty threshold: 0
+                             "\"Quoted\",0,0,0,0,0,0,R,0,0,0,0,0,0,B,10,,C2\r\n"     // empty threshold: 0
                              "   Blanks ,0,0,0, -05,30,00,R,0,0,0,0,0,0,R,10, 9.5 \r\n", // no chart field
        C);
   ASSERT_EQ(C.NTargets, 5);
@@ -176,6 +176,52 @@ TEST_F(Target_File, Fields_Of_Entries_With_And_Without_Reference_Star) {
   EXPECT_NEAR(C.Targets[4].Dec, -4.5, 1e-12);
   EXPECT_EQ(C.Targets[4].Threshold, 9.5);
   EXPECT_EQ(C.Targets[4].ChartName, "");
+}
+
+TEST_F(Target_File, Check_Star_Columns_After_The_Chart) {
+  struct Case {
+    const char* Tail; // after the chart field
+    const char* KName;
+    double KRA, KDec, Kmag;
+    const char* Error; // part of the message; empty: the line loads
+  };
+  const Case Cases[] = {
+      {"", "", 0, 0, 0, ""},
+      {",", "", 0, 0, 0, ""},
+      {",K1,1,4,30,-4,12,0,12.8", "K1", 1.075, -4.2, 12.8, ""},
+      {",K1,1,4,30,-4,12,0,12.8,more", "K1", 1.075, -4.2, 12.8, ""},
+      {",K1,1,4,x,-4,12,0,12.8", "", 0, 0, 0, "check star K1 of the target V1 Tst: KRAh, KRAm, KRAs: 'x'"},
+      {",K1,1,4,30,-4,1.5,0,12.8", "", 0, 0, 0, "KDecd, KDecm, KDecs: '1.5' is not a valid integer"},
+      {",K1,1,4,30,-4,12,0", "", 0, 0, 0, "Kmag: no magnitude"},
+      {",K1,1,4,30,-4,12,0,bright", "", 0, 0, 0, "Kmag: 'bright' is not a valid floating point value"},
+      {",extra,fields", "", 0, 0, 0, "check star extra"},
+  };
+  for (const Case& C : Cases) {
+    SCOPED_TRACE(C.Tail);
+    const std::string Content = std::string(Header) +
+                                "V1 Tst,1,2,3.5,-4,5,6.5,Ref A,1,3,0,-4,10,0,V,12.345,11.5,X123A" + C.Tail +
+                                "\r\n";
+    TTarget_Catalogue Catalogue;
+    if (!*C.Error) {
+      Load(Content, Catalogue);
+      ASSERT_EQ(Catalogue.NTargets, 1);
+      const TTargetData& T = Catalogue.Targets[0];
+      EXPECT_EQ(T.ChartName, "X123A");
+      EXPECT_EQ(T.KName, C.KName);
+      EXPECT_NEAR(T.KRA, C.KRA, 1e-9);
+      EXPECT_NEAR(T.KDec, C.KDec, 1e-9);
+      EXPECT_EQ(T.Kmag, C.Kmag);
+      continue;
+    }
+    try {
+      Load_Targets_From_Text(Content, Catalogue, TNumber_Format{});
+      ADD_FAILURE() << "no error";
+    } catch (const TLine_Error& E) {
+      EXPECT_EQ(E.Line, 4);
+      EXPECT_NE(std::string(E.what()).find(C.Error), std::string::npos) << E.what();
+    }
+    EXPECT_EQ(Catalogue.NTargets, 0);
+  }
 }
 
 TEST_F(Target_File, A_Field_That_Does_Not_Convert_Ends_The_Load) {

@@ -70,6 +70,7 @@ struct TField_Case {
   double Target_Flux = 20000.0;
   double Reference_Flux = 60000.0;
   uint64_t Seed = 7;
+  double Check_Flux = 0.0; // rendered when above 0
 };
 
 constexpr double Field_RA = 150.0, Field_Dec = 30.0;
@@ -78,6 +79,9 @@ const double Target_RA_H = (Field_RA + 40 * 1.5 / 3600 / std::cos(30.0 * std::nu
 const double Target_Dec = Field_Dec + 10 * 1.5 / 3600;
 const double Reference_RA_H = (Field_RA - 50 * 1.5 / 3600 / std::cos(30.0 * std::numbers::pi / 180)) / 15;
 const double Reference_Dec = Field_Dec - 30 * 1.5 / 3600;
+// Check star 20 px west and 50 px north of the centre.
+const double Check_RA_H = (Field_RA - 20 * 1.5 / 3600 / std::cos(30.0 * std::numbers::pi / 180)) / 15;
+const double Check_Dec = Field_Dec + 50 * 1.5 / 3600;
 
 TStar_Field_Description Field_Description(const TField_Case& C) {
   TStar_Field_Description D = Centred_Field(300, 240, Field_RA, Field_Dec);
@@ -89,6 +93,8 @@ TStar_Field_Description Field_Description(const TField_Case& C) {
   D.Seed = C.Seed;
   D.Stars = {Sky_Star(Target_RA_H, Target_Dec, C.Target_Flux),
              Sky_Star(Reference_RA_H, Reference_Dec, C.Reference_Flux)};
+  if (C.Check_Flux > 0.0)
+    D.Stars.push_back(Sky_Star(Check_RA_H, Check_Dec, C.Check_Flux));
   return D;
 }
 
@@ -194,6 +200,82 @@ TEST(Analyse_Image, Outburst_Only_Strictly_Brighter_Than_Threshold_And_Never_For
   EXPECT_FALSE(Analyse_Image(I, Catalogue_Of({Off_Image}), Field_Settings()));
   EXPECT_EQ(Code_Number(I.Last_Error), 3);
   EXPECT_FALSE(I.Outburst);
+}
+
+TEST(Analyse_Image, Check_Star_Is_Measured_Beside_The_Variable_And_Saturation_Is_Named) {
+  struct {
+    const char* Name;
+    TField_Case Field;
+    double Kmag;
+    double Check_RA_Shift; // hours; moves the check star off the image
+    bool Has_Check;
+    bool Warned;
+    std::vector<std::string> Saturated;
+  } const Cases[] = {
+      {"the comparison's twin", {20000.0, 60000.0, 7, 60000.0}, 11.0, 0.0, true, false, {}},
+      {"a catalogue magnitude 0.5 mag off", {20000.0, 60000.0, 7, 60000.0}, 11.5, 0.0, true, true, {}},
+      {"a saturated comparison", {20000.0, 2.0e6, 7, 60000.0}, 11.0, 0.0, true, true, {"Reference"}},
+      // The clipped check star measures some 0.5 mag faint, and is warned.
+      {"saturated variable and check",
+       {2.0e6, 60000.0, 7, 2.0e6},
+       7.19,
+       0.0,
+       true,
+       true,
+       {"Object", "Check"}},
+      {"a check star off the image", {20000.0, 60000.0, 7, 60000.0}, 11.0, 1.0, false, false, {}},
+  };
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    TTargetData T = Field_Target(14.0);
+    TImage_Model Without = Field_Image(C.Field);
+    const bool Measured = Analyse_Image(Without, Catalogue_Of({T}), Field_Settings());
+    T.KName = "Fld K1";
+    T.KRA = Check_RA_H + C.Check_RA_Shift;
+    T.KDec = Check_Dec;
+    T.Kmag = C.Kmag;
+    TImage_Model I = Field_Image(C.Field);
+    EXPECT_EQ(Analyse_Image(I, Catalogue_Of({T}), Field_Settings()), Measured);
+    // The variable's result is exactly what it is without a check star.
+    EXPECT_EQ(I.Last_Error, Without.Last_Error);
+    EXPECT_EQ(I.Magnitude, Without.Magnitude);
+    EXPECT_EQ(I.Std_Error, Without.Std_Error);
+    EXPECT_EQ(I.Less_Than, Without.Less_Than);
+    EXPECT_EQ(I.CMag, Without.CMag);
+    EXPECT_EQ(I.Npap_real, Without.Npap_real);
+    EXPECT_EQ(I.ReferenceX, Without.ReferenceX);
+    EXPECT_FALSE(Without.Has_Check);
+    EXPECT_EQ(I.Saturated, C.Saturated);
+    EXPECT_EQ(Saturation_Warning(I).empty(), C.Saturated.empty()) << Saturation_Warning(I);
+    ASSERT_EQ(I.Has_Check, C.Has_Check);
+    const std::string Warning = Check_Star_Warning(I);
+    EXPECT_EQ(!Warning.empty(), C.Warned) << Warning;
+    if (!C.Has_Check)
+      continue;
+    // The twin's truth is the comparison's magnitude; the offset is against the catalogue.
+    const double Truth = T.Rmag - 2.5 * std::log10(C.Field.Check_Flux / C.Field.Reference_Flux);
+    EXPECT_NEAR(I.Check_Offset, I.Check_Mag - C.Kmag, 1e-12);
+    if (C.Saturated.empty()) {
+      EXPECT_NEAR(I.Check_Mag, Truth, 3.0 * I.Check_Error);
+    }
+    EXPECT_GT(I.Check_Error, 0.0);
+    EXPECT_NEAR(I.Check_CMag - I.CMag, I.Check_Mag - T.Rmag, 1e-9);
+    if (C.Warned) {
+      EXPECT_NE(Warning.find("Fld K1"), std::string::npos) << Warning;
+    }
+  }
+
+  // A SATURATE card sets the level, over DATAMAX and the 16-bit largest value.
+  TImage_Model I = Field_Image({20000.0, 60000.0, 7});
+  I.DATAMAX_found = true;
+  I.Datamax = 1e9;
+  I.SATURATE_found = true;
+  I.Saturate = 2000.0;
+  ASSERT_TRUE(Analyse_Image(I, Catalogue_Of({Field_Target(14.0)}), Field_Settings()));
+  EXPECT_EQ(I.Saturated, (std::vector<std::string>{"Object", "Reference"}));
+  I.SATURATE_found = false;
+  ASSERT_TRUE(Analyse_Image(I, Catalogue_Of({Field_Target(14.0)}), Field_Settings()));
+  EXPECT_TRUE(I.Saturated.empty());
 }
 
 // The whole chain on files: FITS file written, read by the reader, analysed. The truth is
