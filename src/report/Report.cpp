@@ -75,6 +75,14 @@ std::string System_Text(int Error) {
   return std::error_code(Error, std::generic_category()).message();
 }
 
+// "; saturated: Reference" for each saturated star, after the exposure in the NOTES column.
+std::string Saturated_Notes(const TImage_Model& Image) {
+  std::string Notes;
+  for (const std::string& Star : Image.Saturated)
+    Notes += "; saturated: " + Star;
+  return Notes;
+}
+
 } // namespace
 
 TReport_Settings Report_Settings_Of(const TSettings& S) {
@@ -134,12 +142,13 @@ std::string Report_Text(const TImage_Model& Image, const TReport_Settings& Setti
       "STD",
       Field(Image.ReferenceName, "the reference star's name", true),
       Number(Image.CMag, 2, 3),
-      "na",
-      "na",
+      Image.Has_Check ? Field(Image.CheckName, "the check star's name", true) : std::string("na"),
+      Image.Has_Check ? Number(Image.Check_CMag, 2, 3) : std::string("na"),
       Image.AirMass_From.empty() ? std::string("na") : Number(Image.AirMass, 2, 3),
       "na",
       Field(Image.ChartName, "the chart name", true),
-      Field(Settings.Notes, "the Notes setting", true) + " " + Number(Image.Exposure, 4, 1) + " seconds",
+      Field(Settings.Notes, "the Notes setting", true) + " " + Number(Image.Exposure, 4, 1) + " seconds" +
+          Saturated_Notes(Image),
   };
   std::string Text = "#TYPE=EXTENDED\r\n"
                      "#OBSCODE=" +

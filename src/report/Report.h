@@ -43,8 +43,10 @@ TReport_Filter Report_Filter(char Image_Letter, char Ref_Letter);
 // a decimal point (the columns are separated by commas). The model's text is UTF-8; a byte
 // that starts no valid UTF-8 sequence is taken as ISO 8859-1 already (a target file written
 // in 8 bits). Throws TKorvane_Error naming the field when the target name, the reference
-// star's name, the chart name or Notes holds a comma (it would shift every later column), when
-// a text holds a line break, or when it holds a character outside ISO 8859-1.
+// star's name, the check star's name, the chart name or Notes holds a comma (it would shift every later
+// column), when a text holds a line break, or when it holds a character outside ISO 8859-1. KNAME and KMAG
+// hold the check star's name and instrumental magnitude when it was measured, "na" otherwise; NOTES ends with
+// "; saturated: <star>" for each saturated star.
 std::string Report_Text(const TImage_Model& Image, const TReport_Settings& Settings);
 
 // What Write_AAVSO_Report came to.

@@ -110,6 +110,22 @@ TEST_F(Report, Lines_Columns_And_Filter_Rule) {
          I.ReferenceName = "R\xe9"; // a target file written in 8 bits
        },
        "V1 Tst,2456659.63021,12.346,0.021,V,NO,STD,R\xe9,-9.877,na,na,1.234,na,X\xe9,na 60.0 seconds", ""},
+      {"check star, saturated stars",
+       [](auto& I, auto&) {
+         I.Has_Check = true;
+         I.CheckName = "Chk B";
+         I.Check_CMag = -9.4056;
+         I.Saturated = {"Reference", "Check"};
+       },
+       "V1 Tst,2456659.63021,12.346,0.021,V,NO,STD,Ref A,-9.877,Chk B,-9.406,1.234,na,X123A,na 60.0 seconds; "
+       "saturated: Reference; saturated: Check",
+       ""},
+      {"a check star not measured says na",
+       [](auto& I, auto&) {
+         I.CheckName = "Chk B";
+         I.Check_CMag = -9.4056;
+       },
+       Worked_Line, ""},
   };
   for (const auto& Case : Cases) {
     SCOPED_TRACE(Case.What);
@@ -181,6 +197,11 @@ TEST_F(Report, Fields_That_Would_Break_The_File_Are_Refused) {
       {[](auto& I, auto&) { I.ReferenceName = "Ref,A"; },
        "the reference star's name \"Ref,A\" holds a comma"},
       {[](auto& I, auto&) { I.ChartName = "X1,23"; }, "the chart name \"X1,23\" holds a comma"},
+      {[](auto& I, auto&) {
+         I.Has_Check = true;
+         I.CheckName = "Chk,B";
+       },
+       "the check star's name \"Chk,B\" holds a comma"},
       {[](auto& I, auto&) { I.ChartName = "X\xe2\x98\x85"; }, "the chart name \"X\xe2\x98\x85\" holds "
                                                               "\"\xe2\x98\x85\" (U+2605)"},
       {[](auto&, auto& S) { S.AAVSO_ObsCode = "XY\r\nZ"; },
