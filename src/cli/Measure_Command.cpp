@@ -538,6 +538,11 @@ TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& C
   }
   if (const std::string Note = R.Image.Distortion_Note(); !Note.empty())
     Messages.Show("note: " + Note);
+  // Said whatever the state: the results stand as computed, the observer decides.
+  if (const std::string Warning = Saturation_Warning(R.Image); !Warning.empty())
+    Messages.Show("warning: " + Warning);
+  if (const std::string Warning = Check_Star_Warning(R.Image); !Warning.empty())
+    Messages.Show("warning: " + Warning);
   // Only the results travel on: the pixels are released before the next file is opened.
   R.Image.Image_Array = TImageArray();
   return R;
@@ -623,6 +628,19 @@ std::string Json_Line(const TMeasure_Result& R) {
   String("Image_Filter_Letter", R.Image.Image_Filter_Letter == '\0'
                                     ? std::string_view()
                                     : std::string_view(&R.Image.Image_Filter_Letter, 1));
+  // The check star: null without one measured.
+  const bool Check = R.Image.Has_Check;
+  if (Check)
+    String("CheckName", R.Image.CheckName);
+  else
+    Out += ",\"CheckName\":null";
+  Number("Check_Mag", Check ? R.Image.Check_Mag : NAN);
+  Number("Check_Error", Check ? R.Image.Check_Error : NAN);
+  Number("Check_Offset", Check ? R.Image.Check_Offset : NAN);
+  Out += ",\"Saturated\":[";
+  for (size_t i = 0; i < R.Image.Saturated.size(); ++i)
+    Out += (i > 0 ? "," : "") + Json_String(R.Image.Saturated[i]);
+  Out += ']';
   Out += Report;
   Out += '}';
   return Out;

@@ -331,20 +331,22 @@ TEST(Measure_Output, Json_Lines) {
   const std::string Line = Json_Line(R);
   EXPECT_EQ(Line.find('\n'), std::string::npos);
   EXPECT_NE(Line.find(",\"Magnitude\":null,"), std::string::npos) << Line;
-  EXPECT_NE(Line.find(",\"Image_Filter_Letter\":\"V\"}"), std::string::npos) << Line;
+  EXPECT_NE(Line.find(",\"Image_Filter_Letter\":\"V\",\"CheckName\":null,\"Check_Mag\":null,\"Check_Error\":"
+                      "null,\"Check_Offset\":null,\"Saturated\":[]}"),
+            std::string::npos)
+      << Line;
   EXPECT_NE(Line.find(",\"Outburst\":false,"), std::string::npos) << Line;
   EXPECT_NE(Line.find(",\"Last_Error\":0,"), std::string::npos) << Line;
   R.Image.Image_Filter_Letter = '\0';
-  EXPECT_NE(Json_Line(R).find(",\"Image_Filter_Letter\":\"\"}"), std::string::npos);
+  EXPECT_NE(Json_Line(R).find(",\"Image_Filter_Letter\":\"\",\"CheckName\""), std::string::npos);
   R.Image.Image_Filter_Letter = '\xe9'; // a Latin-1 header byte
-  EXPECT_NE(Json_Line(R).find(",\"Image_Filter_Letter\":\"\\u00e9\"}"), std::string::npos);
+  EXPECT_NE(Json_Line(R).find(",\"Image_Filter_Letter\":\"\\u00e9\",\"CheckName\""), std::string::npos);
 
   // With --report-dir every line ends with the report's path, or null.
   R.Report_Asked = Failed.Report_Asked = true;
   EXPECT_EQ(Json_Line(Failed), "{\"file\":\"dir/\\\"x\\\".fit\",\"error\":\"cannot open\",\"Report\":null}");
   R.Report = "out/V1 \"a\".txt";
-  EXPECT_NE(Json_Line(R).find(",\"Image_Filter_Letter\":\"\\u00e9\",\"Report\":\"out/V1 \\\"a\\\".txt\"}"),
-            std::string::npos)
+  EXPECT_NE(Json_Line(R).find(",\"Saturated\":[],\"Report\":\"out/V1 \\\"a\\\".txt\"}"), std::string::npos)
       << Json_Line(R);
 }
 

@@ -50,12 +50,14 @@ TProgram_Run Run_Command(const fs::path& Work_Dir, const fs::path& Home_Root,
 }
 
 // ---------------------------------------------------------------------------------------
-// Reading JSON Lines back: one flat object of strings, numbers, booleans and null.
+// Reading JSON Lines back: one flat object of strings, numbers, booleans, null and lists of
+// strings.
 
 struct TJson_Value {
-  char Kind = 0;    // 's' string, 'n' number, 'b' boolean, 'z' null
+  char Kind = 0;    // 's' string, 'n' number, 'b' boolean, 'z' null, 'a' list of strings
   std::string Text; // the string, or the number's text, or "true"/"false"
   double Number = 0.0;
+  std::vector<std::string> Items;
 };
 using TJson_Object = std::vector<std::pair<std::string, TJson_Value>>;
 
@@ -110,6 +112,19 @@ bool Parse_Json_Line(const std::string& Line, TJson_Object& Object) {
     if (Line[i] == '"') {
       Value.Kind = 's';
       if (!Parse_Json_String(Line, i, Value.Text))
+        return false;
+    } else if (Line[i] == '[') {
+      Value.Kind = 'a';
+      ++i;
+      while (i < Line.size() && Line[i] != ']') {
+        std::string Item;
+        if (!Parse_Json_String(Line, i, Item) || i >= Line.size())
+          return false;
+        Value.Items.push_back(Item);
+        if (Line[i] == ',' && ++i < Line.size() && Line[i] == ']')
+          return false;
+      }
+      if (i++ >= Line.size())
         return false;
     } else {
       const size_t End = Line.find_first_of(",}", i);
@@ -222,6 +237,23 @@ protected:
     Write_File(Dir / "nodata.csv", Catalogue_Header + "V5 Lone,10,0,0,+20,0,0\r\n");
     Write_File(Dir / "damaged.csv", Catalogue_Header + "V6 Bad,x,0,0,+20,0,0\r\n");
     Write_File(Dir / "empty.csv", Catalogue_Header);
+    // A check star 60 pixels south of the variable, the comparison's twin; and the same field
+    // with the comparison star so bright that the writer clips its peak.
+    for (const double Flux : {Reference_Flux, 5.0e6}) {
+      TStar_Field_Description D = Field_Description(true, true);
+      D.Stars.back().Flux = Flux;
+      TField_Star Check = D.Stars.back();
+      Check.Dec = 19.975;
+      Check.Flux = Reference_Flux;
+      D.Stars.push_back(Check);
+      Write_Star_Field(Make_Star_Field(D),
+                       (Dir / (Flux == Reference_Flux ? "check.fit" : "saturated.fit")).string());
+    }
+    for (const char* Kmag : {"12.0", "12.5"})
+      Write_File(Dir / (std::string("check") + Kmag + ".csv"),
+                 Catalogue_Header +
+                     "V1 Test,10,0,0,+20,0,0,Ref A,10,0,0,+20,1,30,V,12.0,13.0,X1,Chk K,10,0,0,+19,58,30," +
+                     Kmag + "\r\n");
   }
   static void TearDownTestSuite() { Scratch.reset(); }
 
@@ -367,7 +399,12 @@ TEST_F(Measure_Run, Json_Holds_The_Measurement_At_Full_Precision) {
                                          "Time_From",
                                          "Exposure_From",
                                          "AirMass_From",
-                                         "Image_Filter_Letter"};
+                                         "Image_Filter_Letter",
+                                         "CheckName",
+                                         "Check_Mag",
+                                         "Check_Error",
+                                         "Check_Offset",
+                                         "Saturated"};
   const std::string Files[] = {"field.fit", "blank.fit"};
   for (size_t k = 0; k < 2; ++k) {
     SCOPED_TRACE(Lines[k]);
@@ -605,7 +642,7 @@ TEST(Measure_Example, Output_Is_Unchanged_To_The_Byte) {
   EXPECT_EQ(Json.Err, "");
   EXPECT_EQ(
       Json.Out,
-      R"J({"file":"examples/field.fit","Last_Error":0,"Magnitude":13.21802994561372,"Std_Error":0.022788249560637647,"Less_Than":0,"Threshold":12.5,"Outburst":false,"ObjectName":"KV Exm","ObjectX":164.3147575576777,"ObjectY":209.50454819018233,"ReferenceName":"KV Exm C1","ReferenceX":213.59663487942794,"ReferenceY":77.49795617684784,"Reference_Mag":11.2,"CMag":-8.176487657370394,"Ref_Background":1199.013422818792,"Star_Background":1201.0805369127518,"Plate_Solved":true,"JD":2460218.3131944444,"AirMass":1.31,"Exposure":120,"Time_From":"JD","Exposure_From":"EXPOSURE","AirMass_From":"AIRMASS","Image_Filter_Letter":"V"}
+      R"J({"file":"examples/field.fit","Last_Error":0,"Magnitude":13.21802994561372,"Std_Error":0.022788249560637647,"Less_Than":0,"Threshold":12.5,"Outburst":false,"ObjectName":"KV Exm","ObjectX":164.3147575576777,"ObjectY":209.50454819018233,"ReferenceName":"KV Exm C1","ReferenceX":213.59663487942794,"ReferenceY":77.49795617684784,"Reference_Mag":11.2,"CMag":-8.176487657370394,"Ref_Background":1199.013422818792,"Star_Background":1201.0805369127518,"Plate_Solved":true,"JD":2460218.3131944444,"AirMass":1.31,"Exposure":120,"Time_From":"JD","Exposure_From":"EXPOSURE","AirMass_From":"AIRMASS","Image_Filter_Letter":"V","CheckName":null,"Check_Mag":null,"Check_Error":null,"Check_Offset":null,"Saturated":[]}
 )J");
   const TProgram_Run Table = Run_Command(KORVANE_SOURCE_DIR, Scratch.Folder, Common);
   EXPECT_EQ(Table.Out, "FILE                TARGET       MAG   ERROR  STATE\n"
@@ -660,6 +697,61 @@ TEST_F(Measure_Run, Reports_Of_Measured_Files) {
     EXPECT_EQ(fs::exists(Written), !Case.Report.empty());
     EXPECT_NE(Get(Written).find(Case.Report_Part), std::string::npos);
     EXPECT_EQ(Find(Object, "Last_Error")->Number, Case.Args.back() == "nowcs.fit" ? 2.0 : 0.0);
+  }
+}
+
+// The check star and saturated stars: the JSON keys, the warnings on standard error, the
+// report's KNAME, KMAG and NOTES; the variable's result as without a check star.
+TEST_F(Measure_Run, Check_Star_And_Saturation_Are_Said) {
+  const std::string Reports = (Home_Root() / "reports").string();
+  fs::create_directories(Reports);
+  const std::string Written = Reports + "/V1 Test_2023-02-24T00_00_00.txt";
+  const struct {
+    std::string File, Catalogue;
+    bool Check_Warned;
+    std::vector<std::string> Saturated;
+    std::string Notes_End;
+  } Cases[] = {
+      {"check.fit", "check12.0.csv", false, {}, ",na 60.0 seconds\r\n"},
+      {"check.fit", "check12.5.csv", true, {}, ",na 60.0 seconds\r\n"},
+      {"saturated.fit", "check12.0.csv", true, {"Reference"}, ",na 60.0 seconds; saturated: Reference\r\n"},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.File + " with " + Case.Catalogue);
+    const auto Measure = [&](const std::string& Catalogue) {
+      const TProgram_Run Json =
+          Run({"--json", "--gain", "1.5", "--targets", Catalogue, "--report-dir", Reports, Case.File});
+      EXPECT_EQ(Json.Status, 0) << Json.Err;
+      TJson_Object Object;
+      const std::vector<std::string> Lines = Json.Out_Lines();
+      EXPECT_TRUE(Lines.size() == 1 && Parse_Json_Line(Lines[0], Object)) << Json.Out;
+      return std::make_pair(Json, Object);
+    };
+    const auto [Plain_Run, Plain] = Measure("quiescent.csv");
+    const std::string Plain_Report = Get(Written);
+    const auto [Run_With, With] = Measure(Case.Catalogue);
+    for (const char* Key : {"Last_Error", "Magnitude", "Std_Error", "CMag"})
+      EXPECT_EQ(Find(With, Key)->Number, Find(Plain, Key)->Number) << Key;
+    EXPECT_EQ(Find(Plain, "CheckName")->Kind, 'z');
+    EXPECT_EQ(Find(Plain, "Check_Offset")->Kind, 'z');
+    EXPECT_EQ(Find(With, "CheckName")->Text, "Chk K");
+    const double Offset = Find(With, "Check_Offset")->Number, Error = Find(With, "Check_Error")->Number;
+    EXPECT_NEAR(Offset, Find(With, "Check_Mag")->Number - std::stod(Case.Catalogue.substr(5, 4)), 1e-9);
+    EXPECT_EQ(std::fabs(Offset) > 3 * Error && std::fabs(Offset) > 0.1, Case.Check_Warned) << Offset;
+    EXPECT_EQ(Find(With, "Saturated")->Items, Case.Saturated);
+    EXPECT_EQ(Find(Plain, "Saturated")->Items, Case.Saturated);
+    EXPECT_EQ(Run_With.Err.find("warning: The check star Chk K measures") != std::string::npos,
+              Case.Check_Warned)
+        << Run_With.Err;
+    EXPECT_EQ(Run_With.Err.find("warning: Saturated: the comparison star Ref A") != std::string::npos,
+              !Case.Saturated.empty())
+        << Run_With.Err;
+    // The report: KNAME and KMAG with the check star, "na" without; NOTES names saturation.
+    const std::string Report = Get(Written);
+    EXPECT_NE(Plain_Report.find(",na,na,1.200,"), std::string::npos) << Plain_Report;
+    EXPECT_NE(Report.find(",Chk K,-"), std::string::npos) << Report;
+    EXPECT_TRUE(Report.ends_with(Case.Notes_End)) << Report;
+    EXPECT_TRUE(Plain_Report.ends_with(Case.Notes_End)) << Plain_Report;
   }
 }
 
