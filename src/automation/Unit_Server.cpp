@@ -8,6 +8,7 @@
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QMetaType>
+#include <QStringList>
 #include <QVariantMap>
 #include <QWidget>
 
@@ -40,6 +41,12 @@ template <bool TSettings::*Field> QVariant Get_Boolean(const TAutomation_Host& H
 
 template <bool TSettings::*Field> void Set_Boolean(TAutomation_Host& Host, const QVariant& Value) {
   Host.Editable_Settings().*Field = Value.toBool();
+}
+
+// A check-star value of the active image: 0 without an image or a measured check star.
+template <double TImage_Model::*Field> QVariant Get_Check(const TAutomation_Host& Host) {
+  const TImage_Model* Image = Host.Active_Image_Model();
+  return QVariant(Image != nullptr && Image->Has_Check ? Image->*Field : 0.0);
 }
 
 // One member of the interface: everything the binding knows of it. Type is the value's
@@ -110,6 +117,29 @@ constexpr TMember Members[] = {
      }},
     {214, "Fits_Crpix", TKind::Property, 'b', nullptr, Get_Boolean<&TSettings::Fits_Crpix>,
      Set_Boolean<&TSettings::Fits_Crpix>, nullptr},
+    {215, "CheckName", TKind::Property, 's', nullptr,
+     [](const TAutomation_Host& Host) {
+       const TImage_Model* Image = Host.Active_Image_Model();
+       return QVariant(Image != nullptr && Image->Has_Check ? QString::fromStdString(Image->CheckName)
+                                                            : QString());
+     },
+     nullptr, nullptr},
+    {216, "Check_Mag", TKind::Property, 'd', nullptr, Get_Check<&TImage_Model::Check_Mag>, nullptr, nullptr},
+    {217, "Check_Error", TKind::Property, 'd', nullptr, Get_Check<&TImage_Model::Check_Error>, nullptr,
+     nullptr},
+    {218, "Check_Offset", TKind::Property, 'd', nullptr, Get_Check<&TImage_Model::Check_Offset>, nullptr,
+     nullptr},
+    // The saturated stars, blank-separated: "Object", "Reference", "Check"; empty when none.
+    {219, "Saturated", TKind::Property, 's', nullptr,
+     [](const TAutomation_Host& Host) {
+       const TImage_Model* Image = Host.Active_Image_Model();
+       QStringList Stars;
+       if (Image != nullptr)
+         for (const std::string& Star : Image->Saturated)
+           Stars << QString::fromStdString(Star);
+       return QVariant(Stars.join(QLatin1Char(' ')));
+     },
+     nullptr, nullptr},
 };
 
 // A property is read, written or both and calls nothing; a method only calls; identifiers are

@@ -85,7 +85,13 @@ protected:
       fs::create_directories(Root / Folder);
     // The example settings with the bundled target file and the report folder made absolute.
     std::string Ini = Get(fs::path(KORVANE_SOURCE_DIR) / "examples" / "korvane.ini");
-    Replace_Line(Ini, "examples/targets.csv", std::string(KORVANE_SOURCE_DIR) + "/examples/targets.csv");
+    // The bundled target file, its first target given its comparison star as the check star too.
+    std::string Targets = Get(fs::path(KORVANE_SOURCE_DIR) / "examples" / "targets.csv");
+    const std::string Chart = ",X0001EX\r\n";
+    ASSERT_NE(Targets.find(Chart), std::string::npos);
+    Targets.replace(Targets.find(Chart), Chart.size(), ",X0001EX,KV Exm C1,20,41,58.00,45,13,12.0,11.20\r\n");
+    Put(Root / "targets.csv", Targets);
+    Replace_Line(Ini, "examples/targets.csv", (Root / "targets.csv").string());
     Replace_Line(Ini, "/tmp", (Root / "reports").string());
     Put(Root / "config" / "korvane.ini", Ini);
     Ini_Bytes = Ini;
@@ -183,6 +189,15 @@ TEST_F(Automation, Typical_Client_Sequence_Measures_As_The_Command_And_Ends_With
             static_cast<double>(static_cast<float>(Json_Number(Command.Out, "Std_Error"))));
   EXPECT_EQ(Property("Less_Than").Out, "(<0>,)");
   EXPECT_EQ(Property("Threshold").Out, "(<12.5>,)");
+  // The check star as the command gives it.
+  EXPECT_EQ(Property("CheckName").Out, "(<'KV Exm C1'>,)");
+  for (const char* Name : {"Check_Mag", "Check_Error", "Check_Offset"}) {
+    SCOPED_TRACE(Name);
+    const std::string Out = Property(Name).Out;
+    EXPECT_EQ(std::strtod(Out.c_str() + 2, nullptr), Json_Number(Command.Out, Name)) << Out;
+  }
+  EXPECT_GT(Json_Number(Command.Out, "Check_Error"), 0.0);
+  EXPECT_EQ(Property("Saturated").Out, "(<''>,)");
   EXPECT_EQ(Call("AAVSO_Report").Status, 0);
   EXPECT_EQ(std::distance(fs::directory_iterator(Root / "reports"), fs::directory_iterator()), 1)
       << "one report written";
@@ -227,6 +242,9 @@ TEST_F(Automation, Calls_Answer_For_The_Active_Image_Window) {
       {"Threshold", {}, false, "(<0.0>,)"},
       {"Standard_Deviation", {}, false, "(<0.0>,)"},
       {"Less_Than", {}, false, "(<0>,)"},
+      {"CheckName", {}, false, "(<''>,)"},
+      {"Check_Offset", {}, false, "(<0.0>,)"},
+      {"Saturated", {}, false, "(<''>,)"},
       {"CloseFile", {}, true, "()"},
       {"Magnitude", {}, true, "(0.0,)"}, // no name yet: nothing opened
       {"LastError", {}, false, "(<1>,)"},
@@ -292,6 +310,11 @@ TEST_F(Automation, Calls_Answer_For_The_Active_Image_Window) {
       "<property name=\"Max_Error\" type=\"d\" access=\"readwrite\">",
       "<method name=\"AAVSO_Report\">",
       "<property name=\"Fits_Crpix\" type=\"b\" access=\"readwrite\">",
+      "<property name=\"CheckName\" type=\"s\" access=\"read\">",
+      "<property name=\"Check_Mag\" type=\"d\" access=\"read\">",
+      "<property name=\"Check_Error\" type=\"d\" access=\"read\">",
+      "<property name=\"Check_Offset\" type=\"d\" access=\"read\">",
+      "<property name=\"Saturated\" type=\"s\" access=\"read\">",
   };
   size_t At = Interface;
   for (size_t i = 0; i < Members.size(); ++i) {
