@@ -186,6 +186,7 @@ void TMain_Form::Create_Controls() {
   Panel_Reference = New_Panel("Panel_Reference", Client, 827, 5, 89, 20);
   Panel_STDEV = New_Panel("Panel_STDEV", Client, 916, 5, 99, 20);
   Panel_Outburst = New_Panel("Panel_Outburst", Client, 1014, 5, 110, 20);
+  Panel_Check = New_Panel("Panel_Check", Client, 1124, 5, 130, 20);
 
   // Header view: shown over the image area by Show Header, hidden by a click.
   StringGrid_FITs = new QTableWidget(0, 3, Client);
@@ -420,7 +421,7 @@ void TMain_Form::Load_Targets() {
 
 void TMain_Form::Clear_Top_Panels() {
   for (QLabel* Panel : {Panel_Image_Filter, Panel_Plate_Solved, Panel_Chart, Panel_Magnitude, Panel_Reference,
-                        Panel_STDEV, Panel_Outburst})
+                        Panel_STDEV, Panel_Outburst, Panel_Check})
     Panel->clear();
 }
 
@@ -793,6 +794,7 @@ void TMain_Form::Show_Results() {
     Panel_Outburst->setText(QString::fromStdString(P.Outburst));
     Panel_Chart->setText(QString::fromStdString(P.Chart));
     Panel_Image_Filter->setText(QString::fromStdString(P.Image_Filter));
+    Show_Check_And_Saturation(*W);
     Button_AAVSO->show();
     break;
   }
@@ -816,6 +818,39 @@ void TMain_Form::Show_Results() {
     Button_AAVSO->hide();
     break;
   }
+}
+
+void TMain_Form::Show_Check_And_Saturation(const TImage_Model& W) {
+  Panel_Check->clear();
+  if (W.Has_Check) {
+    Set_Text_Colour(Panel_Check, Check_Star_Off(W) ? QColor(255, 0, 0) : QColor(0, 128, 0));
+    Panel_Check->setText(
+        QStringLiteral("Check: ") +
+        QString::fromStdString((W.Check_Offset >= 0.0 ? "+" : "") +
+                               Format_Fixed(W.Check_Offset, 0, 3, Number_Format.Decimal_Separator)));
+  }
+  // The error panel says a saturated star first, then an off check star; the whole warning
+  // is its tool tip.
+  const std::string Saturation = Saturation_Warning(W), Check = Check_Star_Warning(W);
+  if (Saturation.empty() && Check.empty()) {
+    // Only a warning shown here before is taken back (it alone carries a tool tip).
+    if (!Panel_Errors->toolTip().isEmpty())
+      Panel_Errors->clear();
+    Panel_Errors->setToolTip(QString());
+    return;
+  }
+  std::string Short;
+  if (!Saturation.empty()) {
+    Short = "Saturated:";
+    for (const std::string& Star : W.Saturated)
+      Short += " " + Star;
+  } else {
+    Short = "Check star off!";
+  }
+  Set_Text_Colour(Panel_Errors, QColor(255, 0, 0));
+  Panel_Errors->setText(QString::fromStdString(Short));
+  Panel_Errors->setToolTip(
+      QString::fromStdString(Saturation + (Saturation.empty() || Check.empty() ? "" : "\n") + Check));
 }
 
 void TMain_Form::Trigger_Results() {

@@ -70,6 +70,7 @@ public:
   QLabel* Panel_Reference = nullptr;
   QLabel* Panel_STDEV = nullptr;
   QLabel* Panel_Outburst = nullptr;
+  QLabel* Panel_Check = nullptr; // the check star's offset from its catalogue magnitude
   QTableWidget* StringGrid_FITs = nullptr;
   QWidget* Panel_Bottom = nullptr;
   QLabel* Panel_BP = nullptr;
@@ -111,6 +112,9 @@ public:
 
   // Fills the result panels from the active image window; empties them without one.
   void Show_Results() override;
+  // The check-star panel, and in the error panel a warning for saturated stars or a check
+  // star off its catalogue magnitude.
+  void Show_Check_And_Saturation(const TImage_Model& W);
   // One Show_Results half a second from the first call (Timer1).
   void Trigger_Results() override;
 

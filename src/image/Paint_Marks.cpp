@@ -37,3 +37,6 @@ QColor Object_Label_Colour() {
 QColor Reference_Label_Colour() {
   return QColor(255, 255, 0);
 }
+QColor Check_Label_Colour() {
+  return QColor(0, 255, 255);
+}

@@ -14,3 +14,5 @@ void Paint_Mark(QImage& Bitmap, const TMark_Geometry& Mark, const QString& Label
 // The label colours: green (0, 128, 0) for the variable, yellow for the comparison star.
 QColor Object_Label_Colour();
 QColor Reference_Label_Colour();
+// Cyan for the check star, apart from both.
+QColor Check_Label_Colour();

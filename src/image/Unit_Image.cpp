@@ -143,28 +143,31 @@ void TForm_Image::Fill_Bitmap() {
     Paint_Object();
   if (Reference_Marked)
     Paint_Reference();
+  if (Check_Marked)
+    Paint_Check();
 }
 
-void TForm_Image::Paint_Mark_Of(bool Object) {
-  if (Object ? !Object_Marked : !Reference_Marked)
+void TForm_Image::Paint_Star(bool Marked, double X, double Y, const std::string& Name, const QColor& Colour) {
+  if (!Marked)
     return;
-  const TSettings& Settings = Host.Host_Settings();
-  const std::optional<TMark_Geometry> Mark =
-      Mark_Geometry(Object ? ObjectX : ReferenceX, Object ? ObjectY : ReferenceY, Settings);
+  const std::optional<TMark_Geometry> Mark = Mark_Geometry(X, Y, Host.Host_Settings());
   if (Mark) {
-    Paint_Mark(Image_Bmp, *Mark, Text(Object ? ObjectName : ReferenceName),
-               Object ? Object_Label_Colour() : Reference_Label_Colour());
+    Paint_Mark(Image_Bmp, *Mark, Text(Name), Colour);
     Scaled_Picture = QImage();
   }
   FormPaint();
 }
 
 void TForm_Image::Paint_Object() {
-  Paint_Mark_Of(true);
+  Paint_Star(Object_Marked, ObjectX, ObjectY, ObjectName, Object_Label_Colour());
 }
 
 void TForm_Image::Paint_Reference() {
-  Paint_Mark_Of(false);
+  Paint_Star(Reference_Marked, ReferenceX, ReferenceY, ReferenceName, Reference_Label_Colour());
+}
+
+void TForm_Image::Paint_Check() {
+  Paint_Star(Check_Marked, CheckX, CheckY, CheckName, Check_Label_Colour());
 }
 
 void TForm_Image::ReScale(int32_t Scale) {

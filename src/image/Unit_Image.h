@@ -7,6 +7,7 @@
 #include "image/Image_Host.h"
 #include "image/Image_Model.h"
 
+#include <QColor>
 #include <QImage>
 #include <QWidget>
 
@@ -51,6 +52,7 @@ public:
   // Draws the marks of a marked star into the bitmap and repaints.
   void Paint_Object();
   void Paint_Reference();
+  void Paint_Check();
   // Repaints the window from the bitmap (also sets the caption).
   void FormPaint();
   // Whether the window has been closed: it is deleted when the event loop next comes round.
@@ -84,7 +86,7 @@ private:
   void Show_Stretch();
   // Takes Stretch as the black and white points, shows them and refills the bitmap.
   void Set_Stretch(TStretch Stretch);
-  void Paint_Mark_Of(bool Object);
+  void Paint_Star(bool Marked, double X, double Y, const std::string& Name, const QColor& Colour);
   void Read_Out(int X, int Y);
 
   TImage_Host& Host;

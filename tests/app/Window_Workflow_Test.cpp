@@ -5,6 +5,7 @@
 #include "app/Korvane_Application.h"
 #include "app/Unit_Main.h"
 #include "cli/Measure_Command.h"
+#include "image/Paint_Marks.h"
 #include "image/Unit_Image.h"
 #include "report/Report.h"
 #include "support/Recording_Messages.h"
@@ -186,6 +187,72 @@ TEST_F(Window_Workflow, Every_Outcome_Shows_In_The_Panels) {
     EXPECT_EQ(Top_Panels(), Case.Panels);
     EXPECT_EQ(Main->Button_AAVSO->isVisible(), Case.Report_Button);
     EXPECT_TRUE(Main->ComboBox_Scale->isVisible());
+  }
+  EXPECT_TRUE(Error_Boxes.empty());
+}
+
+// The check star: drawn in its own colour, its offset in the check panel; an off check star
+// and a saturated star are said in the error panel, the variable's panels as without them.
+TEST_F(Window_Workflow, Check_Star_And_Saturation_Show_In_The_Panels) {
+  for (const double Reference_Flux : {150000.0, 5.0e6}) {
+    TStar_Field_Description D = Field(true, true, 4);
+    D.Stars.back().Flux = Reference_Flux;
+    D.Stars.push_back(Sky_Star(10.0, 19.975, 150000.0)); // the comparison's twin, 1.5' south
+    Write_Star_Field(Make_Star_Field(D), File(Reference_Flux > 150000.0 ? "saturated.fit" : "check.fit"));
+  }
+  const auto With_Check = [](double Kmag) {
+    TTargetData T = Entry(20.0, 20.025);
+    T.KName = "Chk K";
+    T.KRA = 10.0;
+    T.KDec = 19.975;
+    T.Kmag = Kmag;
+    return T;
+  };
+  // Pixels of the check star's colour in the active window's bitmap.
+  const auto Check_Pixels = [this] {
+    const QImage& Bitmap = Main->Active_Image()->Image_Bmp;
+    int Count = 0;
+    for (int y = 0; y < Bitmap.height(); ++y)
+      for (int x = 0; x < Bitmap.width(); ++x)
+        Count += Bitmap.pixelColor(x, y) == Check_Label_Colour();
+    return Count;
+  };
+  const struct {
+    const char* Name;
+    std::string File;
+    std::optional<double> Kmag; // none: no check star
+    std::string Check_Panel;    // its start
+    std::string Errors;
+  } Cases[] = {
+      {"no check star", "check.fit", std::nullopt, "", ""},
+      {"the comparison's twin", "check.fit", 12.0, "Check: ", ""},
+      {"catalogue magnitude 0.5 off", "check.fit", 12.5, "Check: -0.", "Check star off!"},
+      {"saturated, no check star", "saturated.fit", std::nullopt, "", "Saturated: Reference"},
+      {"saturated comparison", "saturated.fit", 12.0, "Check: ", "Saturated: Reference"},
+  };
+  std::vector<std::vector<std::string>> Without_Check;
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    Main->CloseAll1Click();
+    Wait_For_Refresh();
+    Use_Catalogue({Case.Kmag ? With_Check(*Case.Kmag) : Entry(20.0, 20.025)});
+    Open({Case.File});
+    ASSERT_NE(Main->Active_Image(), nullptr);
+    const std::vector<std::string> Panels = Top_Panels();
+    // The variable's panels are those of the same file without a check star.
+    std::vector<std::string> Variable(Panels.begin(), Panels.end() - 1);
+    if (!Case.Kmag) {
+      Without_Check.push_back(Variable);
+    } else {
+      ASSERT_FALSE(Without_Check.empty());
+      EXPECT_EQ(Variable, Without_Check.back());
+    }
+    const std::string Check = Main->Panel_Check->text().toStdString();
+    EXPECT_EQ(Check.substr(0, Case.Check_Panel.size()), Case.Check_Panel) << Check;
+    EXPECT_EQ(Check.empty(), Case.Check_Panel.empty()) << Check;
+    EXPECT_EQ(Panels.back(), Case.Errors);
+    EXPECT_EQ(Main->Panel_Errors->toolTip().isEmpty(), Case.Errors.empty());
+    EXPECT_EQ(Check_Pixels() > 0, Case.Kmag.has_value());
   }
   EXPECT_TRUE(Error_Boxes.empty());
 }
