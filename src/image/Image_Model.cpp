@@ -137,9 +137,10 @@ constexpr TKeyword_Rule Keyword_Rules[] = {
     {"UT", TConvert::Raw, &TObservation_Cards::UT},
     {"AIRMASS", TConvert::Number, &Model_Number<&TImage_Model::AirMass>, 1.0, nullptr, nullptr,
      &TObservation_Cards::AirMass},
-    {"SATURATE", TConvert::Number, &Model_Number<&TImage_Model::Saturate>, 0.0,
-     &TImage_Model::SATURATE_found},
-    {"DATAMAX", TConvert::Number, &Model_Number<&TImage_Model::Datamax>, 0.0, &TImage_Model::DATAMAX_found},
+    {"SATURATE", TConvert::Number, &Model_Number<&TImage_Model::Saturate>,
+     std::numeric_limits<double>::quiet_NaN(), &TImage_Model::SATURATE_found},
+    {"DATAMAX", TConvert::Number, &Model_Number<&TImage_Model::Datamax>,
+     std::numeric_limits<double>::quiet_NaN(), &TImage_Model::DATAMAX_found},
     {"SITELAT", TConvert::Raw, &TObservation_Cards::Site_Lat},
     {"SITELONG", TConvert::Raw, &TObservation_Cards::Site_Long},
     {"OBSGEO-B", TConvert::Raw, &TObservation_Cards::Obsgeo_B},
@@ -734,9 +735,12 @@ void TImage_Model::Decide_Plate_Solved() {
 }
 
 double TImage_Model::Saturation_Level() const {
-  if (SATURATE_found)
+  // A card whose last value does not convert (NaN) or is not above 0 gives no level: read as
+  // 0 it would call every star saturated.
+  const auto Usable = [](bool Found, double Level) { return Found && std::isfinite(Level) && Level > 0.0; };
+  if (Usable(SATURATE_found, Saturate))
     return Saturate;
-  if (DATAMAX_found)
+  if (Usable(DATAMAX_found, Datamax))
     return Datamax;
   return static_cast<double>(std::numeric_limits<uint16_t>::max());
 }

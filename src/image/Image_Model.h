@@ -173,7 +173,8 @@ public:
   void Decide_Plate_Solved();
 
   // The level from which a pixel counts as saturated: SATURATE, else DATAMAX, else the
-  // largest value the stored pixels can hold.
+  // largest value the stored pixels can hold. A card whose last value is not a number above
+  // 0 is passed over.
   double Saturation_Level() const;
 
   // The first card named Key at index From or later, up to the END card; null when none.

@@ -62,6 +62,9 @@ std::string Header_Fields(const TImage_Model& M) {
   Text += "BITPIX " + std::to_string(M.BitPix) + " SIZE " + std::to_string(M.XSize) + "x" +
           std::to_string(M.YSize) + " NKEYS " + std::to_string(M.NKeys) + " CARDS " +
           std::to_string(M.Cards.size());
+  // Only a header that gives a saturation level shows it.
+  if (M.SATURATE_found || M.DATAMAX_found)
+    Text += "\nSATURATION " + Number(M.Saturation_Level());
   return Text;
 }
 
@@ -183,6 +186,30 @@ TEST(Header_Keywords, Every_Header_Gives_The_Same_Model_Findings_And_Refusal) {
        "DC -2438.9960627634987 5.807133482770235 11.61426696554047 2380.9247279357965 ROTMAT\n"
        "FOUND CRVAL1 CRVAL2 CRPIX1 CRPIX2 CD1_1 CD1_2 CD2_1 CD2_2 SOLVED CODE 1\n"
        "BITPIX 16 SIZE 3x2 NKEYS 21 CARDS 36",
+       {},
+       ""},
+      {"SATURATE wins over DATAMAX",
+       {"SATURATE= 52000.5", "DATAMAX = 40000"},
+       false,
+       false,
+       "EXPOSURE 0 JD 0 AIRMASS 1 DATE-OBS []+0 FILTER 0\n"
+       "CRVAL 0 0 CRPIX 0 0 REF 0 0 CD 0 0 0 0 CDELT 0 0 LONPOLE 180\n"
+       "DC 0 0 0 0\n"
+       "FOUND CODE 2\n"
+       "BITPIX 16 SIZE 3x2 NKEYS 8 CARDS 36\n"
+       "SATURATION 52000.5",
+       {},
+       ""},
+      {"a SATURATE whose last value does not convert leaves DATAMAX",
+       {"SATURATE= 60000", "DATAMAX = 40000", "SATURATE= 'high'"},
+       false,
+       false,
+       "EXPOSURE 0 JD 0 AIRMASS 1 DATE-OBS []+0 FILTER 0\n"
+       "CRVAL 0 0 CRPIX 0 0 REF 0 0 CD 0 0 0 0 CDELT 0 0 LONPOLE 180\n"
+       "DC 0 0 0 0\n"
+       "FOUND CODE 2\n"
+       "BITPIX 16 SIZE 3x2 NKEYS 9 CARDS 36\n"
+       "SATURATION 40000",
        {},
        ""},
       {"world keywords and findings among the mandatory positions",
