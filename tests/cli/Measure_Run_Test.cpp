@@ -630,7 +630,8 @@ TEST_F(Measure_Run, Table_Columns_Line_Up) {
 
 // The bundled example, measured as the README shows it. These bytes were written by the
 // command before its core was reorganised; any change to them is a change of results. The JSON
-// line has since gained the keys naming the cards the time, exposure and air mass came from.
+// line has since gained the keys naming the cards the time, exposure and air mass came from, and
+// those of the check star and the saturated stars.
 TEST(Measure_Example, Output_Is_Unchanged_To_The_Byte) {
   const TScratch_Folder Scratch{"korvane-example"};
   const std::vector<std::string> Common = {"--settings", "examples/korvane.ini", "--targets",
