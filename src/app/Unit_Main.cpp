@@ -779,6 +779,9 @@ void TMain_Form::Show_Results() {
     Button_AAVSO->hide();
     return;
   }
+  // A warning's tool tip belongs to a measured image only.
+  if (W->Last_Error != TResult_Code::Measured)
+    Panel_Errors->setToolTip(QString());
   const auto Error_Text = [this](TResult_Code Code) {
     Set_Text_Colour(Panel_Errors, QColor(255, 0, 0));
     Panel_Errors->setText(QString::fromStdString(Result_Code_Text(Code)));
