@@ -147,6 +147,9 @@ constexpr TOption Option_Table[] = {
     {"--readout-noise", At_Least_0<&O::Readout_Noise>, "X", "read-out noise, electrons"},
     {"--dark-current", At_Least_0<&O::Dark_Current>, "X", "dark current, electrons per pixel per second"},
     {"--max-error", Above_0<&O::Max_Error>, "X", "largest acceptable magnitude error (greater than 0)"},
+    {"--saturation", At_Least_0<&O::Saturation_Level>, "ADU",
+     "saturation level for images without a SATURATE or DATAMAX\n"
+     "card (0: the largest value of the stored pixels)"},
     {"--snap", Switch<&O::Snap_to_Centre, true>, "", ""},
     {"--no-snap", Switch<&O::Snap_to_Centre, false>, "", "recentre the reference star's aperture, or not"},
     {"--fits-crpix", Switch<&O::Fits_Crpix, true>, "",
@@ -454,6 +457,7 @@ void Apply_Options(const TMeasure_Options& O, TSettings& S) {
   Override(S.Readout_Noise, O.Readout_Noise);
   Override(S.Dark_Current, O.Dark_Current);
   Override(S.Max_Error, O.Max_Error);
+  Override(S.Saturation_Level, O.Saturation_Level);
   Override(S.Snap_to_Centre, O.Snap_to_Centre);
   Override(S.Fits_Crpix, O.Fits_Crpix);
   Override(S.ReportFileDir, O.Report_Dir);

@@ -34,6 +34,8 @@ struct TMeasure_Options {
   std::optional<double> Readout_Noise;
   std::optional<double> Dark_Current;
   std::optional<double> Max_Error;
+  std::optional<double>
+      Saturation_Level; // ADU, for images without SATURATE or DATAMAX; 0: the type's largest
   std::optional<bool> Snap_to_Centre;
   std::optional<bool> Fits_Crpix;        // CRPIX counts pixels from 1, as the FITS standard has it
   std::optional<std::string> Report_Dir; // write the AAVSO report of each measured file here

@@ -734,7 +734,7 @@ void TImage_Model::Decide_Plate_Solved() {
     Last_Error = TResult_Code::Not_Plate_Solved;
 }
 
-double TImage_Model::Saturation_Level() const {
+double TImage_Model::Saturation_Level(double Setting) const {
   // A card whose last value does not convert (NaN) or is not above 0 gives no level: read as
   // 0 it would call every star saturated.
   const auto Usable = [](bool Found, double Level) { return Found && std::isfinite(Level) && Level > 0.0; };
@@ -742,6 +742,8 @@ double TImage_Model::Saturation_Level() const {
     return Saturate;
   if (Usable(DATAMAX_found, Datamax))
     return Datamax;
+  if (Usable(true, Setting))
+    return Setting;
   return static_cast<double>(std::numeric_limits<uint16_t>::max());
 }
 

@@ -144,7 +144,8 @@ public:
   // The stars whose aperture holds a pixel at or above Saturation_Level(), in the order
   // "Object", "Reference", "Check".
   std::vector<std::string> Saturated;
-  double Threshold = 0.0; // outburst threshold of the target, magnitudes
+  double Saturation_Used = 0.0; // the level they were judged by, ADU
+  double Threshold = 0.0;       // outburst threshold of the target, magnitudes
   std::string ChartName;
   bool AAVSO_Written = false;
   // Whether the last analysis ended in a magnitude (Last_Error 0 then). A report that failed
@@ -172,10 +173,10 @@ public:
   // order outside 0..9).
   void Decide_Plate_Solved();
 
-  // The level from which a pixel counts as saturated: SATURATE, else DATAMAX, else the
-  // largest value the stored pixels can hold. A card whose last value is not a number above
-  // 0 is passed over.
-  double Saturation_Level() const;
+  // The level from which a pixel counts as saturated: SATURATE, else DATAMAX, else Setting
+  // (the settings' Saturation_Level) when it is above 0, else the largest value the stored
+  // pixels can hold. A card whose last value is not a number above 0 is passed over.
+  double Saturation_Level(double Setting = 0.0) const;
 
   // The first card named Key at index From or later, up to the END card; null when none.
   const THeader_Card* Find_Card(std::string_view Key, size_t From = 0) const;

@@ -292,6 +292,7 @@ TMeasure_Settings Measure_Settings_Of(const TSettings& S) {
   M.Camera = TCamera{S.Gain, S.Readout_Noise, S.Dark_Current};
   M.Max_Error = S.Max_Error;
   M.Snap_to_Centre = S.Snap_to_Centre;
+  M.Saturation_Level = S.Saturation_Level;
   return M;
 }
 
@@ -417,7 +418,8 @@ bool Measure_Magnitude(TImage_Model& Image, const TMeasure_Settings& Settings) {
   // The target is never recentred.
   const TStar_Measurement Target =
       Measure_One_Star(Image, Settings.Aperture, false, Image.ObjectX, Image.ObjectY);
-  const double Saturation = Image.Saturation_Level();
+  const double Saturation = Image.Saturation_Level(Settings.Saturation_Level);
+  Image.Saturation_Used = Saturation;
   std::vector<std::string> Saturated;
   const auto Note_Saturated = [&](const TStar_Measurement& Star, const char* Which) {
     if (Star.Measured && static_cast<double>(Star.Peak) >= Saturation)
@@ -575,6 +577,6 @@ std::string Saturation_Warning(const TImage_Model& Image) {
   std::string Text = "Saturated: ";
   for (size_t i = 0; i < Image.Saturated.size(); ++i)
     Text += (i > 0 ? (i + 1 == Image.Saturated.size() ? " and " : ", ") : "") + Name(Image.Saturated[i]);
-  return Text + " (a pixel at or above " + Format_Fixed(Image.Saturation_Level(), 0, 0, '.') +
+  return Text + " (a pixel at or above " + Format_Fixed(Image.Saturation_Used, 0, 0, '.') +
          " ADU): the magnitudes are not to be trusted";
 }

@@ -26,8 +26,9 @@ struct TCamera {
 struct TMeasure_Settings {
   TAperture Aperture;
   TCamera Camera;
-  double Max_Error = 0.0;      // largest acceptable magnitude error, for the limit
-  bool Snap_to_Centre = false; // recentre the comparison star's aperture
+  double Max_Error = 0.0;        // largest acceptable magnitude error, for the limit
+  bool Snap_to_Centre = false;   // recentre the comparison star's aperture
+  double Saturation_Level = 0.0; // without a SATURATE or DATAMAX card, ADU; 0: the stored type's largest
 };
 
 TMeasure_Settings Measure_Settings_Of(const TSettings& Settings);

@@ -62,10 +62,30 @@ public:
     if (At_End()) {
       if (Read_From != Nominal_Line - 1)
         Note_Missing(Nominal_Line, Name);
+      else
+        Ended_Whole = true;
       return;
     }
     Read_From = Line;
     Field = Text[Pos] == 'T';
+    // On to the next line when the text holds one; the rest of this one is not read.
+    if (const size_t End = Text.find('\n', Pos); End != std::string_view::npos) {
+      Pos = End + 1;
+      ++Line;
+    } else {
+      Pos = Text.size();
+    }
+  }
+
+  // A number line added after the last Boolean line: a file that ends before it (blank
+  // lines aside) is whole, unless a blank line shifted the values up.
+  void Last_Real_Line(double& Field, int Nominal_Line, const char* Name) {
+    if (Text.find_first_not_of(" \t\r\n", Pos) == std::string_view::npos) {
+      if (!Ended_Whole && Read_From != Nominal_Line - 1)
+        Note_Missing(Nominal_Line, Name);
+      return;
+    }
+    Real_Line(Field, Nominal_Line, Name);
   }
 
   void Integer_Line(int& Field, int Nominal_Line, const char* Name) {
@@ -135,6 +155,7 @@ private:
   }
 
   std::string_view Text;
+  bool Ended_Whole = false; // the file ended, whole, before an optional last line
   size_t Pos = 0;
   int Line = 1;      // 1-based line of Pos
   int Read_From = 1; // the line the last value was read from
@@ -170,6 +191,9 @@ std::vector<TSettings_Damage> Read_Settings_Text(std::string_view Content, TSett
   R.Boolean_Line(S.Snap_to_Centre, 19, "Snap_to_Centre");
   R.Boolean_Line(S.Show_Annulus, 20, "Show_Annulus");
   R.Last_Boolean_Line(S.Fits_Crpix, 21, "Fits_Crpix");
+  R.Last_Real_Line(S.Saturation_Level, 22, "Saturation_Level");
+  if (!(S.Saturation_Level >= 0.0) || !std::isfinite(S.Saturation_Level))
+    S.Saturation_Level = 0.0; // a level below 0 means nothing: the stored type's largest value
   return Damage;
 }
 
@@ -295,6 +319,7 @@ std::string Settings_Text(const TSettings& S) {
   Line(S.Snap_to_Centre ? "True" : "False");
   Line(S.Show_Annulus ? "True" : "False");
   Line(S.Fits_Crpix ? "True" : "False");
+  Line(Format_Settings_Real(S.Saturation_Level));
   return Out;
 }
 

@@ -41,6 +41,9 @@ struct TSettings {
   // CRPIX counts pixels from 1, as the FITS standard and plate solvers have it; off, it is
   // taken in the program's 0-based convention.
   bool Fits_Crpix = false;
+  // The level at or above which a pixel is saturated, ADU, for images without a SATURATE or
+  // DATAMAX card; 0 takes the largest value the stored pixels can hold.
+  double Saturation_Level = 0.0;
 };
 
 // The state before any settings are applied: the designed window geometry (left 7, top 123,
@@ -89,9 +92,10 @@ std::string Damage_Text(const TSettings_Damage& Damage);
 // ends early gives one entry for its first missing line. A file of the 20 lines written
 // before Fits_Crpix existed (line 21) is whole: Fits_Crpix keeps its default. When the file
 // ends after 20 lines only because a blank line shifted the values, line 21 counts as missing.
+// Likewise a file of 21 lines, written before Saturation_Level existed (line 22), is whole.
 std::vector<TSettings_Damage> Read_Settings(std::string_view Content, TSettings& S);
 
-// The 21 lines of the settings file, each ending with CR LF.
+// The 22 lines of the settings file, each ending with CR LF.
 std::string Settings_Text(const TSettings& S);
 
 // Writes the settings file whole or not at all: a temporary file is written, flushed and

@@ -185,7 +185,14 @@ void TForm_Settings::Create_Controls() {
   Place(Edit_AAVSO_ObsCode, "Edit_AAVSO_ObsCode", Row(177, 276, 149), "Label11", 8,
         QStringLiteral("AAVSO Observer Code"));
   Edit_Notes = new QLineEdit(this);
-  Place(Edit_Notes, "Edit_Notes", Row(138, 334, 444), "Label13", 8, QStringLiteral("Notes"));
+  Place(Edit_Notes, "Edit_Notes", Row(138, 334, 250), "Label13", 8, QStringLiteral("Notes"));
+  Edit_Saturation = new QLineEdit(this);
+  Place(Edit_Saturation, "Edit_Saturation", Row(512, 334, 70), "Label17", 396,
+        QStringLiteral("Saturation, ADU"));
+  Edit_Saturation->setToolTip(
+      QStringLiteral("A star whose aperture holds a pixel at or above this level is named as saturated, for "
+                     "images without a SATURATE or DATAMAX card; 0 takes the largest value of the stored "
+                     "pixels (65535)."));
   SpinEdit_Radius = New_Spin();
   Place(SpinEdit_Radius, "SpinEdit_Radius", Row(542, 30, 50), "Label14", 462, QStringLiteral("Radius"));
   SpinEdit_Annulus = New_Spin();
@@ -216,11 +223,10 @@ void TForm_Settings::Create_Controls() {
                      "unchecked, the first pixel is 0. Applies to images opened from now on."));
 
   // The keyboard's way through the dialog; the temperature comes after the gain.
-  QWidget* const Order[] = {
-      Edit_Readout_Noise,    Edit_Dark_Current,     Edit_Gain,          Edit_degC,
-      Edit_Max_Error,        Edit_Report_Directory, Edit_AAVSO_ObsCode, Edit_Notes,
-      SpinEdit_Radius,       SpinEdit_Annulus,      SpinEdit_Gap,       CheckBox_Snap_to_Centre,
-      CheckBox_Show_Annulus, CheckBox_Fits_Crpix};
+  QWidget* const Order[] = {Edit_Readout_Noise,      Edit_Dark_Current,     Edit_Gain,          Edit_degC,
+                            Edit_Max_Error,          Edit_Report_Directory, Edit_AAVSO_ObsCode, Edit_Notes,
+                            Edit_Saturation,         SpinEdit_Radius,       SpinEdit_Annulus,   SpinEdit_Gap,
+                            CheckBox_Snap_to_Centre, CheckBox_Show_Annulus, CheckBox_Fits_Crpix};
   for (size_t i = 1; i < std::size(Order); ++i)
     setTabOrder(Order[i - 1], Order[i]);
 
@@ -232,6 +238,7 @@ void TForm_Settings::Create_Controls() {
   connect(Edit_Report_Directory, &QLineEdit::textChanged, this, &TForm_Settings::Edit_Report_DirectoryChange);
   connect(Edit_AAVSO_ObsCode, &QLineEdit::textChanged, this, &TForm_Settings::Edit_AAVSO_ObsCodeChange);
   connect(Edit_Notes, &QLineEdit::textChanged, this, &TForm_Settings::Edit_NotesChange);
+  connect(Edit_Saturation, &QLineEdit::textChanged, this, &TForm_Settings::Edit_SaturationChange);
   connect(SpinEdit_Radius, &TSpin_Edit::Text_Changed, this, &TForm_Settings::SpinEdit_RadiusChange);
   connect(SpinEdit_Annulus, &TSpin_Edit::Text_Changed, this, &TForm_Settings::SpinEdit_AnnulusChange);
   connect(SpinEdit_Gap, &TSpin_Edit::Text_Changed, this, &TForm_Settings::SpinEdit_GapChange);
@@ -271,6 +278,7 @@ void TForm_Settings::FormShow() {
   Fill(Edit_Report_Directory, Text(S.ReportFileDir));
   Fill(Edit_AAVSO_ObsCode, Text(S.AAVSO_ObsCode));
   Fill(Edit_Notes, Text(S.Notes));
+  Fill(Edit_Saturation, Text(Format_Fixed(S.Saturation_Level, 1, 0, Separator)));
   SpinEdit_Radius->Set_Text(Spin_Text(S.Radius));
   SpinEdit_Annulus->Set_Text(Spin_Text(S.Annulus));
   SpinEdit_Gap->Set_Text(Spin_Text(S.Gap));
@@ -327,6 +335,10 @@ void TForm_Settings::Edit_Report_DirectoryChange() {
 
 void TForm_Settings::Edit_AAVSO_ObsCodeChange() {
   Text_Change(Edit_AAVSO_ObsCode, Host.Editable_Settings().AAVSO_ObsCode);
+}
+
+void TForm_Settings::Edit_SaturationChange() {
+  Number_Change(Edit_Saturation, Host.Editable_Settings().Saturation_Level);
 }
 
 void TForm_Settings::Edit_NotesChange() {

@@ -71,6 +71,7 @@ public:
   QLineEdit* Edit_Report_Directory = nullptr;
   QLineEdit* Edit_AAVSO_ObsCode = nullptr;
   QLineEdit* Edit_Notes = nullptr;
+  QLineEdit* Edit_Saturation = nullptr;
   TSpin_Edit* SpinEdit_Radius = nullptr;
   TSpin_Edit* SpinEdit_Annulus = nullptr;
   TSpin_Edit* SpinEdit_Gap = nullptr;
@@ -87,6 +88,7 @@ public slots:
   void Edit_Report_DirectoryChange();
   void Edit_AAVSO_ObsCodeChange();
   void Edit_NotesChange();
+  void Edit_SaturationChange();
   void SpinEdit_RadiusChange();
   void SpinEdit_AnnulusChange();
   void SpinEdit_GapChange();

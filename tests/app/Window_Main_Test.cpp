@@ -68,7 +68,8 @@ std::vector<std::string> Settings_Lines(const std::string& Data_File) {
           "na",
           "True",
           "False",
-          "True"};
+          "True",
+          " 0.00000000000000E+0000"};
 }
 
 // The names of the folder's entries that start with "korvane", sorted.
@@ -312,7 +313,8 @@ TEST_F(Window_Main, Damaged_Or_Short_File_Keeps_The_Other_Settings_Through_A_Clo
              {17, "na"},
              {18, "False"},
              {19, "False"},
-             {20, "False"}}),
+             {20, "False"},
+             {21, Zero}}),
        Ini().string() + ": line 13 (Gain): " + Ends_Early},
       {"an empty file",
        "",
@@ -326,7 +328,7 @@ TEST_F(Window_Main, Damaged_Or_Short_File_Keeps_The_Other_Settings_Through_A_Clo
         One,         (Home() / ".local/share/korvane/reports").string(),
         "",          "na",
         "False",     "False",
-        "False"},
+        "False",     Zero},
        Ini().string() + ": line 2 (Top): " + Ends_Early},
   };
   for (const TCase& Case : Cases) {

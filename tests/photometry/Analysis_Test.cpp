@@ -265,17 +265,31 @@ TEST(Analyse_Image, Check_Star_Is_Measured_Beside_The_Variable_And_Saturation_Is
     }
   }
 
-  // A SATURATE card sets the level, over DATAMAX and the 16-bit largest value.
-  TImage_Model I = Field_Image({20000.0, 60000.0, 7});
-  I.DATAMAX_found = true;
-  I.Datamax = 1e9;
-  I.SATURATE_found = true;
-  I.Saturate = 2000.0;
-  ASSERT_TRUE(Analyse_Image(I, Catalogue_Of({Field_Target(14.0)}), Field_Settings()));
-  EXPECT_EQ(I.Saturated, (std::vector<std::string>{"Object", "Reference"}));
-  I.SATURATE_found = false;
-  ASSERT_TRUE(Analyse_Image(I, Catalogue_Of({Field_Target(14.0)}), Field_Settings()));
-  EXPECT_TRUE(I.Saturated.empty());
+  // A SATURATE card sets the level, over DATAMAX, over the settings' level, over the 16-bit
+  // largest value.
+  const struct {
+    const char* Name;
+    bool Saturate_Card, Datamax_Card;
+    double Setting;
+    std::vector<std::string> Saturated;
+  } Levels[] = {
+      {"SATURATE over DATAMAX", true, true, 0.0, {"Object", "Reference"}},
+      {"DATAMAX over the setting", false, true, 2000.0, {}},
+      {"the setting without a card", false, false, 2000.0, {"Object", "Reference"}},
+      {"the 16-bit largest value", false, false, 0.0, {}},
+  };
+  for (const auto& L : Levels) {
+    SCOPED_TRACE(L.Name);
+    TImage_Model I = Field_Image({20000.0, 60000.0, 7});
+    I.DATAMAX_found = L.Datamax_Card;
+    I.Datamax = 1e9;
+    I.SATURATE_found = L.Saturate_Card;
+    I.Saturate = 2000.0;
+    TSettings Settings = Field_Settings();
+    Settings.Saturation_Level = L.Setting;
+    ASSERT_TRUE(Analyse_Image(I, Catalogue_Of({Field_Target(14.0)}), Settings));
+    EXPECT_EQ(I.Saturated, L.Saturated);
+  }
 }
 
 // The whole chain on files: FITS file written, read by the reader, analysed. The truth is

@@ -91,9 +91,10 @@ const std::vector<std::string> Good_Lines = {"[Korvane]",
                                              "CCD V",
                                              "True",
                                              "False",
-                                             "True"};
+                                             "True",
+                                             " 6.00000000000000E+0004"};
 
-// A file as written before line 21 existed: Good_Lines without it.
+// A file as written before line 21 existed: Good_Lines without its last two lines.
 const std::vector<std::string> Old_Lines(Good_Lines.begin(), Good_Lines.begin() + 20);
 
 // Good_Lines with some lines (0-based index, new text) replaced.
@@ -131,6 +132,7 @@ TSettings Good_Settings() {
   S.Snap_to_Centre = true;
   S.Show_Annulus = false;
   S.Fits_Crpix = true;
+  S.Saturation_Level = 60000.0;
   return S;
 }
 
@@ -181,7 +183,7 @@ TEST(Settings, Defaults_And_File_Path) {
     EXPECT_EQ(Default_Settings(C.Home, C.Xdg).ReportFileDir, C.Expected) << C.Xdg;
 }
 
-TEST(Settings, Text_Is_Twenty_One_Lines_In_The_Fixed_Forms) {
+TEST(Settings, Text_Is_Twenty_Two_Lines_In_The_Fixed_Forms) {
   EXPECT_EQ(Settings_Text(Good_Settings()), File_Of(Good_Lines));
   // Unsigned aperture sizes are written from their unsigned value.
   TSettings S = Good_Settings();
@@ -370,9 +372,19 @@ TEST(Settings, Reading_Follows_The_Line_Rules) {
   Cases.push_back({"good file", File_Of(Good_Lines), Good_Settings()});
   Cases.push_back({"lone LF line ends", File_Of(Good_Lines, "\n"), Good_Settings()});
   {
-    // Every file written before line 21 existed is whole: its setting keeps the default.
-    const TSettings Old = Good_Settings_With([](TSettings& S) { S.Fits_Crpix = false; });
+    // Every file written before line 21 or 22 existed is whole: those settings keep their defaults.
+    const TSettings Old = Good_Settings_With([](TSettings& S) {
+      S.Fits_Crpix = false;
+      S.Saturation_Level = 0.0;
+    });
     Cases.push_back({"20 lines, as written before line 21", File_Of(Old_Lines), Old});
+    const std::vector<std::string> Lines_21(Good_Lines.begin(), Good_Lines.begin() + 21);
+    Cases.push_back({"21 lines, as written before line 22", File_Of(Lines_21),
+                     Good_Settings_With([](TSettings& S) { S.Saturation_Level = 0.0; })});
+    Cases.push_back({"21 lines and blank lines", File_Of(Lines_21) + "\r\n  \r\n",
+                     Good_Settings_With([](TSettings& S) { S.Saturation_Level = 0.0; })});
+    Cases.push_back({"a saturation level below 0", File_Of(Good_Lines_With({{21, "-5"}})),
+                     Good_Settings_With([](TSettings& S) { S.Saturation_Level = 0.0; })});
     std::string Unended = File_Of(Old_Lines);
     Unended.resize(Unended.size() - 2);
     Cases.push_back({"20 lines, the last without a line end", Unended, Old});
@@ -517,7 +529,7 @@ TEST(Settings, A_Blank_Line_Where_A_Number_Stands_Shifts_The_Later_Lines) {
   TSettings S = Initial_Settings();
   // The shift leaves the last setting without a line.
   EXPECT_EQ(Texts_Of(Read_Settings(File_Of(Lines), S)),
-            std::vector<std::string>{"line 21 (Fits_Crpix): missing, the file ends before it"});
+            std::vector<std::string>{"line 22 (Saturation_Level): missing, the file ends before it"});
   EXPECT_EQ(S.Scale_Index, 9);
   EXPECT_EQ(S.Radius, 4u);
   EXPECT_EQ(S.Annulus, 5u);
@@ -531,9 +543,10 @@ TEST(Settings, A_Blank_Line_Where_A_Number_Stands_Shifts_The_Later_Lines) {
   EXPECT_EQ(S.ReportFileDir, "XYZ");
   EXPECT_EQ(S.AAVSO_ObsCode, "CCD V");
   EXPECT_EQ(S.Notes, "True");
-  EXPECT_FALSE(S.Snap_to_Centre); // "False"
-  EXPECT_TRUE(S.Show_Annulus);    // "True", line 21's
-  EXPECT_FALSE(S.Fits_Crpix);     // end of file
+  EXPECT_FALSE(S.Snap_to_Centre);     // "False"
+  EXPECT_TRUE(S.Show_Annulus);        // "True", line 21's
+  EXPECT_FALSE(S.Fits_Crpix);         // line 22's number
+  EXPECT_EQ(S.Saturation_Level, 0.0); // end of file
 
   // The same shift in a file of 20 lines is noticed at line 20, as it always was.
   TSettings Old = Initial_Settings();
@@ -547,7 +560,7 @@ TEST(Settings, A_Blank_Line_Where_A_Number_Stands_Shifts_The_Later_Lines) {
   TSettings T = Default_Settings("/home/ann");
   EXPECT_EQ(Texts_Of(Read_Settings(File_Of(Lines), T)),
             (std::vector<std::string>{"line 10 (Gap): '/home/ann/targets.csv' is not a valid value",
-                                      "line 21 (Fits_Crpix): missing, the file ends before it"}));
+                                      "line 22 (Saturation_Level): missing, the file ends before it"}));
   EXPECT_EQ(T.Annulus, 5u);
   EXPECT_EQ(T.Gap, 3u);
   EXPECT_EQ(T.Max_Error, 7.0);

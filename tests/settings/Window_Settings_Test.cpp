@@ -123,7 +123,8 @@ TEST_F(Window_Settings, Controls_Are_Labelled_Placed_Accessible_And_In_Tab_Order
       {"Edit_Max_Error", "Maximum Error", "Magnitudes", 138, 177, 70},
       {"Edit_Report_Directory", "Report Directory", nullptr, 138, 226, 444},
       {"Edit_AAVSO_ObsCode", "AAVSO Observer Code", nullptr, 177, 276, 149},
-      {"Edit_Notes", "Notes", nullptr, 138, 334, 444},
+      {"Edit_Notes", "Notes", nullptr, 138, 334, 250},
+      {"Edit_Saturation", "Saturation, ADU", nullptr, 512, 334, 70},
       {"SpinEdit_Radius", "Radius", nullptr, 542, 30, 50},
       {"SpinEdit_Annulus", "Annulus", nullptr, 542, 79, 50},
       {"SpinEdit_Gap", "Gap", nullptr, 542, 128, 50},
@@ -144,7 +145,7 @@ TEST_F(Window_Settings, Controls_Are_Labelled_Placed_Accessible_And_In_Tab_Order
   };
   Walk(QAccessible::queryAccessibleInterface(Dialog));
   const QList<QLabel*> Labels = Dialog->findChildren<QLabel*>();
-  EXPECT_EQ(Labels.size(), 15);
+  EXPECT_EQ(Labels.size(), 16);
   // A label of that text on the input's row, left (or right) of it.
   const auto Beside = [&](const char* Text, const QWidget* Input, bool Left) {
     return std::any_of(Labels.begin(), Labels.end(), [&](const QLabel* L) {
@@ -346,8 +347,8 @@ TEST_F(Window_Settings, Typed_Values_Reach_The_Settings_File_When_The_Main_Windo
   const std::pair<const char*, std::string> Entries[] = {
       {"Edit_Readout_Noise", "8.5"}, {"Edit_Dark_Current", "0.25"}, {"Edit_Gain", "1.4"},
       {"Edit_degC", "-20"},          {"Edit_Max_Error", "0.05"},    {"Edit_Report_Directory", "/data/n 1"},
-      {"Edit_AAVSO_ObsCode", "KXY"}, {"Edit_Notes", "thin cloud"},  {"SpinEdit_Radius", "7"},
-      {"SpinEdit_Annulus", "4"},     {"SpinEdit_Gap", "5"},
+      {"Edit_AAVSO_ObsCode", "KXY"}, {"Edit_Notes", "thin cloud"},  {"Edit_Saturation", "60000"},
+      {"SpinEdit_Radius", "7"},      {"SpinEdit_Annulus", "4"},     {"SpinEdit_Gap", "5"},
   };
   Main->Settings.Snap_to_Centre = false;
   Main->Settings.Show_Annulus = true;
@@ -364,9 +365,9 @@ TEST_F(Window_Settings, Typed_Values_Reach_The_Settings_File_When_The_Main_Windo
 
   TSettings Saved = Initial_Settings();
   ASSERT_TRUE(Read_Settings(Get((Temp.path() + "/config/korvane.ini").toStdString()), Saved).empty());
-  EXPECT_EQ(
-      std::vector<double>({Saved.Readout_Noise, Saved.Dark_Current, Saved.Gain, Saved.degC, Saved.Max_Error}),
-      std::vector<double>({8.5, 0.25, 1.4, -20.0, 0.05}));
+  EXPECT_EQ(std::vector<double>({Saved.Readout_Noise, Saved.Dark_Current, Saved.Gain, Saved.degC,
+                                 Saved.Max_Error, Saved.Saturation_Level}),
+            std::vector<double>({8.5, 0.25, 1.4, -20.0, 0.05, 60000.0}));
   EXPECT_EQ(std::vector<std::string>({Saved.ReportFileDir, Saved.AAVSO_ObsCode, Saved.Notes}),
             std::vector<std::string>({"/data/n 1", "KXY", "thin cloud"}));
   EXPECT_EQ(std::vector<uint32_t>({Saved.Radius, Saved.Annulus, Saved.Gap}),
