@@ -185,9 +185,9 @@ void TForm_Settings::Create_Controls() {
   Place(Edit_AAVSO_ObsCode, "Edit_AAVSO_ObsCode", Row(177, 276, 149), "Label11", 8,
         QStringLiteral("AAVSO Observer Code"));
   Edit_Notes = new QLineEdit(this);
-  Place(Edit_Notes, "Edit_Notes", Row(138, 334, 250), "Label13", 8, QStringLiteral("Notes"));
+  Place(Edit_Notes, "Edit_Notes", Row(138, 334, 230), "Label13", 8, QStringLiteral("Notes"));
   Edit_Saturation = new QLineEdit(this);
-  Place(Edit_Saturation, "Edit_Saturation", Row(512, 334, 70), "Label17", 396,
+  Place(Edit_Saturation, "Edit_Saturation", Row(512, 334, 70), "Label17", 376,
         QStringLiteral("Saturation, ADU"));
   Edit_Saturation->setToolTip(
       QStringLiteral("A star whose aperture holds a pixel at or above this level is named as saturated, for "

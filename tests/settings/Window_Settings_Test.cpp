@@ -123,7 +123,7 @@ TEST_F(Window_Settings, Controls_Are_Labelled_Placed_Accessible_And_In_Tab_Order
       {"Edit_Max_Error", "Maximum Error", "Magnitudes", 138, 177, 70},
       {"Edit_Report_Directory", "Report Directory", nullptr, 138, 226, 444},
       {"Edit_AAVSO_ObsCode", "AAVSO Observer Code", nullptr, 177, 276, 149},
-      {"Edit_Notes", "Notes", nullptr, 138, 334, 250},
+      {"Edit_Notes", "Notes", nullptr, 138, 334, 230},
       {"Edit_Saturation", "Saturation, ADU", nullptr, 512, 334, 70},
       {"SpinEdit_Radius", "Radius", nullptr, 542, 30, 50},
       {"SpinEdit_Annulus", "Annulus", nullptr, 542, 79, 50},
