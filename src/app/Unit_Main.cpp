@@ -824,36 +824,21 @@ void TMain_Form::Show_Results() {
 }
 
 void TMain_Form::Show_Check_And_Saturation(const TImage_Model& W) {
-  Panel_Check->clear();
-  if (W.Has_Check) {
-    Set_Text_Colour(Panel_Check, Check_Star_Off(W) ? QColor(255, 0, 0) : QColor(0, 128, 0));
-    Panel_Check->setText(
-        QStringLiteral("Check: ") +
-        QString::fromStdString((W.Check_Offset >= 0.0 ? "+" : "") +
-                               Format_Fixed(W.Check_Offset, 0, 3, Number_Format.Decimal_Separator)));
-  }
+  const TWarning_Texts T = Warning_Texts(W, Number_Format.Decimal_Separator);
+  Set_Text_Colour(Panel_Check, T.Check_Off ? QColor(255, 0, 0) : QColor(0, 128, 0));
+  Panel_Check->setText(QString::fromStdString(T.Check));
   // The error panel says a saturated star first, then an off check star; the whole warning
   // is its tool tip.
-  const std::string Saturation = Saturation_Warning(W), Check = Check_Star_Warning(W);
-  if (Saturation.empty() && Check.empty()) {
+  if (T.Short.empty()) {
     // Only a warning shown here before is taken back (it alone carries a tool tip).
     if (!Panel_Errors->toolTip().isEmpty())
       Panel_Errors->clear();
     Panel_Errors->setToolTip(QString());
     return;
   }
-  std::string Short;
-  if (!Saturation.empty()) {
-    Short = "Saturated:";
-    for (const std::string& Star : W.Saturated)
-      Short += " " + Star;
-  } else {
-    Short = "Check star off!";
-  }
   Set_Text_Colour(Panel_Errors, QColor(255, 0, 0));
-  Panel_Errors->setText(QString::fromStdString(Short));
-  Panel_Errors->setToolTip(
-      QString::fromStdString(Saturation + (Saturation.empty() || Check.empty() ? "" : "\n") + Check));
+  Panel_Errors->setText(QString::fromStdString(T.Short));
+  Panel_Errors->setToolTip(QString::fromStdString(T.Whole));
 }
 
 void TMain_Form::Trigger_Results() {

@@ -2,13 +2,13 @@
 
 #include "automation/Automation_Host.h"
 #include "automation/Service_File.h"
+#include "photometry/Photometry.h"
 #include "settings/Settings.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QMetaType>
-#include <QStringList>
 #include <QVariantMap>
 #include <QWidget>
 
@@ -133,11 +133,7 @@ constexpr TMember Members[] = {
     {219, "Saturated", TKind::Property, 's', nullptr,
      [](const TAutomation_Host& Host) {
        const TImage_Model* Image = Host.Active_Image_Model();
-       QStringList Stars;
-       if (Image != nullptr)
-         for (const std::string& Star : Image->Saturated)
-           Stars << QString::fromStdString(Star);
-       return QVariant(Stars.join(QLatin1Char(' ')));
+       return QVariant(Image != nullptr ? QString::fromStdString(Saturated_Names(*Image)) : QString());
      },
      nullptr, nullptr},
 };

@@ -371,6 +371,12 @@ bool Write_Report(TMeasure_Result& Result, const TSettings& Settings, TStderr_Me
 
 // Standard output failed (a reader that went away, a full disk): said once, and the run ends,
 // since every later line would be lost too.
+// Writes Text to standard output at once; false when the write failed (errno then says why).
+bool Written(std::ostream& Out, const std::string& Text) {
+  errno = 0;
+  return static_cast<bool>(Out << Text << std::flush);
+}
+
 int Output_Failed(std::ostream& Err) {
   const int Cause = errno;
   Err << Program << ": cannot write to standard output"
@@ -616,8 +622,9 @@ std::string Json_Line(const TMeasure_Result& R) {
   // null when the frame has no air mass (no AIRMASS card, no site).
   Number("AirMass", R.Image.AirMass_From.empty() ? NAN : R.Image.AirMass);
   Number("Exposure", R.Image.Exposure);
-  // The cards the time, exposure and air mass came from; null when none gave them.
-  const auto Source = [&](std::string_view Key, const std::string& From) {
+  // A text that is there, or null: the cards the time, exposure and air mass came from, the
+  // check star's name.
+  const auto Text_Or_Null = [&](std::string_view Key, const std::string& From) {
     if (From.empty()) {
       Out += ",\"";
       Out += Key;
@@ -626,18 +633,15 @@ std::string Json_Line(const TMeasure_Result& R) {
       String(Key, From);
     }
   };
-  Source("Time_From", R.Image.Time_From);
-  Source("Exposure_From", R.Image.Exposure_From);
-  Source("AirMass_From", R.Image.AirMass_From);
+  Text_Or_Null("Time_From", R.Image.Time_From);
+  Text_Or_Null("Exposure_From", R.Image.Exposure_From);
+  Text_Or_Null("AirMass_From", R.Image.AirMass_From);
   String("Image_Filter_Letter", R.Image.Image_Filter_Letter == '\0'
                                     ? std::string_view()
                                     : std::string_view(&R.Image.Image_Filter_Letter, 1));
   // The check star: null without one measured.
   const bool Check = R.Image.Has_Check;
-  if (Check)
-    String("CheckName", R.Image.CheckName);
-  else
-    Out += ",\"CheckName\":null";
+  Text_Or_Null("CheckName", Check ? R.Image.CheckName : std::string());
   Number("Check_Mag", Check ? R.Image.Check_Mag : NAN);
   Number("Check_Error", Check ? R.Image.Check_Error : NAN);
   Number("Check_Offset", Check ? R.Image.Check_Offset : NAN);
@@ -700,8 +704,7 @@ int Run_Light_Curve(const TMeasure_Options& Options, std::ostream& Out, std::ost
     return Exit_Error;
   }
   const TTarget_History* Target = Find_Target(Reports, Options.Light_Curve_Name);
-  errno = 0;
-  if (!(Out << Light_Curve_CSV(Target ? Target->Observations : std::vector<TObservation>()) << std::flush))
+  if (!Written(Out, Light_Curve_CSV(Target ? Target->Observations : std::vector<TObservation>())))
     return Output_Failed(Err);
   for (const std::string& Problem : Reports.Problems)
     Err << Program << ": " << Problem << '\n';
@@ -809,8 +812,7 @@ int Measure_Files(const TMeasure_Options& Options, const TSettings& Settings,
                   const TTarget_Catalogue& Catalogue, const TMeasure_Environment& Environment,
                   TProgress& Progress, std::ostream& Out, std::ostream& Err) {
   const TTable_Layout Layout = Table_Layout(Options.Files, Catalogue);
-  errno = 0;
-  if (!Options.Json && !(Out << Table_Header(Layout) << '\n' << std::flush))
+  if (!Options.Json && !Written(Out, Table_Header(Layout) + '\n'))
     return Output_Failed(Err);
 
   int Status = Exit_All_Measured;
@@ -822,9 +824,8 @@ int Measure_Files(const TMeasure_Options& Options, const TSettings& Settings,
     Progress.Show(k + 1, Count, File);
     const TMeasure_Result Result =
         Measure_And_Report(File, Options, Settings, Catalogue, Progress, Err, Status);
-    errno = 0;
-    if (!(Out << (Options.Json ? Json_Line(Result) : Table_Row(Result, Layout, Settings.Max_Error)) << '\n'
-              << std::flush)) {
+    if (!Written(Out,
+                 (Options.Json ? Json_Line(Result) : Table_Row(Result, Layout, Settings.Max_Error)) + '\n')) {
       Progress.Clear();
       return Output_Failed(Err);
     }

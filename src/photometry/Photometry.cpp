@@ -226,6 +226,16 @@ struct TNoise_Model {
   double Gain = 0.0;
 };
 
+// The noise model of a measurement whose aperture is Star's.
+TNoise_Model Noise_Model_Of(const TStar_Measurement& Star, const TCamera& Camera, double Exposure) {
+  TNoise_Model Model;
+  Model.n = static_cast<double>(Round_Half_Even(Star.Npap_real).value_or(0));
+  Model.Gain = Camera.Gain;
+  Model.Per_Pixel = Camera.Dark_Current * Exposure + Camera.Readout_Noise * Camera.Readout_Noise +
+                    Digitisation * Camera.Gain * Camera.Gain;
+  return Model;
+}
+
 // N(E) for a star with nb annulus pixels and sky level s (ADU per pixel).
 double Noise(const TNoise_Model& M, double E, double nb, double s) {
   const double Radicand = E + M.n * (1.0 + M.n / nb) * (M.Per_Pixel + M.Gain * s);
@@ -309,14 +319,15 @@ void Check_Measure_Settings(const TMeasure_Settings& S) {
   Pixels(S.Aperture.Radius, "Radius", 1);
   Pixels(S.Aperture.Annulus, "Annulus", 1);
   Pixels(S.Aperture.Gap, "Gap", 0);
+  // The ranges are the settings' own (Setting_Value_Problem); the messages say the units.
   const auto Not_Negative = [](double Value, const char* Name, const char* Unit) {
-    if (Value < 0.0)
+    if (!Setting_Value_Problem(Name, Value).empty())
       throw TKorvane_Error(std::string(Name) + " is " + Format_Fixed(Value, 0, 3, '.') +
                            ": it must be 0 or more " + Unit);
   };
   Not_Negative(S.Camera.Readout_Noise, "Readout_Noise", "electrons");
   Not_Negative(S.Camera.Dark_Current, "Dark_Current", "electrons per pixel per second");
-  if (!(S.Max_Error > 0.0))
+  if (!Setting_Value_Problem("Max_Error", S.Max_Error).empty())
     throw TKorvane_Error("Max_Error is " + Format_Fixed(S.Max_Error, 0, 3, '.') +
                          ": the largest acceptable error must be more than 0 magnitudes");
 }
@@ -369,11 +380,7 @@ double Signal_To_Noise(const TStar_Measurement& Star, const TCamera& Camera, dou
   const double G = Camera.Gain;
   if (!(G > 0.0) || !std::isfinite(G))
     throw TKorvane_Error("Gain must be a positive number of electrons per ADU: set the camera gain");
-  TNoise_Model Model;
-  Model.n = static_cast<double>(Round_Half_Even(Star.Npap_real).value_or(0));
-  Model.Gain = G;
-  Model.Per_Pixel =
-      Camera.Dark_Current * Exposure + Camera.Readout_Noise * Camera.Readout_Noise + Digitisation * G * G;
+  const TNoise_Model Model = Noise_Model_Of(Star, Camera, Exposure);
   const double E = Star.Net_Flux * G;
   return E / Noise(Model, E, static_cast<double>(Star.Annulus_Count), Star.Sky_Fluxpp);
 }
@@ -434,11 +441,7 @@ bool Measure_Magnitude(TImage_Model& Image, const TMeasure_Settings& Settings) {
     return false;
   }
   const double E_t = std::max(Target.Net_Flux * G, Minimum_Signal);
-  TNoise_Model Model;
-  Model.n = static_cast<double>(Round_Half_Even(Target.Npap_real).value_or(0));
-  Model.Gain = G;
-  Model.Per_Pixel = Settings.Camera.Dark_Current * Image.Exposure +
-                    Settings.Camera.Readout_Noise * Settings.Camera.Readout_Noise + Digitisation * G * G;
+  const TNoise_Model Model = Noise_Model_Of(Target, Settings.Camera, Image.Exposure);
   const double N_t = Noise(Model, E_t, static_cast<double>(Target.Annulus_Count), Target.Sky_Fluxpp);
 
   const TStar_Measurement Reference =
@@ -562,6 +565,29 @@ std::string Check_Star_Warning(const TImage_Model& Image) {
          Format_Fixed(std::fabs(Offset), 0, 3, '.') + " mag from its catalogue magnitude (error " +
          Format_Fixed(Image.Check_Error, 0, 3, '.') +
          "): check the comparison star, its magnitude and the identification";
+}
+
+std::string Saturated_Names(const TImage_Model& Image) {
+  std::string Names;
+  for (const std::string& Star : Image.Saturated)
+    Names += (Names.empty() ? "" : " ") + Star;
+  return Names;
+}
+
+TWarning_Texts Warning_Texts(const TImage_Model& Image, char Decimal_Separator) {
+  TWarning_Texts T;
+  if (Image.Has_Check) {
+    T.Check = std::string("Check: ") + (Image.Check_Offset >= 0.0 ? "+" : "") +
+              Format_Fixed(Image.Check_Offset, 0, 3, Decimal_Separator);
+    T.Check_Off = Check_Star_Off(Image);
+  }
+  const std::string Saturation = Saturation_Warning(Image), Check = Check_Star_Warning(Image);
+  if (!Saturation.empty())
+    T.Short = "Saturated: " + Saturated_Names(Image);
+  else if (!Check.empty())
+    T.Short = "Check star off!";
+  T.Whole = Saturation + (Saturation.empty() || Check.empty() ? "" : "\n") + Check;
+  return T;
 }
 
 std::string Saturation_Warning(const TImage_Model& Image) {

@@ -99,3 +99,14 @@ bool Check_Star_Off(const TImage_Model& Image);
 std::string Check_Star_Warning(const TImage_Model& Image);
 // The warning naming the saturated stars; empty when none.
 std::string Saturation_Warning(const TImage_Model& Image);
+// The saturated stars blank-separated, as Saturated lists them ("Reference Check").
+std::string Saturated_Names(const TImage_Model& Image);
+
+// What the window shows of the check star and of saturation.
+struct TWarning_Texts {
+  std::string Check;      // "Check: +0.012" with the user's separator; empty without a check star
+  bool Check_Off = false; // then shown red
+  std::string Short;      // the error panel: "Saturated: Reference", else "Check star off!", else empty
+  std::string Whole;      // both warnings whole, a line each, for the panel's tool tip
+};
+TWarning_Texts Warning_Texts(const TImage_Model& Image, char Decimal_Separator);

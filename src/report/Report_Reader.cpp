@@ -1,5 +1,6 @@
 #include "report/Report_Reader.h"
 
+#include "sky/Sky.h"
 #include "text/Input_File.h"
 #include "text/Messages.h"
 #include "text/Number_Format.h"
@@ -338,31 +339,7 @@ std::string Light_Curve_CSV(const std::vector<TObservation>& Observations) {
 }
 
 std::string Calendar_Text(double JD) {
-  // Seconds since 1970-01-01 00:00 UTC (JD 2440587.5), then the civil date of the day count.
-  const double Seconds = std::round((JD - 2440587.5) * 86400.0);
-  constexpr double Year_1 = -62135596800.0, Year_10000 = 253402300800.0; // 0001-01-01, 10000-01-01
-  if (!(Seconds >= Year_1 && Seconds < Year_10000))
-    return {};
-  const auto Total = static_cast<long long>(Seconds);
-  long long Days = Total / 86400, Of_Day = Total % 86400;
-  if (Of_Day < 0) {
-    Of_Day += 86400;
-    --Days;
-  }
-  Days += 719468; // days from 0000-03-01
-  const long long Era = (Days >= 0 ? Days : Days - 146096) / 146097;
-  const long long Day_Of_Era = Days - Era * 146097;
-  const long long Year_Of_Era =
-      (Day_Of_Era - Day_Of_Era / 1460 + Day_Of_Era / 36524 - Day_Of_Era / 146096) / 365;
-  const long long Day_Of_Year = Day_Of_Era - (365 * Year_Of_Era + Year_Of_Era / 4 - Year_Of_Era / 100);
-  const long long Month_Index = (5 * Day_Of_Year + 2) / 153; // March = 0
-  const long long Day = Day_Of_Year - (153 * Month_Index + 2) / 5 + 1;
-  const long long Month = Month_Index < 10 ? Month_Index + 3 : Month_Index - 9;
-  const long long Year = Year_Of_Era + Era * 400 + (Month <= 2 ? 1 : 0);
-  char Text[96]; // the fields are in range; the size quiets the compiler's worst case
-  std::snprintf(Text, sizeof Text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", Year, Month, Day,
-                Of_Day / 3600, Of_Day / 60 % 60, Of_Day % 60);
-  return Text;
+  return ISO_Date_Of(JD, ' ');
 }
 
 std::string Observation_Text(const TObservation& O, char Separator) {

@@ -132,29 +132,32 @@ std::optional<double> Parse_Time_Of_Day(std::string_view Text) {
   return Clock_Time(Bare(Text), 0);
 }
 
-std::string ISO_Date_Of(double JD) {
-  // The years 1 to 9999: year 1 begins at JD 1721425.5, and rounding to the second never
-  // leaves 9999 before its last noon.
-  if (!(JD >= 1721425.5 && JD < 5373484.0))
+std::string ISO_Date_Of(double JD, char Between) {
+  // Seconds since 1970-01-01 00:00 UTC (JD 2440587.5), then the civil date of the day count.
+  const double Seconds = std::round((JD - 2440587.5) * 86400.0);
+  constexpr double Year_1 = -62135596800.0, Year_10000 = 253402300800.0; // 0001-01-01, 10000-01-01
+  if (!(Seconds >= Year_1 && Seconds < Year_10000))
     return {};
-  const double Seconds = std::round((JD - 0.5 - std::floor(JD - 0.5)) * 86400.0);
-  const double Day_Count = std::floor(JD - 0.5) + (Seconds >= 86400.0 ? 1.0 : 0.0);
-  const long long Of_Day = static_cast<long long>(Seconds) % 86400;
-  // The civil date of a day number (the inverse of the day number above).
-  long long L = static_cast<long long>(Day_Count) + 1 + 68569;
-  const long long N = 4 * L / 146097;
-  L -= (146097 * N + 3) / 4;
-  const long long I = 4000 * (L + 1) / 1461001;
-  L = L - 1461 * I / 4 + 31;
-  const long long J = 80 * L / 2447;
-  const long long Day = L - 2447 * J / 80;
-  L = J / 11;
-  const long long Month = J + 2 - 12 * L;
-  const long long Year = 100 * (N - 49) + I + L;
-  char Out[64];
-  std::snprintf(Out, sizeof Out, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld", Year, Month, Day, Of_Day / 3600,
-                Of_Day / 60 % 60, Of_Day % 60);
-  return Out;
+  const auto Total = static_cast<long long>(Seconds);
+  long long Days = Total / 86400, Of_Day = Total % 86400;
+  if (Of_Day < 0) {
+    Of_Day += 86400;
+    --Days;
+  }
+  Days += 719468; // days from 0000-03-01
+  const long long Era = (Days >= 0 ? Days : Days - 146096) / 146097;
+  const long long Day_Of_Era = Days - Era * 146097;
+  const long long Year_Of_Era =
+      (Day_Of_Era - Day_Of_Era / 1460 + Day_Of_Era / 36524 - Day_Of_Era / 146096) / 365;
+  const long long Day_Of_Year = Day_Of_Era - (365 * Year_Of_Era + Year_Of_Era / 4 - Year_Of_Era / 100);
+  const long long Month_Index = (5 * Day_Of_Year + 2) / 153; // March = 0
+  const long long Day = Day_Of_Year - (153 * Month_Index + 2) / 5 + 1;
+  const long long Month = Month_Index < 10 ? Month_Index + 3 : Month_Index - 9;
+  const long long Year = Year_Of_Era + Era * 400 + (Month <= 2 ? 1 : 0);
+  char Text[96]; // the fields are in range; the size quiets the compiler's worst case
+  std::snprintf(Text, sizeof Text, "%04lld-%02lld-%02lld%c%02lld:%02lld:%02lld", Year, Month, Day, Between,
+                Of_Day / 3600, Of_Day / 60 % 60, Of_Day % 60);
+  return Text;
 }
 
 std::optional<double> Parse_Angle(std::string_view Text) {

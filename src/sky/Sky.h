@@ -22,9 +22,9 @@ std::optional<TCalendar_Time> Parse_ISO_Date(std::string_view Text);
 // A time of day "hh:mm:ss[.fffffff]" (TIME-OBS, UT), quotes and blanks allowed: seconds.
 std::optional<double> Parse_Time_Of_Day(std::string_view Text);
 
-// The date and time of a Julian date, rounded to the whole second, as YYYY-MM-DDThh:mm:ss;
-// empty outside the years 1..9999.
-std::string ISO_Date_Of(double JD);
+// The date and time of a Julian date, rounded to the whole second, as YYYY-MM-DDThh:mm:ss
+// (Between in place of the T); empty outside the years 1..9999 (and for NaN).
+std::string ISO_Date_Of(double JD, char Between = 'T');
 
 // An angle in degrees: a decimal number, or "D M S" / "D:M:S" text (minutes and seconds
 // optional), signed, quotes and blanks around it allowed. Null when it does not read or
