@@ -53,6 +53,8 @@ struct TAperture_Sums {
 
 // One pass of the weighted aperture: distances from the exact centre (X, Y), the box
 // around the rounded centre (xc, yc), cut at the image's edges.
+// With Peak, also the highest pixel with a weight: only the last pass of a star needs it.
+template <bool Peak>
 TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, double Y, int64_t xc,
                              int64_t yc) {
   const int64_t XSize = Image.XSize, YSize = Image.YSize;
@@ -71,6 +73,7 @@ TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, dou
   const double Inner2 = Inner > 0.0 ? Inner * Inner * (1.0 - 1e-9) : -1.0;
 
   TAperture_Sums Sums;
+  uint16_t Highest = 0; // the peak, kept apart from Sums while the loops run
   for (int64_t j = j0; j <= j1; ++j) {
     const double dy = static_cast<double>(j) - Y;
     // Columns outside e0..e1 lie beyond R + 0.707; columns f0..f1 within R - 0.707.
@@ -112,8 +115,10 @@ TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, dou
           const int64_t p = Row[k];
           Sum_p += static_cast<uint64_t>(p);
           Sum_ip += (k - xc) * p;
-          Sums.Peak = std::max(Sums.Peak, p);
         }
+        if constexpr (Peak)
+          for (int64_t k = f0; k <= f1; ++k)
+            Highest = std::max(Highest, Row[k]);
         const double P = static_cast<double>(Sum_p);
         Sums.S += P;
         Sums.Sx += static_cast<double>(Sum_ip) + (static_cast<double>(xc) - X) * P;
@@ -128,14 +133,15 @@ TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, dou
       const double d = std::sqrt(dx * dx + dy * dy) - Half_Diagonal;
       const double Weight = std::clamp((Rd - d) / Diagonal, 0.0, 1.0);
       const double v = Weight * Row[i];
-      if (Weight > 0.0)
-        Sums.Peak = std::max<int64_t>(Sums.Peak, Row[i]);
+      if (Peak && Weight > 0.0)
+        Highest = std::max(Highest, Row[i]);
       Sums.S += v;
       Sums.Sx += dx * v;
       Sums.Sy += dy * v;
       Sums.Npap += Weight;
     }
   }
+  Sums.Peak = std::max<int64_t>(Sums.Peak, Highest);
   return Sums;
 }
 
@@ -343,7 +349,10 @@ TStar_Measurement Measure_One_Star(const TImage_Model& Image, const TAperture& A
   for (;;) {
     if (!Measurable(Image, xc, yc))
       return M;
-    Sums = Aperture_Pass(Image, R, X, Y, *xc, *yc);
+    // The last pass gives the measurement, and with it the peak.
+    const bool Last = !Snap || M.Passes + 1 >= Recentring_Passes;
+    Sums =
+        Last ? Aperture_Pass<true>(Image, R, X, Y, *xc, *yc) : Aperture_Pass<false>(Image, R, X, Y, *xc, *yc);
     M.Npap_real = Sums.Npap;
     ++M.Passes;
     if (!Snap)
