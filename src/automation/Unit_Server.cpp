@@ -136,6 +136,8 @@ constexpr TMember Members[] = {
        return QVariant(Image != nullptr ? QString::fromStdString(Saturated_Names(*Image)) : QString());
      },
      nullptr, nullptr},
+    {220, "Solve_On_Open", TKind::Property, 'b', nullptr, Get_Boolean<&TSettings::Solve_On_Open>,
+     Set_Boolean<&TSettings::Solve_On_Open>, nullptr},
 };
 
 // A property is read, written or both and calls nothing; a method only calls; identifiers are

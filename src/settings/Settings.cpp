@@ -53,19 +53,11 @@ public:
     Field = !Line_Text.empty() && Line_Text[0] == 'T';
   }
 
-  // The file's last line, a Boolean added after the others: files written before it end
-  // with the line before. Such a file ends right after that line and is whole; the setting
-  // keeps its value. A file that ends here because a blank line moved the later values up
-  // by one is short, as for any other line. Only the first character counts, so nothing
-  // beyond it is read.
+  // A Boolean line added after the others: files written before it end with the line
+  // before. Only the first character counts, so nothing beyond it is read.
   void Last_Boolean_Line(bool& Field, int Nominal_Line, const char* Name) {
-    if (At_End()) {
-      if (Read_From != Nominal_Line - 1)
-        Note_Missing(Nominal_Line, Name);
-      else
-        Ended_Whole = true;
+    if (Ends_Before(Nominal_Line, Name))
       return;
-    }
     Read_From = Line;
     Field = Text[Pos] == 'T';
     // On to the next line when the text holds one; the rest of this one is not read.
@@ -77,15 +69,16 @@ public:
     }
   }
 
-  // A number line added after the last Boolean line: a file that ends before it (blank
-  // lines aside) is whole, unless a blank line shifted the values up.
+  // Number lines added after the first twenty, as Last_Boolean_Line.
   void Last_Real_Line(double& Field, int Nominal_Line, const char* Name) {
-    if (Text.find_first_not_of(" \t\r\n", Pos) == std::string_view::npos) {
-      if (!Ended_Whole && Read_From != Nominal_Line - 1)
-        Note_Missing(Nominal_Line, Name);
-      return;
-    }
-    Real_Line(Field, Nominal_Line, Name);
+    if (!Ends_Before(Nominal_Line, Name))
+      Real_Line(Field, Nominal_Line, Name);
+  }
+
+  void Last_Unsigned_Line(uint32_t& Field, int Nominal_Line, const char* Name, uint32_t Least) {
+    if (!Ends_Before(Nominal_Line, Name))
+      Number_Line(Field, Nominal_Line, Name, 32,
+                  [Least](std::string_view Word) { return Try_Str_To_Int(Word, Least, UINT32_MAX); });
   }
 
   void Integer_Line(int& Field, int Nominal_Line, const char* Name) {
@@ -136,6 +129,24 @@ private:
     else
       Damage.push_back({Line, Name, std::string(Word), false});
     Skip_Line();
+  }
+
+  // True when nothing but blanks is left before the line of a setting added after the
+  // first twenty. A file that ended so right after the line before, or at an earlier such
+  // line, is whole and the setting keeps its value; one that ends here because a blank line
+  // shifted the values is short, as for any other line.
+  bool Ends_Before(int Nominal_Line, const char* Name) {
+    if (Text.find_first_not_of(" \t\r\n", Pos) != std::string_view::npos)
+      return false;
+    if (Cut_Off) {
+      Pos = Text.size();
+      At_End(); // blanks up to the read limit: the values do not fit in it
+    }
+    if (Ended_Whole || Read_From == Nominal_Line - 1)
+      Ended_Whole = true;
+    else
+      Note_Missing(Nominal_Line, Name);
+    return true;
   }
 
   // The file ends before this setting's line; noted once, for the first missing line.
@@ -192,6 +203,9 @@ std::vector<TSettings_Damage> Read_Settings_Text(std::string_view Content, TSett
   R.Boolean_Line(S.Show_Annulus, 20, "Show_Annulus");
   R.Last_Boolean_Line(S.Fits_Crpix, 21, "Fits_Crpix");
   R.Last_Real_Line(S.Saturation_Level, 22, "Saturation_Level");
+  R.Last_Boolean_Line(S.Solve_On_Open, 23, "Solve_On_Open");
+  R.Last_Unsigned_Line(S.Image_Plane, 24, "Image_Plane", 1);
+  R.Last_Boolean_Line(S.Notify_Outburst, 25, "Notify_Outburst");
   if (!(S.Saturation_Level >= 0.0) || !std::isfinite(S.Saturation_Level))
     S.Saturation_Level = 0.0; // a level below 0 means nothing: the stored type's largest value
   return Damage;
@@ -320,6 +334,9 @@ std::string Settings_Text(const TSettings& S) {
   Line(S.Show_Annulus ? "True" : "False");
   Line(S.Fits_Crpix ? "True" : "False");
   Line(Format_Settings_Real(S.Saturation_Level));
+  Line(S.Solve_On_Open ? "True" : "False");
+  Line(Format_Integer(S.Image_Plane));
+  Line(S.Notify_Outburst ? "True" : "False");
   return Out;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// The settings model and the 21-line korvane.ini file.
+// The settings model and the 25-line korvane.ini file.
 
 #include <cstdint>
 #include <optional>
@@ -44,6 +44,12 @@ struct TSettings {
   // The level at or above which a pixel is saturated, ADU, for images without a SATURATE or
   // DATAMAX card; 0 takes the largest value the stored pixels can hold.
   double Saturation_Level = 0.0;
+  // An image that is not plate-solved is solved when it is opened (the window, D-Bus).
+  bool Solve_On_Open = false;
+  // The plane of a three-dimensional image (a colour frame, a cube) that is measured, from 1.
+  uint32_t Image_Plane = 1;
+  // A desktop notification is sent when a watched frame shows an outburst.
+  bool Notify_Outburst = false;
 };
 
 // The state before any settings are applied: the designed window geometry (left 7, top 123,
@@ -92,10 +98,11 @@ std::string Damage_Text(const TSettings_Damage& Damage);
 // ends early gives one entry for its first missing line. A file of the 20 lines written
 // before Fits_Crpix existed (line 21) is whole: Fits_Crpix keeps its default. When the file
 // ends after 20 lines only because a blank line shifted the values, line 21 counts as missing.
-// Likewise a file of 21 lines, written before Saturation_Level existed (line 22), is whole.
+// Likewise a file of 21 to 24 lines, written before a later line existed, is whole: each
+// later setting keeps its default.
 std::vector<TSettings_Damage> Read_Settings(std::string_view Content, TSettings& S);
 
-// The 22 lines of the settings file, each ending with CR LF.
+// The 25 lines of the settings file, each ending with CR LF.
 std::string Settings_Text(const TSettings& S);
 
 // Writes the settings file whole or not at all: a temporary file is written, flushed and
@@ -108,7 +115,7 @@ bool Write_Settings_File(const std::string& Path, const TSettings& S);
 // Reads the settings file at Path into S (which holds the defaults) as Read_Settings does.
 // Returns nothing when there is no such file, else the damaged lines. Throws TKorvane_Error
 // naming the file when it cannot be opened or read, or is not a regular file; S is then
-// unchanged. At most the first MiB of the file is read: a larger file must hold its 21
+// unchanged. At most the first MiB of the file is read: a larger file must hold its 25
 // lines undamaged in it, else it counts as unreadable.
 std::optional<std::vector<TSettings_Damage>> Read_Settings_File(const std::string& Path, TSettings& S);
 

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QShowEvent>
+#include <QSpinBox>
 
 #include <algorithm>
 #include <climits>
@@ -124,7 +125,7 @@ TForm_Settings::TForm_Settings(TSettings_Host& Host_, QWidget* Parent) : QDialog
   QFont Face = font();
   Face.setPixelSize(14);
   setFont(Face);
-  setFixedSize(700, 388);
+  setFixedSize(700, 437);
   Create_Controls();
   FormCreate();
 }
@@ -221,12 +222,29 @@ void TForm_Settings::Create_Controls() {
   CheckBox_Fits_Crpix->setToolTip(
       QStringLiteral("Read CRPIX as the FITS standard and plate solvers write it, counting pixels from 1; "
                      "unchecked, the first pixel is 0. Applies to images opened from now on."));
+  CheckBox_Solve_On_Open =
+      New_Check_Box("CheckBox_Solve_On_Open", QStringLiteral("Plate Solve on Open"), 8, 385, 160);
+  CheckBox_Solve_On_Open->setToolTip(
+      QStringLiteral("An image without a plate solution is solved when it is opened, then measured."));
+  CheckBox_Notify_Outburst =
+      New_Check_Box("CheckBox_Notify_Outburst", QStringLiteral("Notify of Outbursts"), 190, 385, 160);
+  CheckBox_Notify_Outburst->setToolTip(
+      QStringLiteral("A desktop notification is sent when a frame of a watched folder shows an outburst."));
+  SpinBox_Image_Plane = new QSpinBox(this);
+  SpinBox_Image_Plane->setRange(1, 9999);
+  Place(SpinBox_Image_Plane, "SpinBox_Image_Plane", Row(522, 383, 60), "Label18", 400,
+        QStringLiteral("Image Plane"));
+  SpinBox_Image_Plane->setToolTip(
+      QStringLiteral("The plane of a three-dimensional image (a colour frame, a cube) that is measured, "
+                     "counting from 1. Applies to images opened from now on."));
 
   // The keyboard's way through the dialog; the temperature comes after the gain.
-  QWidget* const Order[] = {Edit_Readout_Noise,      Edit_Dark_Current,     Edit_Gain,          Edit_degC,
-                            Edit_Max_Error,          Edit_Report_Directory, Edit_AAVSO_ObsCode, Edit_Notes,
-                            Edit_Saturation,         SpinEdit_Radius,       SpinEdit_Annulus,   SpinEdit_Gap,
-                            CheckBox_Snap_to_Centre, CheckBox_Show_Annulus, CheckBox_Fits_Crpix};
+  QWidget* const Order[] = {
+      Edit_Readout_Noise,       Edit_Dark_Current,     Edit_Gain,           Edit_degC,
+      Edit_Max_Error,           Edit_Report_Directory, Edit_AAVSO_ObsCode,  Edit_Notes,
+      Edit_Saturation,          SpinEdit_Radius,       SpinEdit_Annulus,    SpinEdit_Gap,
+      CheckBox_Snap_to_Centre,  CheckBox_Show_Annulus, CheckBox_Fits_Crpix, CheckBox_Solve_On_Open,
+      CheckBox_Notify_Outburst, SpinBox_Image_Plane};
   for (size_t i = 1; i < std::size(Order); ++i)
     setTabOrder(Order[i - 1], Order[i]);
 
@@ -245,6 +263,12 @@ void TForm_Settings::Create_Controls() {
   connect(CheckBox_Snap_to_Centre, &QCheckBox::toggled, this, &TForm_Settings::CheckBox_Snap_to_CentreClick);
   connect(CheckBox_Show_Annulus, &QCheckBox::toggled, this, &TForm_Settings::CheckBox_Show_AnnulusClick);
   connect(CheckBox_Fits_Crpix, &QCheckBox::toggled, this, &TForm_Settings::CheckBox_Fits_CrpixClick);
+  connect(CheckBox_Solve_On_Open, &QCheckBox::toggled, this,
+          [this](bool On) { Host.Editable_Settings().Solve_On_Open = On; });
+  connect(CheckBox_Notify_Outburst, &QCheckBox::toggled, this,
+          [this](bool On) { Host.Editable_Settings().Notify_Outburst = On; });
+  connect(SpinBox_Image_Plane, &QSpinBox::valueChanged, this,
+          [this](int Plane) { Host.Editable_Settings().Image_Plane = static_cast<uint32_t>(Plane); });
 }
 
 void TForm_Settings::FormCreate() {
@@ -285,6 +309,9 @@ void TForm_Settings::FormShow() {
   CheckBox_Snap_to_Centre->setChecked(S.Snap_to_Centre);
   CheckBox_Show_Annulus->setChecked(S.Show_Annulus);
   CheckBox_Fits_Crpix->setChecked(S.Fits_Crpix);
+  CheckBox_Solve_On_Open->setChecked(S.Solve_On_Open);
+  CheckBox_Notify_Outburst->setChecked(S.Notify_Outburst);
+  SpinBox_Image_Plane->setValue(static_cast<int>(std::min<uint32_t>(S.Image_Plane, 9999)));
 }
 
 void TForm_Settings::Number_Change(const QLineEdit* Field, double& Setting) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 class QCheckBox;
+class QSpinBox;
 class QFocusEvent;
 class QKeyEvent;
 class QLineEdit;
@@ -78,6 +79,9 @@ public:
   QCheckBox* CheckBox_Snap_to_Centre = nullptr;
   QCheckBox* CheckBox_Show_Annulus = nullptr;
   QCheckBox* CheckBox_Fits_Crpix = nullptr;
+  QCheckBox* CheckBox_Solve_On_Open = nullptr;
+  QCheckBox* CheckBox_Notify_Outburst = nullptr;
+  QSpinBox* SpinBox_Image_Plane = nullptr;
 
 public slots:
   void Edit_Readout_NoiseChange();

@@ -69,7 +69,10 @@ std::vector<std::string> Settings_Lines(const std::string& Data_File) {
           "True",
           "False",
           "True",
-          " 0.00000000000000E+0000"};
+          " 0.00000000000000E+0000",
+          "False",
+          "1",
+          "False"};
 }
 
 // The names of the folder's entries that start with "korvane", sorted.
@@ -314,7 +317,10 @@ TEST_F(Window_Main, Damaged_Or_Short_File_Keeps_The_Other_Settings_Through_A_Clo
              {18, "False"},
              {19, "False"},
              {20, "False"},
-             {21, Zero}}),
+             {21, Zero},
+             {22, "False"},
+             {23, "1"},
+             {24, "False"}}),
        Ini().string() + ": line 13 (Gain): " + Ends_Early},
       {"an empty file",
        "",
@@ -328,7 +334,9 @@ TEST_F(Window_Main, Damaged_Or_Short_File_Keeps_The_Other_Settings_Through_A_Clo
         One,         (Home() / ".local/share/korvane/reports").string(),
         "",          "na",
         "False",     "False",
-        "False",     Zero},
+        "False",     Zero,
+        "False",     "1",
+        "False"},
        Ini().string() + ": line 2 (Top): " + Ends_Early},
   };
   for (const TCase& Case : Cases) {

@@ -92,7 +92,10 @@ const std::vector<std::string> Good_Lines = {"[Korvane]",
                                              "True",
                                              "False",
                                              "True",
-                                             " 6.00000000000000E+0004"};
+                                             " 6.00000000000000E+0004",
+                                             "True",
+                                             "3",
+                                             "True"};
 
 // A file as written before line 21 existed: Good_Lines without its last two lines.
 const std::vector<std::string> Old_Lines(Good_Lines.begin(), Good_Lines.begin() + 20);
@@ -133,6 +136,9 @@ TSettings Good_Settings() {
   S.Show_Annulus = false;
   S.Fits_Crpix = true;
   S.Saturation_Level = 60000.0;
+  S.Solve_On_Open = true;
+  S.Image_Plane = 3;
+  S.Notify_Outburst = true;
   return S;
 }
 
@@ -183,7 +189,7 @@ TEST(Settings, Defaults_And_File_Path) {
     EXPECT_EQ(Default_Settings(C.Home, C.Xdg).ReportFileDir, C.Expected) << C.Xdg;
 }
 
-TEST(Settings, Text_Is_Twenty_Two_Lines_In_The_Fixed_Forms) {
+TEST(Settings, Text_Is_Twenty_Five_Lines_In_The_Fixed_Forms) {
   EXPECT_EQ(Settings_Text(Good_Settings()), File_Of(Good_Lines));
   // Unsigned aperture sizes are written from their unsigned value.
   TSettings S = Good_Settings();
@@ -191,8 +197,11 @@ TEST(Settings, Text_Is_Twenty_Two_Lines_In_The_Fixed_Forms) {
   S.Snap_to_Centre = false;
   S.Show_Annulus = true;
   S.Fits_Crpix = false;
+  S.Solve_On_Open = false;
+  S.Image_Plane = 1;
   EXPECT_EQ(Settings_Text(S),
-            File_Of(Good_Lines_With({{6, "4294967295"}, {18, "False"}, {19, "True"}, {20, "False"}})));
+            File_Of(Good_Lines_With(
+                {{6, "4294967295"}, {18, "False"}, {19, "True"}, {20, "False"}, {22, "False"}, {23, "1"}})));
 }
 
 TEST_F(Settings_File, Written_File_Reads_Back_Every_Value) {
@@ -372,17 +381,35 @@ TEST(Settings, Reading_Follows_The_Line_Rules) {
   Cases.push_back({"good file", File_Of(Good_Lines), Good_Settings()});
   Cases.push_back({"lone LF line ends", File_Of(Good_Lines, "\n"), Good_Settings()});
   {
-    // Every file written before line 21 or 22 existed is whole: those settings keep their defaults.
-    const TSettings Old = Good_Settings_With([](TSettings& S) {
-      S.Fits_Crpix = false;
-      S.Saturation_Level = 0.0;
-    });
+    // Every file written before one of lines 21 to 25 existed is whole: those settings keep
+    // their defaults.
+    const auto Since = [](size_t Lines) {
+      return Good_Settings_With([Lines](TSettings& S) {
+        const TSettings D = Initial_Settings();
+        if (Lines < 21)
+          S.Fits_Crpix = D.Fits_Crpix;
+        if (Lines < 22)
+          S.Saturation_Level = D.Saturation_Level;
+        if (Lines < 23)
+          S.Solve_On_Open = D.Solve_On_Open;
+        if (Lines < 24)
+          S.Image_Plane = D.Image_Plane;
+        S.Notify_Outburst = D.Notify_Outburst;
+      });
+    };
+    const TSettings Old = Since(20);
     Cases.push_back({"20 lines, as written before line 21", File_Of(Old_Lines), Old});
     const std::vector<std::string> Lines_21(Good_Lines.begin(), Good_Lines.begin() + 21);
-    Cases.push_back({"21 lines, as written before line 22", File_Of(Lines_21),
-                     Good_Settings_With([](TSettings& S) { S.Saturation_Level = 0.0; })});
-    Cases.push_back({"21 lines and blank lines", File_Of(Lines_21) + "\r\n  \r\n",
-                     Good_Settings_With([](TSettings& S) { S.Saturation_Level = 0.0; })});
+    for (const size_t Count : {21u, 22u, 23u, 24u}) {
+      const std::vector<std::string> Lines(Good_Lines.begin(), Good_Lines.begin() + Count);
+      Cases.push_back(
+          {std::to_string(Count) + " lines, as written before the next", File_Of(Lines), Since(Count)});
+    }
+    Cases.push_back({"21 lines and blank lines", File_Of(Lines_21) + "\r\n  \r\n", Since(21)});
+    Cases.push_back({"plane 0",
+                     File_Of(Good_Lines_With({{23, "0"}})),
+                     Good_Settings_With([](TSettings& S) { S.Image_Plane = 1; }),
+                     {"line 24 (Image_Plane): '0' is not a valid value"}});
     Cases.push_back({"a saturation level below 0", File_Of(Good_Lines_With({{21, "-5"}})),
                      Good_Settings_With([](TSettings& S) { S.Saturation_Level = 0.0; })});
     std::string Unended = File_Of(Old_Lines);
@@ -522,7 +549,7 @@ TEST(Settings, A_Bad_Value_Costs_Only_Its_Own_Setting) {
 }
 
 TEST(Settings, A_Blank_Line_Where_A_Number_Stands_Shifts_The_Later_Lines) {
-  auto Lines = Good_Lines;
+  std::vector<std::string> Lines(Good_Lines.begin(), Good_Lines.begin() + 22); // as written before line 23
   Lines[6] = "";   // Radius missing: Radius takes the Annulus line, Annulus the Gap line
   Lines[9] = "42"; // and Gap the DataFileName line,
   Lines[15] = "7"; // and Max_Error the ReportFileDir line

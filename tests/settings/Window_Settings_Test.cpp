@@ -131,10 +131,13 @@ TEST_F(Window_Settings, Controls_Are_Labelled_Placed_Accessible_And_In_Tab_Order
       {"CheckBox_Snap_to_Centre", "Snap to Centre", nullptr, 463, 162, 119},
       {"CheckBox_Show_Annulus", "Show Annulus", nullptr, 463, 191, 119},
       {"CheckBox_Fits_Crpix", "CRPIX counts from 1 (FITS)", nullptr, 334, 277, 248},
+      {"CheckBox_Solve_On_Open", "Plate Solve on Open", nullptr, 8, 385, 160},
+      {"CheckBox_Notify_Outburst", "Notify of Outbursts", nullptr, 190, 385, 160},
+      {"SpinBox_Image_Plane", "Image Plane", nullptr, 522, 383, 60},
   };
   EXPECT_TRUE(Dialog->isHidden());
   EXPECT_EQ(Dialog->windowTitle(), QStringLiteral("Settings"));
-  EXPECT_EQ(Dialog->size(), QSize(700, 388));
+  EXPECT_EQ(Dialog->size(), QSize(700, 437));
   EXPECT_EQ(Dialog->pos(), QPoint(100 + 42, 60 + 72));
 
   std::map<QString, QString> Tree; // what a screen reader finds: objectName -> name
@@ -145,7 +148,7 @@ TEST_F(Window_Settings, Controls_Are_Labelled_Placed_Accessible_And_In_Tab_Order
   };
   Walk(QAccessible::queryAccessibleInterface(Dialog));
   const QList<QLabel*> Labels = Dialog->findChildren<QLabel*>();
-  EXPECT_EQ(Labels.size(), 16);
+  EXPECT_EQ(Labels.size(), 17);
   // A label of that text on the input's row, left (or right) of it.
   const auto Beside = [&](const char* Text, const QWidget* Input, bool Left) {
     return std::any_of(Labels.begin(), Labels.end(), [&](const QLabel* L) {
