@@ -2,6 +2,9 @@
 
 #include "image/Image_Model.h"
 #include "image/Result_Code.h"
+#include "night/Desktop_Notify.h"
+#include "night/Folder_Watcher.h"
+#include "night/Night.h"
 #include "photometry/Analysis.h"
 #include "report/Report.h"
 #include "report/Report_Reader.h"
@@ -161,6 +164,12 @@ constexpr TOption Option_Table[] = {
      "it only the rows the apertures and sky annuli cover are read\n"
      "(the results are the same)"},
     {"--json", Switch<&O::Json>, "", "one JSON object per file and line instead of the table"},
+    {"--watch", Folder_Name<&O::Watch_Dir>, "DIR",
+     "measure the FITS files in DIR, then each new one once it is\n"
+     "complete, one JSON line each, until SIGTERM or Ctrl+C (exit 0)"},
+    {"--notify", Switch<&O::Notify>, "",
+     "with --watch: a desktop notification for each new frame in\n"
+     "outburst"},
     {"--report-dir", Folder_Name<&O::Report_Dir>, "DIR",
      "write the AAVSO report of each measured file into DIR"},
     {"--obscode", Text<&O::Obscode>, "CODE", "observer code of the reports (default: the settings')"},
@@ -443,7 +452,11 @@ TParsed_Arguments Parse_Arguments(const std::vector<std::string>& Args) {
       return Fail("option --light-curve takes no FITS file ('" + O.Files.front() + "')");
     return Parsed;
   }
-  if (O.Files.empty())
+  if (O.Notify && !O.Watch_Dir)
+    return Fail("option --notify needs --watch");
+  if (O.Watch_Dir && !O.Files.empty())
+    return Fail("option --watch takes no FITS file ('" + O.Files.front() + "')");
+  if (O.Files.empty() && !O.Watch_Dir)
     return Fail("no FITS file given");
   if (!O.Report_Dir && (O.Obscode || O.Notes))
     return Fail(std::string("option ") + (O.Obscode ? "--obscode" : "--notes") + " needs --report-dir");
@@ -477,6 +490,7 @@ std::string Version_Text() {
 
 std::string Usage_Text() {
   return "Usage: korvane-measure [OPTION]... FITS...\n"
+         "   or: korvane-measure [OPTION]... --watch DIR\n"
          "   or: korvane-measure --light-curve DIR NAME\n"
          "Measure the catalogue target of each plate-solved FITS image, as Korvane's Open Image\n"
          "command does, and print one result per file.\n"
@@ -530,45 +544,6 @@ std::string Json_Number(double Value) {
   char Buffer[32];
   const auto Result = std::to_chars(Buffer, Buffer + sizeof Buffer, Value);
   return std::string(Buffer, Result.ptr);
-}
-
-TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& Catalogue,
-                             const TSettings& Settings, TMessages& Messages, const TOpen_Options& Options) {
-  TMeasure_Result R;
-  R.File = Path;
-  try {
-    Open_And_Analyse(R.Image, Path, Catalogue, Measure_Settings_Of(Settings), Messages, Options);
-  } catch (const std::exception& E) {
-    // A reader or measurement error, or memory for an absurd image size: this file is lost,
-    // the next one is measured.
-    R.Failed = true;
-    R.Error = E.what();
-    if (R.Error.empty())
-      R.Error = "unknown error";
-  }
-  if (const std::string Note = R.Image.Distortion_Note(); !Note.empty())
-    Messages.Show("note: " + Note);
-  // Said whatever the state: the results stand as computed, the observer decides.
-  if (const std::string Warning = Saturation_Warning(R.Image); !Warning.empty())
-    Messages.Show("warning: " + Warning);
-  if (const std::string Warning = Check_Star_Warning(R.Image); !Warning.empty())
-    Messages.Show("warning: " + Warning);
-  // Only the results travel on: the pixels are released before the next file is opened.
-  R.Image.Image_Array = TImageArray();
-  return R;
-}
-
-std::string State_Text(const TMeasure_Result& R) {
-  if (R.Failed)
-    return "error: " + R.Error;
-  switch (R.Image.Last_Error) {
-  case TResult_Code::Measured:
-    return R.Image.Outburst ? "Outburst" : "Quiescent";
-  case TResult_Code::Not_Measured:
-    return "Not measured";
-  default:
-    return Result_Code_Text(R.Image.Last_Error);
-  }
 }
 
 std::string Json_Line(const TMeasure_Result& R) {
@@ -834,6 +809,47 @@ int Measure_Files(const TMeasure_Options& Options, const TSettings& Settings,
   return Status;
 }
 
+// --watch: the folder's frames, then each new one once complete, a JSON line each, until a
+// closing signal; that ends the watch normally. With --notify each new frame in outburst is
+// a desktop notification; no notification service is a note.
+int Watch_Folder(const TMeasure_Options& Options, const TSettings& Settings,
+                 const TTarget_Catalogue& Catalogue, const TMeasure_Environment& Environment,
+                 TProgress& Progress, std::ostream& Out, std::ostream& Err) {
+  std::optional<TDesktop_Notifier> Notifier;
+  if (Options.Notify)
+    Notifier.emplace();
+  const auto Measure = [&](const std::vector<std::string>& Files, bool Arrived) {
+    for (const std::string& File : Files) {
+      int Ignored = 0;
+      const TMeasure_Result Result =
+          Measure_And_Report(File, Options, Settings, Catalogue, Progress, Err, Ignored);
+      if (!Written(Out, Json_Line(Result) + '\n'))
+        return false;
+      if (Notifier && Arrived && Shows_Outburst(Result)) {
+        const TOutburst_Notice Notice = Outburst_Notice(Result);
+        if (const std::string Why = Notifier->Notify(Notice.Summary, Notice.Body); !Why.empty())
+          Print_Error(Err, File, "note: no notification: " + Why);
+      }
+    }
+    return true;
+  };
+  try {
+    TFolder_Watcher Watcher(*Options.Watch_Dir);
+    if (!Measure(Watcher.Initial_Frames(), false))
+      return Output_Failed(Err);
+    for (;;) {
+      const std::vector<std::string> Files = Watcher.Wait_For_Frames(Environment.Stop_Asked);
+      if (Files.empty())
+        return Exit_All_Measured;
+      if (!Measure(Files, true))
+        return Output_Failed(Err);
+    }
+  } catch (const std::exception& E) {
+    Print_Error(Err, *Options.Watch_Dir, E.what());
+    return Exit_Error;
+  }
+}
+
 } // namespace
 
 int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment& Environment,
@@ -862,5 +878,7 @@ int Run_Measure(const std::vector<std::string>& Args, const TMeasure_Environment
   if (const std::optional<int> Stop =
           Load_Catalogue(Options, Settings, Environment.Decimal_Separator, Progress, *Catalogue, Err))
     return *Stop;
+  if (Options.Watch_Dir)
+    return Watch_Folder(Options, Settings, *Catalogue, Environment, Progress, Out, Err);
   return Measure_Files(Options, Settings, *Catalogue, Environment, Progress, Out, Err);
 }

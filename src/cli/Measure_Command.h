@@ -5,6 +5,7 @@
 
 #include "catalogue/Target_Data.h"
 #include "image/Image_Model.h"
+#include "night/Frame_Result.h"
 #include "photometry/Photometry.h"
 #include "settings/Settings.h"
 #include "text/Messages.h"
@@ -43,6 +44,8 @@ struct TMeasure_Options {
   std::optional<std::string> Notes;      // notes of the reports
   bool Full_Read = false;                // read every pixel instead of only those measured
   bool Json = false;
+  std::optional<std::string> Watch_Dir; // --watch: the folder's frames, then each new one as it completes
+  bool Notify = false;                  // --notify: a desktop notification per outburst while watching
   std::vector<std::string> Files;
   std::string Light_Curve_Dir;  // --light-curve DIR NAME: the folder of reports
   std::string Light_Curve_Name; // and the target whose observations are printed
@@ -76,31 +79,6 @@ std::string Json_String(std::string_view Text);
 
 // Shortest text that reads back as the same double; "null" for NaN and infinities.
 std::string Json_Number(double Value);
-
-// What the command reports of one file: the analysed image without its pixels, or the
-// error that abandoned the file.
-struct TMeasure_Result {
-  std::string File;
-  bool Failed = false;
-  std::string Error;
-  TImage_Model Image;                // result fields only: the pixel array and histogram are released
-  bool Report_Asked = false;         // --report-dir was given: the JSON line has "Report"
-  std::optional<std::string> Report; // the path of the report written for this file
-};
-
-// Opens Path in a fresh image model and, when it is plate-solved, analyses it against the
-// catalogue, through the same core step as the program's Open Image command. Reader
-// findings go to Messages, and a note when the header names distortion terms that are not
-// applied. An error that abandons the file is caught and returned in Failed and Error. The
-// pixels are released before the function returns.
-TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& Catalogue,
-                             const TSettings& Settings, TMessages& Messages,
-                             const TOpen_Options& Options = {});
-
-// The state as the result panels show it: "Outburst" or "Quiescent" for a measurement,
-// "Not Plate Solved", "No star!", "No reference!", "No data!", "Not measured" for an
-// empty catalogue, "error: " and the message for a file that could not be read.
-std::string State_Text(const TMeasure_Result& Result);
 
 // One JSON object, no line end. With Report_Asked it ends with "Report": the report's path, or
 // null when none was written.

@@ -81,7 +81,9 @@ int main(int argc, char** argv) {
   Environment.Stop_Asked = [] { return Closing_Signal != 0; };
   const int Status = Run_Measure(Args, Environment, std::cout, std::cerr);
   std::cout.flush();
-  if (const int Signal = Closing_Signal; Signal != 0) {
+  // A watch ends by a closing signal: that is its normal end, with its status.
+  const bool Watching = Parse_Arguments(Args).Options.Watch_Dir.has_value();
+  if (const int Signal = Closing_Signal; Signal != 0 && !Watching) {
     // Ended by the signal, as its sender expects to see, once the work done is complete.
     std::signal(Signal, SIG_DFL);
     std::raise(Signal);

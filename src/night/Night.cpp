@@ -1,0 +1,255 @@
+#include "night/Night.h"
+
+#include "image/Result_Code.h"
+#include "sky/Sky.h"
+#include "text/Number_Format.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Gathers a file's findings, each once, in the order first seen.
+class TCollected_Messages : public TMessages {
+public:
+  void Show(const std::string& Text) override {
+    if (std::find(Texts.begin(), Texts.end(), Text) == Texts.end())
+      Texts.push_back(Text);
+  }
+  std::vector<std::string> Texts;
+};
+
+bool Measured(const TMeasure_Result& R) {
+  return !R.Failed && R.Image.Last_Error == TResult_Code::Measured;
+}
+
+std::string Fixed(double Value, int Decimals, char Separator) {
+  char Buffer[64];
+  std::snprintf(Buffer, sizeof Buffer, "%.*f", Decimals, Value);
+  std::string Text = Buffer;
+  std::replace(Text.begin(), Text.end(), '.', Separator);
+  return Text;
+}
+
+std::string Csv_Field(const std::string& Text) {
+  if (Text.find_first_of(",\"\r\n") == std::string::npos)
+    return Text;
+  std::string Out = "\"";
+  for (const char C : Text)
+    Out += C == '"' ? std::string("\"\"") : std::string(1, C);
+  return Out + '"';
+}
+
+constexpr size_t Card_Bytes = 80;
+constexpr size_t Record_Bytes = 2880;
+// A header longer than this is not waited for: the stable size decides.
+constexpr size_t Max_Header_Records = 1000;
+
+// The whole number of a card "KEY     = value", or null.
+std::optional<long long> Card_Integer(std::string_view Card) {
+  if (Card.size() < 10 || Card.substr(8, 2) != "= ")
+    return std::nullopt;
+  const std::string Value(Card.substr(10, 20));
+  char* End = nullptr;
+  const long long Number = std::strtoll(Value.c_str(), &End, 10);
+  if (End == Value.c_str())
+    return std::nullopt;
+  return Number;
+}
+
+std::string_view Card_Key(std::string_view Card) {
+  std::string_view Key = Card.substr(0, 8);
+  while (!Key.empty() && Key.back() == ' ')
+    Key.remove_suffix(1);
+  return Key;
+}
+
+} // namespace
+
+TNight_Row Measure_Night_Frame(const std::string& Path, const TTarget_Catalogue& Catalogue,
+                               const TSettings& Settings) {
+  TCollected_Messages Messages;
+  TNight_Row Row;
+  Row.Result = Measure_File(Path, Catalogue, Settings, Messages, TOpen_Options{Settings.Fits_Crpix, true});
+  // The cards are the header list's; a row keeps the results and the report's values only.
+  Row.Result.Image.Cards = {};
+  Row.Result.Image.Cards.shrink_to_fit();
+  if (Row.Result.Failed)
+    Messages.Texts.insert(Messages.Texts.begin(), Row.Result.Error);
+  for (const std::string& Text : Messages.Texts)
+    Row.Problems += (Row.Problems.empty() ? "" : "; ") + Text;
+  return Row;
+}
+
+std::string Night_Column_Title(TNight_Column Column) {
+  static constexpr std::array<const char*, Night_Column_Count> Titles = {
+      "File", "UTC", "JD", "Target", "Mag", "Error", "State", "Filter", "Air Mass", "Problems"};
+  return Titles[static_cast<size_t>(Column)];
+}
+
+std::string Night_Cell(const TNight_Row& Row, TNight_Column Column, double Max_Error, char Separator) {
+  const TMeasure_Result& R = Row.Result;
+  const TImage_Model& I = R.Image;
+  const bool Timed = !R.Failed && !I.Time_From.empty();
+  switch (Column) {
+  case TNight_Column::File:
+    return fs::path(R.File).filename().string();
+  case TNight_Column::UTC:
+    return Timed ? ISO_Date_Of(I.JD, ' ') : std::string();
+  case TNight_Column::JD:
+    return Timed ? Fixed(I.JD, 5, Separator) : std::string();
+  case TNight_Column::Target:
+    return R.Failed ? std::string() : I.ObjectName;
+  case TNight_Column::Magnitude:
+    return Measured(R) ? Result_Text(I, Max_Error, Separator).Magnitude : std::string();
+  case TNight_Column::Error:
+    return Measured(R) ? Result_Text(I, Max_Error, Separator).Error : std::string();
+  case TNight_Column::State:
+    return R.Failed ? std::string("Error") : State_Text(R);
+  case TNight_Column::Filter:
+    return R.Failed || I.Image_Filter_Letter == '\0' ? std::string() : std::string(1, I.Image_Filter_Letter);
+  case TNight_Column::Air_Mass:
+    return R.Failed || I.AirMass_From.empty() ? std::string() : Fixed(I.AirMass, 3, Separator);
+  case TNight_Column::Problems:
+    return Row.Problems;
+  }
+  return {};
+}
+
+std::optional<double> Night_Sort_Number(const TNight_Row& Row, TNight_Column Column) {
+  const TMeasure_Result& R = Row.Result;
+  if (R.Failed)
+    return std::nullopt;
+  switch (Column) {
+  case TNight_Column::JD:
+    return R.Image.Time_From.empty() ? std::nullopt : std::optional<double>(R.Image.JD);
+  case TNight_Column::Magnitude:
+    return Measured(R) ? std::optional<double>(R.Image.Magnitude) : std::nullopt;
+  case TNight_Column::Error:
+    return Measured(R) ? std::optional<double>(R.Image.Std_Error) : std::nullopt;
+  case TNight_Column::Air_Mass:
+    return R.Image.AirMass_From.empty() ? std::nullopt : std::optional<double>(R.Image.AirMass);
+  default:
+    return std::nullopt;
+  }
+}
+
+bool Shows_Outburst(const TMeasure_Result& Result) {
+  return Measured(Result) && Result.Image.Outburst;
+}
+
+std::string Night_CSV(const std::vector<const TNight_Row*>& Rows, double Max_Error) {
+  std::string Out;
+  for (int c = 0; c < Night_Column_Count; ++c)
+    Out += (c > 0 ? "," : "") + Night_Column_Title(static_cast<TNight_Column>(c));
+  Out += '\n';
+  for (const TNight_Row* Row : Rows) {
+    for (int c = 0; c < Night_Column_Count; ++c) {
+      const auto Column = static_cast<TNight_Column>(c);
+      const std::string Text =
+          Column == TNight_Column::File ? Row->Result.File : Night_Cell(*Row, Column, Max_Error, '.');
+      Out += (c > 0 ? "," : "") + Csv_Field(Text);
+    }
+    Out += '\n';
+  }
+  return Out;
+}
+
+TOutburst_Notice Outburst_Notice(const TMeasure_Result& Result) {
+  const TImage_Model& I = Result.Image;
+  return {"Outburst: " + I.ObjectName, "mag " + Fixed(I.Magnitude, 3, '.') + " brighter than threshold " +
+                                           Fixed(I.Threshold, 3, '.') + " in " +
+                                           fs::path(Result.File).filename().string()};
+}
+
+bool Is_Fits_File_Name(std::string_view Name) {
+  const size_t Dot = Name.rfind('.');
+  if (Dot == std::string_view::npos || Dot == 0)
+    return false;
+  std::string Suffix(Name.substr(Dot + 1));
+  std::transform(Suffix.begin(), Suffix.end(), Suffix.begin(),
+                 [](char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; });
+  return Suffix == "fit" || Suffix == "fits" || Suffix == "fts";
+}
+
+std::vector<std::string> List_Frames(const std::string& Folder) {
+  std::error_code Error;
+  fs::directory_iterator It(Folder, Error);
+  std::vector<std::string> Frames;
+  for (; !Error && It != fs::directory_iterator(); It.increment(Error)) {
+    std::error_code Ignored;
+    if (Is_Fits_File_Name(It->path().filename().string()) && !It->is_directory(Ignored))
+      Frames.push_back(It->path().string());
+  }
+  if (Error)
+    throw TKorvane_Error(Folder + ": cannot read the folder: " + Error.message());
+  std::sort(Frames.begin(), Frames.end());
+  return Frames;
+}
+
+TFrame_Extent Read_Frame_Extent(const std::string& Path) {
+  TFrame_Extent Extent;
+  std::ifstream In(Path, std::ios::binary);
+  std::string Record(Record_Bytes, ' ');
+  int Bitpix = 0;
+  long long Axes = -1;
+  uint64_t Data = 1;
+  bool Overflow = false;
+  for (size_t r = 0; r < Max_Header_Records; ++r) {
+    In.read(Record.data(), static_cast<std::streamsize>(Record_Bytes));
+    const auto Got = static_cast<size_t>(In.gcount());
+    if (r == 0 && Got >= 2 && static_cast<unsigned char>(Record[0]) == 0x1f &&
+        static_cast<unsigned char>(Record[1]) == 0x8b) {
+      Extent.Size_Only = true; // gzip
+      return Extent;
+    }
+    if (r == 0 && Got >= 6 && Record.compare(0, 6, "SIMPLE") != 0 && Got == Record_Bytes) {
+      Extent.Size_Only = true;
+      return Extent;
+    }
+    for (size_t c = 0; c + Card_Bytes <= Got; c += Card_Bytes) {
+      const std::string_view Card(Record.data() + c, Card_Bytes);
+      const std::string_view Key = Card_Key(Card);
+      if (Key == "END") {
+        Extent.Header_Ended = true;
+        Extent.Header_Bytes = (r + 1) * Record_Bytes;
+        Extent.Data_Bytes = Axes <= 0 || Overflow ? (Overflow ? std::numeric_limits<uint64_t>::max() : 0)
+                                                  : Data * static_cast<uint64_t>(std::abs(Bitpix) / 8);
+        return Extent;
+      }
+      const std::optional<long long> Number = Card_Integer(Card);
+      if (!Number)
+        continue;
+      if (Key == "BITPIX")
+        Bitpix = static_cast<int>(*Number);
+      else if (Key == "NAXIS")
+        Axes = *Number;
+      else if (Key.size() > 5 && Key.substr(0, 5) == "NAXIS") {
+        const auto Length = static_cast<uint64_t>(std::max(0LL, *Number));
+        if (Length != 0 && Data > std::numeric_limits<uint64_t>::max() / 8 / Length)
+          Overflow = true;
+        else
+          Data *= Length;
+      }
+    }
+    if (Got < Record_Bytes)
+      return Extent; // the header is still being written
+  }
+  Extent.Size_Only = true;
+  return Extent;
+}
+
+bool Frame_Complete(const TFrame_Extent& Extent, uint64_t File_Size) {
+  if (Extent.Size_Only)
+    return true;
+  if (!Extent.Header_Ended || Extent.Data_Bytes == std::numeric_limits<uint64_t>::max())
+    return false;
+  return File_Size >= Extent.Header_Bytes + Extent.Data_Bytes;
+}
