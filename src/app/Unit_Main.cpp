@@ -5,6 +5,7 @@
 #include "image/Result_Code.h"
 #include "image/Unit_Image.h"
 #include "lightcurve/Unit_Light_Curve.h"
+#include "night/Unit_Night.h"
 #include "photometry/Analysis.h"
 #include "report/Report.h"
 #include "report/Report_Reader.h"
@@ -252,7 +253,9 @@ void TMain_Form::Create_Menu() {
   Close2 = New_Action("Close2", QStringLiteral("Close Image"), this);
   LoadData1 = New_Action("LoadData1", QStringLiteral("Load Data"), this);
   CloseAll1 = New_Action("CloseAll1", QStringLiteral("Close All"), this);
-  File1->addActions({Open1, Close2, LoadData1, CloseAll1});
+  OpenNight1 = New_Action("OpenNight1", QStringLiteral("Open Night..."), this);
+  OpenNightFiles1 = New_Action("OpenNightFiles1", QStringLiteral("Open Night Files..."), this);
+  File1->addActions({Open1, OpenNight1, OpenNightFiles1, Close2, LoadData1, CloseAll1});
 
   FITs1 = MainMenu1->addMenu(QStringLiteral("FITs"));
   FITs1->setObjectName(QStringLiteral("FITs1"));
@@ -270,6 +273,8 @@ void TMain_Form::Create_Menu() {
   MainMenu1->addAction(Help1);
 
   connect(Open1, &QAction::triggered, this, &TMain_Form::Open1Click);
+  connect(OpenNight1, &QAction::triggered, this, &TMain_Form::OpenNight1Click);
+  connect(OpenNightFiles1, &QAction::triggered, this, &TMain_Form::OpenNightFiles1Click);
   connect(Close2, &QAction::triggered, this, &TMain_Form::Close2Click);
   connect(CloseAll1, &QAction::triggered, this, &TMain_Form::CloseAll1Click);
   connect(ShowHeader1, &QAction::triggered, this, &TMain_Form::ShowHeader1Click);
@@ -542,6 +547,47 @@ void TMain_Form::Open1Click() {
   Open_Files(OpenDialog1->selectedFiles());
 }
 
+void TMain_Form::OpenNight1Click() {
+  QString Folder;
+  {
+    const auto Hold = Hold_Busy(*this);
+    Folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Open Night"));
+  }
+  if (!Folder.isEmpty())
+    Open_Night({}, Folder);
+}
+
+void TMain_Form::OpenNightFiles1Click() {
+  QStringList Files;
+  {
+    const auto Hold = Hold_Busy(*this);
+    Files =
+        QFileDialog::getOpenFileNames(this, QStringLiteral("Open Night Files"), QString(),
+                                      QStringLiteral("FITs files (") + Fits_Patterns() + QStringLiteral(")"));
+  }
+  if (!Files.isEmpty())
+    Open_Night(Files, {});
+}
+
+TForm_Night* TMain_Form::Open_Night(const QStringList& Files, const QString& Folder) {
+  auto* Night = new TForm_Night(*this, Files, Folder, this);
+  Night->setAttribute(Qt::WA_DeleteOnClose);
+  Night->show();
+  Night->raise();
+  Night->activateWindow();
+  return Night;
+}
+
+void TMain_Form::Open_Frame(const QString& Path) {
+  Open_Files({Path});
+}
+
+TReport_Settings TMain_Form::Host_Report_Settings() const {
+  TReport_Settings Report_Settings = Report_Settings_Of(Settings);
+  Report_Settings.Make_Folder = Settings.ReportFileDir == Default_Reports;
+  return Report_Settings;
+}
+
 void TMain_Form::Open_Files(const QStringList& Paths) {
   const auto Hold = Hold_Busy(*this);
   std::unique_ptr<QProgressDialog> Progress;
@@ -621,8 +667,7 @@ void TMain_Form::Button_AAVSOClick() {
   if (Image == nullptr)
     return;
   const auto Hold = Hold_Busy(*this);
-  TReport_Settings Report_Settings = Report_Settings_Of(Settings);
-  Report_Settings.Make_Folder = Settings.ReportFileDir == Default_Reports;
+  const TReport_Settings Report_Settings = Host_Report_Settings();
   const TReport_Outcome Outcome = Write_AAVSO_Report(*Image, Report_Settings);
   if (!Outcome.Written) {
     Image->Last_Error = TResult_Code::No_Report_Dir;

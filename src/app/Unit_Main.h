@@ -6,6 +6,7 @@
 #include "catalogue/Target_Data.h"
 #include "image/Image_Host.h"
 #include "lightcurve/Light_Curve_Host.h"
+#include "night/Night_Host.h"
 #include "settings/Settings.h"
 #include "settings/Settings_Host.h"
 #include "text/Messages.h"
@@ -25,6 +26,7 @@ class QAction;
 class TForm_Image;
 class TForm_Help;
 class TForm_Light_Curve;
+class TForm_Night;
 class TForm_Settings;
 class QComboBox;
 class QFileDialog;
@@ -43,6 +45,7 @@ class TMain_Form : public QMainWindow,
                    public TImage_Host,
                    public TSettings_Host,
                    public TLight_Curve_Host,
+                   public TNight_Host,
                    public TAutomation_Host {
   Q_OBJECT
 
@@ -87,6 +90,8 @@ public:
   // Menu.
   QMenu* File1 = nullptr;
   QAction* Open1 = nullptr;
+  QAction* OpenNight1 = nullptr;      // a folder's frames in the night table
+  QAction* OpenNightFiles1 = nullptr; // chosen files in the night table
   QAction* Close2 = nullptr;
   QAction* LoadData1 = nullptr;
   QAction* CloseAll1 = nullptr;
@@ -167,6 +172,14 @@ public:
   std::string Report_Folder() const override { return Settings.ReportFileDir; }
   std::optional<double> Target_Threshold(std::string_view Name) const override;
 
+  // What the night table asks of the main window (Host_Settings, Host_Number_Format,
+  // Show_Error and the busy calls above serve it too).
+  const TTarget_Catalogue& Host_Catalogue() const override { return Catalogue; }
+  TReport_Settings Host_Report_Settings() const override;
+  void Open_Frame(const QString& Path) override;
+  // A night table of Files, or of Folder's frames (Files empty), in a window of its own.
+  TForm_Night* Open_Night(const QStringList& Files, const QString& Folder);
+
   // The light curve window while it is open (it is deleted when closed).
   QPointer<TForm_Light_Curve> Form_Light_Curve;
   // The settings window, made when this window is first shown so that it opens beside it,
@@ -192,6 +205,8 @@ signals:
 
 public slots:
   void Open1Click();
+  void OpenNight1Click();
+  void OpenNightFiles1Click();
   void Close2Click();
   void CloseAll1Click();
   void ShowHeader1Click();

@@ -8,6 +8,7 @@
 #include "automation/Command_Line.h"
 #include "automation/Service_File.h"
 
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -23,6 +24,7 @@ constexpr const char* Help_Text =
     "Usage: korvane [FILE]...\n"
     "Open plate-solved FITS images and measure the catalogue target of each.\n"
     "\n"
+    "  --night DIR             open the night table of the FITS files in DIR\n"
     "  --help                  show this help and exit\n"
     "  --version               show the version and exit\n"
     "  /automation             start for a D-Bus client (also /embedding; \"-\" for \"/\")\n"
@@ -73,6 +75,9 @@ int main(int argc, char** argv) {
   const QStringList Files = Files_To_Open(QApplication::arguments());
   if (!Files.isEmpty())
     QTimer::singleShot(0, &Main, [&Main, Files] { Main.Open_Files(Files); });
+  if (const QString Night = Night_Folder(QApplication::arguments()); !Night.isEmpty())
+    QTimer::singleShot(0, &Main,
+                       [&Main, Night] { Main.Open_Night({}, QFileInfo(Night).absoluteFilePath()); });
   const int Result = Application.exec();
 
   Main_Form = nullptr;

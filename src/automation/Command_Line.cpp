@@ -10,10 +10,24 @@ bool Is_Automation_Switch(const QString& Argument) {
 
 QStringList Files_To_Open(const QStringList& Arguments) {
   QStringList Files;
-  for (qsizetype i = 1; i < Arguments.size(); ++i)
-    if (!Is_Automation_Switch(Arguments[i]))
+  for (qsizetype i = 1; i < Arguments.size(); ++i) {
+    if (Arguments[i] == QLatin1String("--night"))
+      ++i; // its folder
+    else if (!Is_Automation_Switch(Arguments[i]) && !Arguments[i].startsWith(QLatin1String("--night=")))
       Files.append(Arguments[i]);
+  }
   return Files;
+}
+
+QString Night_Folder(const QStringList& Arguments) {
+  QString Folder;
+  for (qsizetype i = 1; i < Arguments.size(); ++i) {
+    if (Arguments[i] == QLatin1String("--night") && i + 1 < Arguments.size())
+      Folder = Arguments[++i];
+    else if (Arguments[i].startsWith(QLatin1String("--night=")))
+      Folder = Arguments[i].mid(8);
+  }
+  return Folder;
 }
 
 TStart_Mode Start_Mode(const QStringList& Arguments) {

@@ -10,7 +10,7 @@
 bool Is_Automation_Switch(const QString& Argument);
 
 // The arguments after the program's name that name files (everything that is not a switch,
-// "/home/me/m31.fit" included), in their order.
+// "/home/me/m31.fit" included, nor --night and its folder), in their order.
 QStringList Files_To_Open(const QStringList& Arguments);
 
 // How the program was asked to start: by the user, for an automation client, or to write or
@@ -21,3 +21,6 @@ enum class TStart_Mode { User, Automation, Register, Unregister, Register_Per_Us
 // EMBEDDING, REGSERVER, UNREGSERVER, REGSERVERPERUSER, UNREGSERVERPERUSER ("/" or "-", any
 // letter case, the whole name: /regserverperuser is not /regserver). User without a switch.
 TStart_Mode Start_Mode(const QStringList& Arguments);
+
+// The folder of "--night DIR" (or "--night=DIR"), the last one given; empty without one.
+QString Night_Folder(const QStringList& Arguments);
