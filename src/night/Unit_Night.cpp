@@ -154,6 +154,7 @@ TForm_Night::TForm_Night(TNight_Host& Host_, const QStringList& Files, const QSt
   Table_Night->sortByColumn(static_cast<int>(TNight_Column::File), Qt::AscendingOrder);
   Table_Night->horizontalHeader()->setStretchLastSection(true);
   Table_Night->verticalHeader()->hide();
+  Table_Night->verticalHeader()->setDefaultSectionSize(Table_Night->fontMetrics().height() + 6);
   Progress_Night = new QProgressBar(this);
   Progress_Night->setObjectName(QStringLiteral("Progress_Night"));
   Progress_Night->setAccessibleName(QStringLiteral("Measured"));
