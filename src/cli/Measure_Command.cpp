@@ -820,6 +820,9 @@ int Watch_Folder(const TMeasure_Options& Options, const TSettings& Settings,
     Notifier.emplace();
   const auto Measure = [&](const std::vector<std::string>& Files, bool Arrived) {
     for (const std::string& File : Files) {
+      // A closing signal ends the watch at a file boundary, as it ends a batch.
+      if (Environment.Stop_Asked && Environment.Stop_Asked())
+        return true;
       int Ignored = 0;
       const TMeasure_Result Result =
           Measure_And_Report(File, Options, Settings, Catalogue, Progress, Err, Ignored);

@@ -6,11 +6,15 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -196,15 +200,35 @@ std::vector<std::string> List_Frames(const std::string& Folder) {
 
 TFrame_Extent Read_Frame_Extent(const std::string& Path) {
   TFrame_Extent Extent;
-  std::ifstream In(Path, std::ios::binary);
+  // Opened without waiting, so that a pipe named like a frame cannot hold the caller; anything
+  // but a regular file is left to the reader to refuse.
+  const int Handle = ::open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (Handle < 0)
+    return Extent;
+  const struct TClose {
+    int Handle;
+    ~TClose() { ::close(Handle); }
+  } Closer{Handle};
+  struct stat Status {};
+  if (::fstat(Handle, &Status) != 0 || !S_ISREG(Status.st_mode)) {
+    Extent.Size_Only = true;
+    return Extent;
+  }
   std::string Record(Record_Bytes, ' ');
   int Bitpix = 0;
   long long Axes = -1;
   uint64_t Data = 1;
   bool Overflow = false;
   for (size_t r = 0; r < Max_Header_Records; ++r) {
-    In.read(Record.data(), static_cast<std::streamsize>(Record_Bytes));
-    const auto Got = static_cast<size_t>(In.gcount());
+    size_t Got = 0;
+    while (Got < Record_Bytes) {
+      const ssize_t Read = ::read(Handle, Record.data() + Got, Record_Bytes - Got);
+      if (Read < 0 && errno == EINTR)
+        continue;
+      if (Read <= 0)
+        break;
+      Got += static_cast<size_t>(Read);
+    }
     if (r == 0 && Got >= 2 && static_cast<unsigned char>(Record[0]) == 0x1f &&
         static_cast<unsigned char>(Record[1]) == 0x8b) {
       Extent.Size_Only = true; // gzip

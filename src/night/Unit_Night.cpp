@@ -173,6 +173,7 @@ TForm_Night::TForm_Night(TNight_Host& Host_, const QStringList& Files, const QSt
   Layout->addWidget(Progress_Night);
   Layout->addWidget(Label_Status);
   resize(1000, 600);
+  Table_Night->setFocus();
 
   connect(Table_Night, &QTableView::activated, this, &TForm_Night::Open_Current);
   connect(Button_Report_Selected, &QPushButton::clicked, this, [this] { Report_Selected(); });

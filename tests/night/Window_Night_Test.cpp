@@ -3,6 +3,7 @@
 // against a stand-in notification service on a private bus.
 
 #include "automation/Automation_Test.h"
+#include "automation/Command_Line.h"
 #include "cli/Measure_Command.h"
 #include "night/Unit_Night.h"
 #include "support/Fits_Writer.h"
@@ -339,4 +340,21 @@ TEST(Night_Notifications, One_Per_Outburst_Frame_From_The_Table_And_The_Command)
       Watch.readAllStandardError().indexOf("e_unheard.fit: note: no notification: no notification service"),
       -1);
   EXPECT_EQ(Service.Calls.size(), 2u);
+}
+
+TEST(Night_Command_Line, The_Night_Folder_Is_No_File_To_Open) {
+  const struct {
+    QStringList Arguments, Files;
+    QString Night;
+  } Cases[] = {
+      {{"korvane", "a.fit", "--night", "tonight", "b.fit"}, {"a.fit", "b.fit"}, "tonight"},
+      {{"korvane", "--night=/data/n1", "/automation", "--night", "n2"}, {}, "n2"},
+      {{"korvane", "a.fit"}, {"a.fit"}, ""},
+      {{"korvane", "--night"}, {}, ""},
+  };
+  for (const auto& Case : Cases) {
+    SCOPED_TRACE(Case.Arguments.join(' ').toStdString());
+    EXPECT_EQ(Files_To_Open(Case.Arguments), Case.Files);
+    EXPECT_EQ(Night_Folder(Case.Arguments), Case.Night);
+  }
 }
