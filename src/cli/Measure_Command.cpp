@@ -5,6 +5,7 @@
 #include "photometry/Analysis.h"
 #include "report/Report.h"
 #include "report/Report_Reader.h"
+#include "solve/Plate_Solve.h"
 #include "text/Number_Format.h"
 #include "text/Text_Encoding.h"
 
@@ -161,6 +162,12 @@ constexpr TOption Option_Table[] = {
      "it only the rows the apertures and sky annuli cover are read\n"
      "(the results are the same)"},
     {"--json", Switch<&O::Json>, "", "one JSON object per file and line instead of the table"},
+    {"--solve", Switch<&O::Solve>, "",
+     "plate-solve each frame that is not plate-solved with the\n"
+     "local astrometry.net solver (solve-field), then measure it;\n"
+     "solutions are kept in $XDG_CACHE_HOME/korvane/solutions"},
+    {"--solve-limit", Above_0<&O::Solve_Limit>, "S",
+     "the solver's time limit per frame, seconds (default 60)"},
     {"--report-dir", Folder_Name<&O::Report_Dir>, "DIR",
      "write the AAVSO report of each measured file into DIR"},
     {"--obscode", Text<&O::Obscode>, "CODE", "observer code of the reports (default: the settings')"},
@@ -533,11 +540,12 @@ std::string Json_Number(double Value) {
 }
 
 TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& Catalogue,
-                             const TSettings& Settings, TMessages& Messages, const TOpen_Options& Options) {
+                             const TSettings& Settings, TMessages& Messages, const TOpen_Options& Options,
+                             const std::function<bool(TImage_Model&)>& Solve) {
   TMeasure_Result R;
   R.File = Path;
   try {
-    Open_And_Analyse(R.Image, Path, Catalogue, Measure_Settings_Of(Settings), Messages, Options);
+    Open_And_Analyse(R.Image, Path, Catalogue, Measure_Settings_Of(Settings), Messages, Options, {}, Solve);
   } catch (const std::exception& E) {
     // A reader or measurement error, or memory for an absurd image size: this file is lost,
     // the next one is measured.
@@ -784,11 +792,15 @@ std::optional<int> Load_Catalogue(const TMeasure_Options& Options, const TSettin
 // Status becomes the worse of itself and this file's outcome.
 TMeasure_Result Measure_And_Report(const std::string& File, const TMeasure_Options& Options,
                                    const TSettings& Settings, const TTarget_Catalogue& Catalogue,
-                                   TProgress& Progress, std::ostream& Err, int& Status) {
+                                   const TSolve_Options* Solving, TProgress& Progress, std::ostream& Err,
+                                   int& Status) {
   TStderr_Messages File_Output(Err, Progress, File + ": ");
   TFile_Messages File_Messages(File_Output);
+  std::function<bool(TImage_Model&)> Solve;
+  if (Solving)
+    Solve = [&](TImage_Model& Image) { return Solve_And_Apply(Image, *Solving, File_Messages); };
   TMeasure_Result Result = Measure_File(File, Catalogue, Settings, File_Messages,
-                                        TOpen_Options{Settings.Fits_Crpix, !Options.Full_Read});
+                                        TOpen_Options{Settings.Fits_Crpix, !Options.Full_Read}, Solve);
   Progress.Clear();
   File_Messages.Flush();
   const bool Measured = !Result.Failed && Result.Image.Last_Error == TResult_Code::Measured;
@@ -815,6 +827,17 @@ int Measure_Files(const TMeasure_Options& Options, const TSettings& Settings,
   if (!Options.Json && !Written(Out, Table_Header(Layout) + '\n'))
     return Output_Failed(Err);
 
+  // Without the solver, --solve changes nothing but says once what to install.
+  std::optional<TSolve_Options> Solving;
+  if (Options.Solve) {
+    if (Solver_Installed()) {
+      Solving.emplace();
+      Solving->Time_Limit = Options.Solve_Limit.value_or(Solving->Time_Limit);
+      Solving->Cache_Folder = Cache_Folder_Of(Environment.Xdg_Cache_Home, Environment.Home);
+    } else {
+      Print_Error(Err, "--solve", Solver_Missing_Text);
+    }
+  }
   int Status = Exit_All_Measured;
   const size_t Count = Options.Files.size();
   for (size_t k = 0; k < Count; ++k) {
@@ -822,8 +845,8 @@ int Measure_Files(const TMeasure_Options& Options, const TSettings& Settings,
       break;
     const std::string& File = Options.Files[k];
     Progress.Show(k + 1, Count, File);
-    const TMeasure_Result Result =
-        Measure_And_Report(File, Options, Settings, Catalogue, Progress, Err, Status);
+    const TMeasure_Result Result = Measure_And_Report(File, Options, Settings, Catalogue,
+                                                      Solving ? &*Solving : nullptr, Progress, Err, Status);
     if (!Written(Out,
                  (Options.Json ? Json_Line(Result) : Table_Row(Result, Layout, Settings.Max_Error)) + '\n')) {
       Progress.Clear();

@@ -42,6 +42,8 @@ struct TMeasure_Options {
   std::optional<std::string> Obscode;    // observer code of the reports
   std::optional<std::string> Notes;      // notes of the reports
   bool Full_Read = false;                // read every pixel instead of only those measured
+  bool Solve = false;                    // plate-solve the frames that are not plate-solved
+  std::optional<double> Solve_Limit;     // the solver's time limit per frame, seconds
   bool Json = false;
   std::vector<std::string> Files;
   std::string Light_Curve_Dir;  // --light-curve DIR NAME: the folder of reports
@@ -93,9 +95,11 @@ struct TMeasure_Result {
 // findings go to Messages, and a note when the header names distortion terms that are not
 // applied. An error that abandons the file is caught and returned in Failed and Error. The
 // pixels are released before the function returns.
+// Solve, when given, plate-solves a frame that needs it (Open_And_Analyse).
 TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& Catalogue,
                              const TSettings& Settings, TMessages& Messages,
-                             const TOpen_Options& Options = {});
+                             const TOpen_Options& Options = {},
+                             const std::function<bool(TImage_Model&)>& Solve = {});
 
 // The state as the result panels show it: "Outburst" or "Quiescent" for a measurement,
 // "Not Plate Solved", "No star!", "No reference!", "No data!", "Not measured" for an
@@ -122,6 +126,7 @@ std::string Table_Row(const TMeasure_Result& Result, const TTable_Layout& Layout
 struct TMeasure_Environment {
   std::string Xdg_Config_Home;
   std::string Xdg_Data_Home;
+  std::string Xdg_Cache_Home; // the plate solutions' cache is under it
   std::string Home;
   char Decimal_Separator = '.'; // the user's, for the target file
   bool Show_Progress = false;   // standard error is a terminal
