@@ -29,12 +29,13 @@ void Solve_Frame(benchmark::State& State, bool Hints) {
   TImage_Model Image;
   TQuiet Quiet;
   Image.Open_File(Path, Quiet);
+  const TSolve_Frame Frame = Solve_Frame_Of(Image);
   TSolve_Options Options;
   Options.Use_Hints = Hints;
   Options.Cache_Folder = Scratch.Path("cache");
   for (auto _ : State) {
     std::filesystem::remove_all(Options.Cache_Folder);
-    const TSolve_Result Result = Plate_Solve(Path, Image, Options);
+    const TSolve_Result Result = Plate_Solve(Frame, Options);
     if (Result.Outcome != TSolve_Outcome::Solved) {
       State.SkipWithError(("not solved: " + Result.Message).c_str());
       return;

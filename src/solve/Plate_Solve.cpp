@@ -109,9 +109,8 @@ std::string Number_Text(double Value) {
 }
 
 // The solver's arguments: outputs in Folder, only the solution kept, the hints and limits.
-std::vector<std::string> Solver_Arguments(const std::string& Solver, const std::string& Frame,
-                                          const fs::path& Folder, const TImage_Model& Image,
-                                          const TSolve_Options& Options) {
+std::vector<std::string> Solver_Arguments(const std::string& Solver, const TSolve_Frame& Frame,
+                                          const fs::path& Folder, const TSolve_Options& Options) {
   std::vector<std::string> A = {
       Solver,         "--overwrite", "--no-plots",
       "--no-verify",  "--dir",       Folder,
@@ -121,12 +120,12 @@ std::vector<std::string> Solver_Arguments(const std::string& Solver, const std::
       "none",         "--corr",      "none",
       "--match",      "none",        "--solved",
       "none",         "--cpulimit",  std::to_string(std::max(1L, std::lround(Options.Time_Limit)))};
-  const int Side = std::max<int>(Image.XSize, Image.YSize);
+  const int Side = std::max(Frame.Width, Frame.Height);
   if (Side > Largest_Solved_Side)
     A.insert(A.end(),
              {"--downsample", std::to_string((Side + Largest_Solved_Side - 1) / Largest_Solved_Side)});
   if (Options.Use_Hints) {
-    const TSolve_Hints Hints = Solve_Hints_Of(Image);
+    const TSolve_Hints& Hints = Frame.Hints;
     if (Hints.Scale) {
       const double High = Hints.Scale_High.value_or(*Hints.Scale);
       A.insert(A.end(), {"--scale-units", "arcsecperpix", "--scale-low",
@@ -137,14 +136,14 @@ std::vector<std::string> Solver_Arguments(const std::string& Solver, const std::
       // The field's diagonal when the scale is known: a pointing is seldom off by more.
       double Radius = Least_Search_Radius;
       if (Hints.Scale)
-        Radius = std::max(Radius, std::hypot(Image.XSize, Image.YSize) *
+        Radius = std::max(Radius, std::hypot(Frame.Width, Frame.Height) *
                                       Hints.Scale_High.value_or(*Hints.Scale) / 3600.0);
       A.insert(A.end(), {"--ra", Number_Text(*Hints.RA), "--dec", Number_Text(*Hints.Dec), "--radius",
                          Number_Text(std::min(Radius, 180.0))});
     }
   }
   // A frame named like an option is still a file.
-  A.push_back(fs::absolute(Frame).string());
+  A.push_back(fs::absolute(Frame.Path).string());
   return A;
 }
 
@@ -384,14 +383,18 @@ bool Solver_Installed(const std::string& Solver) {
   }
 }
 
-TSolve_Result Plate_Solve(const std::string& Path, const TImage_Model& Image, const TSolve_Options& Options) {
+TSolve_Frame Solve_Frame_Of(const TImage_Model& Image) {
+  return TSolve_Frame{Image.FileName, Image.XSize, Image.YSize, Solve_Hints_Of(Image)};
+}
+
+TSolve_Result Plate_Solve(const TSolve_Frame& Frame, const TSolve_Options& Options) {
   TSolve_Result R;
   if (Options.Cache_Folder.empty()) {
     R.Message = "no folder for plate solutions: neither XDG_CACHE_HOME nor HOME is set";
     return R;
   }
   try {
-    const std::string Cached = (fs::path(Options.Cache_Folder) / (Content_Key(Path) + ".wcs")).string();
+    const std::string Cached = (fs::path(Options.Cache_Folder) / (Content_Key(Frame.Path) + ".wcs")).string();
     if (fs::is_regular_file(Cached) && Solution_Problem(Cached).empty()) {
       R.Outcome = TSolve_Outcome::Cached;
       R.Solution_Path = Cached;
@@ -405,8 +408,8 @@ TSolve_Result Plate_Solve(const std::string& Path, const TImage_Model& Image, co
     const TTemporary_Folder Temporary;
     const fs::path Log = Temporary.Folder / "solve-field.log";
     const double Wall_Limit = 1.5 * Options.Time_Limit + 5.0;
-    const TChild_Run Run = Run_Child(Solver_Arguments(Options.Solver, Path, Temporary.Folder, Image, Options),
-                                     Log, Wall_Limit, Options.Cancel);
+    const TChild_Run Run = Run_Child(Solver_Arguments(Options.Solver, Frame, Temporary.Folder, Options), Log,
+                                     Wall_Limit, Options.Cancel);
     R.Seconds = Run.Seconds;
     const std::string Limit = Format_Fixed(Options.Time_Limit, 0, 0, '.');
     if (Run.End == TChild_End::Cancelled) {
@@ -463,13 +466,31 @@ std::string Solve_Result_Text(const TSolve_Result& Result) {
   return "not solved: " + Result.Message;
 }
 
-bool Solve_And_Apply(TImage_Model& Image, const TSolve_Options& Options, TMessages& Messages) {
-  const TSolve_Result Result = Plate_Solve(Image.FileName, Image, Options);
-  Messages.Show(Solve_Result_Text(Result));
-  if (Result.Solution_Path.empty())
+bool Apply_Result(TImage_Model& Image, const TSolve_Result& Result, std::string& Why) {
+  struct TQuiet : TMessages {
+    void Show(const std::string&) override {}
+  } Quiet;
+  if (Result.Solution_Path.empty()) {
+    Why = Solve_Result_Text(Result);
     return false;
-  if (Image.Apply_Solution(Result.Solution_Path, Messages))
+  }
+  try {
+    if (Image.Apply_Solution(Result.Solution_Path, Quiet))
+      return true;
+    Why = Image.WCS_Note;
+  } catch (const TKorvane_Error& Error) {
+    Why = Error.what();
+  }
+  return false;
+}
+
+bool Solve_And_Apply(TImage_Model& Image, const TSolve_Options& Options, TMessages& Messages) {
+  const TSolve_Result Result = Plate_Solve(Solve_Frame_Of(Image), Options);
+  if (!Result.Solution_Path.empty())
+    Messages.Show(Solve_Result_Text(Result));
+  std::string Why;
+  if (Apply_Result(Image, Result, Why))
     return true;
-  Messages.Show(Image.WCS_Note);
+  Messages.Show(Why);
   return false;
 }

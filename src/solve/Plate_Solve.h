@@ -29,6 +29,15 @@ struct TSolve_Hints {
 // card of a keyword counts; a value that does not read, or is out of range, is no hint.
 TSolve_Hints Solve_Hints_Of(const TImage_Model& Image);
 
+// What the solver needs of a frame: its file, its size and its header's hints. Taken from
+// the opened image, so that a solve in another thread touches no image model.
+struct TSolve_Frame {
+  std::string Path;
+  int Width = 0, Height = 0;
+  TSolve_Hints Hints;
+};
+TSolve_Frame Solve_Frame_Of(const TImage_Model& Image);
+
 struct TSolve_Options {
   // The solver's CPU-time limit, seconds; the wall-clock limit is this and a margin, after
   // which the solver and everything it started are killed.
@@ -71,16 +80,19 @@ std::string Content_Key(const std::string& Path);
 // True when Solver can be run: a path to an executable file, or a name found on the PATH.
 bool Solver_Installed(const std::string& Solver = "solve-field");
 
-// Finds the solution of the frame at Path, whose header Image holds (for the hints and the
-// size): from the cache, else by running the solver in a private temporary folder, which is
-// removed afterwards. The frame is only read. A solution found is checked (it must read as
-// a plate solution) and written to the cache whole. Never throws for the solver's failings:
-// they end in Not_Solved with the reason and the last lines of the solver's log.
-TSolve_Result Plate_Solve(const std::string& Path, const TImage_Model& Image, const TSolve_Options& Options);
+// Finds the solution of the frame: from the cache, else by running the solver in a private
+// temporary folder, which is removed afterwards. The frame is only read. A solution found is checked (it must
+// read as a plate solution) and written to the cache whole. Never throws for the solver's failings: they end
+// in Not_Solved with the reason and the last lines of the solver's log.
+TSolve_Result Plate_Solve(const TSolve_Frame& Frame, const TSolve_Options& Options);
 
-// Plate_Solve, then the solution applied to Image (TImage_Model::Apply_Solution). What
-// happened is said through Messages: the time taken or the cache, or why there is no
-// solution. True when Image is now plate-solved by the solution.
+// The solution of a result applied to Image (TImage_Model::Apply_Solution): true when Image
+// is now plate-solved by it; false, with the reason in Why, when there is none or it cannot
+// be used.
+bool Apply_Result(TImage_Model& Image, const TSolve_Result& Result, std::string& Why);
+
+// Plate_Solve, then Apply_Result. What happened is said through Messages: the time taken or
+// the cache, or why there is no solution. True when Image is now plate-solved by it.
 bool Solve_And_Apply(TImage_Model& Image, const TSolve_Options& Options, TMessages& Messages);
 
 // The text of a result for the user: "plate solved in 4.2 s", "plate solution from the
