@@ -111,15 +111,12 @@ std::string Number_Text(double Value) {
 // The solver's arguments: outputs in Folder, only the solution kept, the hints and limits.
 std::vector<std::string> Solver_Arguments(const std::string& Solver, const TSolve_Frame& Frame,
                                           const fs::path& Folder, const TSolve_Options& Options) {
-  std::vector<std::string> A = {
-      Solver,         "--overwrite", "--no-plots",
-      "--no-verify",  "--dir",       Folder,
-      "--temp-dir",   Folder,        "--out",
-      "frame",        "--new-fits",  "none",
-      "--index-xyls", "none",        "--rdls",
-      "none",         "--corr",      "none",
-      "--match",      "none",        "--solved",
-      "none",         "--cpulimit",  std::to_string(std::max(1L, std::lround(Options.Time_Limit)))};
+  // Every output in the private folder, and none but the solution.
+  std::vector<std::string> A = {Solver,          "--overwrite", "--no-plots",    "--no-verify", "--dir",
+                                Folder.string(), "--temp-dir",  Folder.string(), "--out",       "frame"};
+  for (const char* Unwanted : {"--new-fits", "--index-xyls", "--rdls", "--corr", "--match", "--solved"})
+    A.insert(A.end(), {Unwanted, "none"});
+  A.insert(A.end(), {"--cpulimit", std::to_string(std::max(1L, std::lround(Options.Time_Limit)))});
   const int Side = std::max(Frame.Width, Frame.Height);
   if (Side > Largest_Solved_Side)
     A.insert(A.end(),
