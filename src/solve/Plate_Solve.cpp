@@ -408,6 +408,12 @@ TSolve_Result Plate_Solve(const TSolve_Frame& Frame, const TSolve_Options& Optio
     const TChild_Run Run = Run_Child(Solver_Arguments(Options.Solver, Frame, Temporary.Folder, Options), Log,
                                      Wall_Limit, Options.Cancel);
     R.Seconds = Run.Seconds;
+    if (Options.Use_Hints) {
+      const TSolve_Hints& H = Frame.Hints;
+      R.Hints = H.RA ? H.Position_From : "";
+      if (H.Scale)
+        R.Hints += (R.Hints.empty() ? "" : ", ") + H.Scale_From;
+    }
     const std::string Limit = Format_Fixed(Options.Time_Limit, 0, 0, '.');
     if (Run.End == TChild_End::Cancelled) {
       R.Outcome = TSolve_Outcome::Cancelled;
@@ -451,7 +457,8 @@ TSolve_Result Plate_Solve(const TSolve_Frame& Frame, const TSolve_Options& Optio
 std::string Solve_Result_Text(const TSolve_Result& Result) {
   switch (Result.Outcome) {
   case TSolve_Outcome::Solved:
-    return "plate solved in " + Format_Fixed(Result.Seconds, 0, 1, '.') + " s";
+    return "plate solved in " + Format_Fixed(Result.Seconds, 0, 1, '.') + " s (" +
+           (Result.Hints.empty() ? "blind" : "hints: " + Result.Hints) + ")";
   case TSolve_Outcome::Cached:
     return "plate solution from the cache";
   case TSolve_Outcome::Cancelled:
