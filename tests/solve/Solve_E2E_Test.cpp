@@ -55,7 +55,7 @@ size_t Cache_Count(const fs::path& Cache) {
 // target file naming them.
 struct TIndex_Frames {
   TScratch_Folder Work{"korvane-solve"};
-  fs::path Frames = Work.Folder / "frames", Cache = Work.Folder / "cache";
+  fs::path Frames = Work.Folder / "frames", Cache = Work.Folder / "cache", Temporary = Work.Folder / "tmp";
   TStar_Field_Description Field;
   size_t Variable = 0, Comparison = 0; // indices into Field.Stars
   TStar_Field Rendered;
@@ -76,6 +76,7 @@ struct TIndex_Frames {
     Comparison = Clear[1];
     Rendered = Make_Star_Field(Field);
     fs::create_directories(Frames);
+    fs::create_directories(Temporary);
     Targets =
         Work.Write("targets.csv", "Solve test targets\nname,rah,ram,ras,decd,decm,decs,ref,rrah,rram,rras,"
                                   "rdecd,rdecm,rdecs,filter,rmag,threshold,chart\n---\n" +
@@ -91,7 +92,8 @@ struct TIndex_Frames {
     Argv.insert(Argv.end(), Files.begin(), Files.end());
     return Run_Program(Argv,
                        {"PATH=" + Path, "HOME=" + Work.Folder.string(),
-                        "XDG_CONFIG_HOME=" + Work.Path("config"), "XDG_CACHE_HOME=" + Cache.string()},
+                        "XDG_CONFIG_HOME=" + Work.Path("config"), "XDG_CACHE_HOME=" + Cache.string(),
+                        "TMPDIR=" + Temporary.string()},
                        Frames, Work.Folder, 120);
   }
 };
@@ -125,6 +127,7 @@ TEST(Solve_E2E, Solves_Measures_Caches_And_Refuses_Noise) {
       << First.Err;
   EXPECT_EQ(Folder_Contents(F.Frames), Before) << "the frames were changed or files were left beside them";
   EXPECT_EQ(Cache_Count(F.Cache), 2u);
+  EXPECT_TRUE(fs::is_empty(F.Temporary)) << "the solver's temporary files were left";
 
   const TCCDPosition Truth_Variable = F.Rendered.Star_Positions[F.Variable];
   const TCCDPosition Truth_Comparison = F.Rendered.Star_Positions[F.Comparison];
@@ -192,6 +195,7 @@ TEST(Solve_E2E, Missing_Hanging_Or_Wrong_Solver_Gives_Not_Solved) {
     EXPECT_EQ(Run.Status, 1) << Run.Err;
     EXPECT_NE(Run.Err.find(C.Said), std::string::npos) << Run.Err;
     EXPECT_EQ(Json_Value(Json_Line_Of(Run, "frame.fit"), "Last_Error"), 2) << Run.Out;
+    EXPECT_TRUE(fs::is_empty(F.Temporary)) << "the solver's temporary files were left";
   }
   // The hanging solver's child went with it.
   const pid_t Child = std::stoi(Get(Pid_File));
