@@ -261,7 +261,13 @@ void TMain_Form::Create_Menu() {
   FITs1->setObjectName(QStringLiteral("FITs1"));
   ShowHeader1 = New_Action("ShowHeader1", QStringLiteral("Show Header"), this);
   Close1 = New_Action("Close1", QStringLiteral("Close"), this);
-  FITs1->addActions({ShowHeader1, Close1});
+  PlateSolve1 = New_Action("PlateSolve1", QStringLiteral("Plate Solve"), this);
+  FITs1->addActions({ShowHeader1, Close1, PlateSolve1});
+  // Offered for an image that is not plate-solved.
+  connect(FITs1, &QMenu::aboutToShow, this, [this] {
+    const TForm_Image* Image = Active_Image();
+    PlateSolve1->setEnabled(Image != nullptr && !Image->Plate_Solved);
+  });
 
   LightCurve1 = New_Action("LightCurve1", QStringLiteral("Light Curve"), this);
   LightCurve1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
@@ -280,6 +286,7 @@ void TMain_Form::Create_Menu() {
   connect(ShowHeader1, &QAction::triggered, this, &TMain_Form::ShowHeader1Click);
   connect(LoadData1, &QAction::triggered, this, &TMain_Form::LoadData1Click);
   connect(Close1, &QAction::triggered, this, &TMain_Form::Close1Click);
+  connect(PlateSolve1, &QAction::triggered, this, &TMain_Form::PlateSolve1Click);
   connect(LightCurve1, &QAction::triggered, this, &TMain_Form::LightCurve1Click);
   connect(Settings1, &QAction::triggered, this, &TMain_Form::Settings1Click);
   connect(Help1, &QAction::triggered, this, &TMain_Form::Help1Click);
@@ -638,6 +645,12 @@ QPointer<TForm_Image> TMain_Form::Open_Image_Window(const QString& Path, bool& M
     Clear_Top_Panels();
     Panel_Plate_Solved->setText(QString::fromStdString(Result_Code_Text(TResult_Code::Not_Plate_Solved)));
     Button_AAVSO->hide();
+    if (Settings.Solve_On_Open) {
+      Plate_Solve_Image(Image);
+      if (Image == nullptr || Image->Closing())
+        return nullptr;
+      Measured = Image->Plate_Solved && Image->Last_Error == TResult_Code::Measured;
+    }
   }
   return Image;
 }

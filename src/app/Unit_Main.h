@@ -97,6 +97,7 @@ public:
   QAction* CloseAll1 = nullptr;
   QMenu* FITs1 = nullptr;
   QAction* ShowHeader1 = nullptr;
+  QAction* PlateSolve1 = nullptr; // FITs, Plate Solve: offered while the active image is not plate-solved
   QAction* Close1 = nullptr;
   QAction* LightCurve1 = nullptr;
   QAction* Settings1 = nullptr;
@@ -147,6 +148,12 @@ public:
   double GetMagnitude() override;
   // The menu command Close Image.
   void CloseImage() override;
+  void PlateSolve() override;
+  // Plate-solves Image with the local solver in the background, a busy progress box with the
+  // seconds passed and Cancel meanwhile (the windows repaint, other commands wait), then
+  // analyses it and fills the panels. A solve that fails is said in a box. True when the
+  // image is now plate-solved. Image may close meanwhile: nothing is then touched.
+  bool Plate_Solve_Image(const QPointer<TForm_Image>& Image);
   QWidget& Host_Window() override { return *this; }
   void On_Work_Finished(QObject& Receiver, std::function<void()> Slot) override;
   void Set_Close_Query(std::function<bool()> Query) override;
@@ -224,6 +231,7 @@ public slots:
   // switches it to that target.
   void LightCurve1Click();
   void StringGrid_FITsClick();
+  void PlateSolve1Click();
 
 protected:
   void closeEvent(QCloseEvent* Event) override;

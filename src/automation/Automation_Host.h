@@ -33,6 +33,9 @@ public:
   virtual void CloseImage() = 0;
   // Writes the AAVSO report of the active image window, as the "AAVSO" button does.
   virtual void AAVSO_Report() = 0;
+  // Plate-solves the active image window and analyses it, as FITs, Plate Solve does; returns
+  // once the solve ended.
+  virtual void PlateSolve() = 0;
 
   // The window itself: the parent of the service's boxes. Once it is destroyed the service
   // calls nothing more here.

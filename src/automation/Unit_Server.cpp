@@ -138,6 +138,11 @@ constexpr TMember Members[] = {
      nullptr, nullptr},
     {220, "Solve_On_Open", TKind::Property, 'b', nullptr, Get_Boolean<&TSettings::Solve_On_Open>,
      Set_Boolean<&TSettings::Solve_On_Open>, nullptr},
+    {221, "PlateSolve", TKind::Method, 0, nullptr, nullptr, nullptr,
+     [](TAutomation_Host& Host) {
+       Host.PlateSolve();
+       return QVariant();
+     }},
 };
 
 // A property is read, written or both and calls nothing; a method only calls; identifiers are

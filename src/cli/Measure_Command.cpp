@@ -8,6 +8,7 @@
 #include "photometry/Analysis.h"
 #include "report/Report.h"
 #include "report/Report_Reader.h"
+#include "solve/Plate_Solve.h"
 #include "text/Number_Format.h"
 #include "text/Text_Encoding.h"
 
@@ -170,6 +171,12 @@ constexpr TOption Option_Table[] = {
     {"--notify", Switch<&O::Notify>, "",
      "with --watch: a desktop notification for each new frame in\n"
      "outburst"},
+    {"--solve", Switch<&O::Solve>, "",
+     "plate-solve each frame that is not plate-solved with the\n"
+     "local astrometry.net solver (solve-field), then measure it;\n"
+     "solutions are kept in $XDG_CACHE_HOME/korvane/solutions"},
+    {"--solve-limit", Above_0<&O::Solve_Limit>, "S",
+     "the solver's time limit per frame, seconds (default 60)"},
     {"--report-dir", Folder_Name<&O::Report_Dir>, "DIR",
      "write the AAVSO report of each measured file into DIR"},
     {"--obscode", Text<&O::Obscode>, "CODE", "observer code of the reports (default: the settings')"},
@@ -759,11 +766,15 @@ std::optional<int> Load_Catalogue(const TMeasure_Options& Options, const TSettin
 // Status becomes the worse of itself and this file's outcome.
 TMeasure_Result Measure_And_Report(const std::string& File, const TMeasure_Options& Options,
                                    const TSettings& Settings, const TTarget_Catalogue& Catalogue,
-                                   TProgress& Progress, std::ostream& Err, int& Status) {
+                                   const TSolve_Options* Solving, TProgress& Progress, std::ostream& Err,
+                                   int& Status) {
   TStderr_Messages File_Output(Err, Progress, File + ": ");
   TFile_Messages File_Messages(File_Output);
+  std::function<bool(TImage_Model&)> Solve;
+  if (Solving)
+    Solve = [&](TImage_Model& Image) { return Solve_And_Apply(Image, *Solving, File_Messages); };
   TMeasure_Result Result = Measure_File(File, Catalogue, Settings, File_Messages,
-                                        TOpen_Options{Settings.Fits_Crpix, !Options.Full_Read});
+                                        TOpen_Options{Settings.Fits_Crpix, !Options.Full_Read}, Solve);
   Progress.Clear();
   File_Messages.Flush();
   const bool Measured = !Result.Failed && Result.Image.Last_Error == TResult_Code::Measured;
@@ -780,6 +791,22 @@ TMeasure_Result Measure_And_Report(const std::string& File, const TMeasure_Optio
   return Result;
 }
 
+// How --solve solves; nothing without it. Without the solver, --solve changes nothing but
+// says once what to install.
+std::optional<TSolve_Options> Solving_Of(const TMeasure_Options& Options,
+                                         const TMeasure_Environment& Environment, std::ostream& Err) {
+  if (!Options.Solve)
+    return std::nullopt;
+  if (!Solver_Installed()) {
+    Print_Error(Err, "--solve", Solver_Missing_Text);
+    return std::nullopt;
+  }
+  TSolve_Options Solving;
+  Solving.Time_Limit = Options.Solve_Limit.value_or(Solving.Time_Limit);
+  Solving.Cache_Folder = Cache_Folder_Of(Environment.Xdg_Cache_Home, Environment.Home);
+  return Solving;
+}
+
 // The table's header, then a line for each file as soon as it is done. A closing signal
 // (Stop_Asked) ends the run at the next file boundary; a failed write to standard output
 // ends it at once.
@@ -790,6 +817,7 @@ int Measure_Files(const TMeasure_Options& Options, const TSettings& Settings,
   if (!Options.Json && !Written(Out, Table_Header(Layout) + '\n'))
     return Output_Failed(Err);
 
+  const std::optional<TSolve_Options> Solving = Solving_Of(Options, Environment, Err);
   int Status = Exit_All_Measured;
   const size_t Count = Options.Files.size();
   for (size_t k = 0; k < Count; ++k) {
@@ -797,8 +825,8 @@ int Measure_Files(const TMeasure_Options& Options, const TSettings& Settings,
       break;
     const std::string& File = Options.Files[k];
     Progress.Show(k + 1, Count, File);
-    const TMeasure_Result Result =
-        Measure_And_Report(File, Options, Settings, Catalogue, Progress, Err, Status);
+    const TMeasure_Result Result = Measure_And_Report(File, Options, Settings, Catalogue,
+                                                      Solving ? &*Solving : nullptr, Progress, Err, Status);
     if (!Written(Out,
                  (Options.Json ? Json_Line(Result) : Table_Row(Result, Layout, Settings.Max_Error)) + '\n')) {
       Progress.Clear();
@@ -818,14 +846,15 @@ int Watch_Folder(const TMeasure_Options& Options, const TSettings& Settings,
   std::optional<TDesktop_Notifier> Notifier;
   if (Options.Notify)
     Notifier.emplace();
+  const std::optional<TSolve_Options> Solving = Solving_Of(Options, Environment, Err);
   const auto Measure = [&](const std::vector<std::string>& Files, bool Arrived) {
     for (const std::string& File : Files) {
       // A closing signal ends the watch at a file boundary, as it ends a batch.
       if (Environment.Stop_Asked && Environment.Stop_Asked())
         return true;
       int Ignored = 0;
-      const TMeasure_Result Result =
-          Measure_And_Report(File, Options, Settings, Catalogue, Progress, Err, Ignored);
+      const TMeasure_Result Result = Measure_And_Report(
+          File, Options, Settings, Catalogue, Solving ? &*Solving : nullptr, Progress, Err, Ignored);
       if (!Written(Out, Json_Line(Result) + '\n'))
         return false;
       if (Notifier && Arrived && Shows_Outburst(Result)) {

@@ -43,6 +43,8 @@ struct TMeasure_Options {
   std::optional<std::string> Obscode;    // observer code of the reports
   std::optional<std::string> Notes;      // notes of the reports
   bool Full_Read = false;                // read every pixel instead of only those measured
+  bool Solve = false;                    // plate-solve the frames that are not plate-solved
+  std::optional<double> Solve_Limit;     // the solver's time limit per frame, seconds
   bool Json = false;
   std::optional<std::string> Watch_Dir; // --watch: the folder's frames, then each new one as it completes
   bool Notify = false;                  // --notify: a desktop notification per outburst while watching
@@ -100,6 +102,7 @@ std::string Table_Row(const TMeasure_Result& Result, const TTable_Layout& Layout
 struct TMeasure_Environment {
   std::string Xdg_Config_Home;
   std::string Xdg_Data_Home;
+  std::string Xdg_Cache_Home; // the plate solutions' cache is under it
   std::string Home;
   char Decimal_Separator = '.'; // the user's, for the target file
   bool Show_Progress = false;   // standard error is a terminal

@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
   TMeasure_Environment Environment;
   Environment.Xdg_Config_Home = Environment_Variable("XDG_CONFIG_HOME");
   Environment.Xdg_Data_Home = Environment_Variable("XDG_DATA_HOME");
+  Environment.Xdg_Cache_Home = Environment_Variable("XDG_CACHE_HOME");
   Environment.Home = Home_Folder();
   Environment.Decimal_Separator = User_Decimal_Separator();
   Environment.Show_Progress = isatty(STDERR_FILENO) == 1;

@@ -734,6 +734,30 @@ void TImage_Model::Decide_Plate_Solved() {
     Last_Error = TResult_Code::Not_Plate_Solved;
 }
 
+bool TImage_Model::Apply_Solution(const std::string& Path, TMessages& Messages) {
+  TImage_Model Solution;
+  TInput_File File(Path);
+  Read_Cards(Solution, Path, File, Messages, 1.0);
+  try {
+    Solution.Decide_Plate_Solved();
+  } catch (const TKorvane_Error& Error) {
+    WCS_Note = "the plate solution " + Path + " cannot be used: " + Error.what();
+    return false;
+  }
+  if (!Solution.Plate_Solved) {
+    WCS_Note = "the plate solution " + Path + " holds no usable world coordinates" +
+               (Solution.WCS_Note.empty() ? "" : ": " + Solution.WCS_Note);
+    return false;
+  }
+  WCS_Calculator = TWCS();
+  WCS1 = Solution.WCS1;
+  Plate_Solved = true;
+  Pointing_WCS = false;
+  Solved_Here = true;
+  WCS_Note.clear();
+  return true;
+}
+
 double TImage_Model::Saturation_Level(double Setting) const {
   // A card whose last value does not convert (NaN) or is not above 0 gives no level: read as
   // 0 it would call every star saturated.

@@ -84,6 +84,9 @@ public:
   // Why the header's world coordinates were not taken, when they were present but unusable;
   // or, after an analysis, why a pointing solution was not trusted. Empty otherwise.
   std::string WCS_Note;
+  // The world coordinates are a plate solution Korvane made (Apply_Solution): the analysis
+  // checks them against the comparison star before it measures.
+  bool Solved_Here = false;
   TWCS WCS_Calculator;
   TWCSRecord WCS1;
 
@@ -172,6 +175,13 @@ public:
   // saying why when the keywords were there but unusable (a singular CDELT layout, a SIP
   // order outside 0..9).
   void Decide_Plate_Solved();
+
+  // Takes the world coordinates of the plate solution in the header file Path (a solver's
+  // .wcs: CRPIX counted from 1, as the FITS standard has it, whatever the options of the
+  // opening said) in place of the header's; the image's own cards stay as they were. True,
+  // with Solved_Here set, when they make the image plate-solved; false, the image as it was
+  // and WCS_Note saying why, when not. Throws TKorvane_Error when Path cannot be read.
+  bool Apply_Solution(const std::string& Path, TMessages& Messages);
 
   // The level from which a pixel counts as saturated: SATURATE, else DATAMAX, else Setting
   // (the settings' Saturation_Level) when it is above 0, else the largest value the stored

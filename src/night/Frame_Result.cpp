@@ -5,11 +5,12 @@
 #include "photometry/Photometry.h"
 
 TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& Catalogue,
-                             const TSettings& Settings, TMessages& Messages, const TOpen_Options& Options) {
+                             const TSettings& Settings, TMessages& Messages, const TOpen_Options& Options,
+                             const std::function<bool(TImage_Model&)>& Solve) {
   TMeasure_Result R;
   R.File = Path;
   try {
-    Open_And_Analyse(R.Image, Path, Catalogue, Measure_Settings_Of(Settings), Messages, Options);
+    Open_And_Analyse(R.Image, Path, Catalogue, Measure_Settings_Of(Settings), Messages, Options, {}, Solve);
   } catch (const std::exception& E) {
     // A reader or measurement error, or memory for an absurd image size: this file is lost,
     // the next one is measured.

@@ -7,6 +7,7 @@
 #include "settings/Settings.h"
 #include "text/Messages.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -26,9 +27,11 @@ struct TMeasure_Result {
 // findings go to Messages, and a note when the header names distortion terms that are not
 // applied. An error that abandons the file is caught and returned in Failed and Error. The
 // pixels are released before the function returns.
+// Solve, when given, plate-solves a frame that needs it (Open_And_Analyse).
 TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& Catalogue,
                              const TSettings& Settings, TMessages& Messages,
-                             const TOpen_Options& Options = {});
+                             const TOpen_Options& Options = {},
+                             const std::function<bool(TImage_Model&)>& Solve = {});
 
 // The state as the result panels show it: "Outburst" or "Quiescent" for a measurement,
 // "Not Plate Solved", "No star!", "No reference!", "No data!", "Not measured" for an

@@ -24,8 +24,10 @@ std::string Pointing_Check(const TImage_Model& Image, const TMeasure_Settings& S
   const TStar_Measurement Star = Measure_One_Star(Image, Settings.Aperture, true, X, Y);
   const std::string Where = "the comparison star " + Image.ReferenceName + " at column " +
                             Format_Fixed(X, 0, 1, '.') + ", row " + Format_Fixed(Y, 0, 1, '.');
-  const std::string Layout = "the world coordinates are given as CDELT with CROTA2 or PC, which may be "
-                             "only the telescope's pointing, and ";
+  const std::string Layout = Image.Solved_Here
+                                 ? "the plate solution may be wrong: "
+                                 : "the world coordinates are given as CDELT with CROTA2 or PC, "
+                                   "which may be only the telescope's pointing, and ";
   if (!Star.Measured)
     return Layout + Where + " cannot be measured: the image is taken as not plate-solved";
   const double Off = std::hypot(Star.X - X, Star.Y - Y);
@@ -110,7 +112,7 @@ bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue,
   if (!T.KName.empty())
     Mark_Check(Image, TSkyPosition{T.KRA, T.KDec}, T.KName, T.Kmag);
 
-  if (Image.Pointing_WCS) {
+  if (Image.Pointing_WCS || Image.Solved_Here) {
     const std::string Why = Pointing_Check(Image, Settings);
     if (!Why.empty()) {
       Image.WCS_Note = Why;
@@ -134,14 +136,22 @@ bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue,
 
 bool Open_And_Analyse(TImage_Model& Image, const std::string& Path, const TTarget_Catalogue& Catalogue,
                       const TMeasure_Settings& Settings, TMessages& Messages, const TOpen_Options& Options,
-                      const std::function<bool()>& Opened) {
+                      const std::function<bool()>& Opened, const std::function<bool(TImage_Model&)>& Solve) {
   Image.Open_File(Path, Messages, Options);
   if (Opened && !Opened())
     return false;
-  if (!Image.Plate_Solved)
+  const bool Solve_First = !Image.Plate_Solved;
+  if (Solve_First && !(Solve && Solve(Image)))
     return false;
-  const bool Measured = Analyse_Image(Image, Catalogue, Settings);
-  if (!Image.Plate_Solved && !Image.WCS_Note.empty())
+  bool Measured = Analyse_Image(Image, Catalogue, Settings);
+  if (!Image.Plate_Solved && !Image.WCS_Note.empty()) {
     Messages.Show(Image.WCS_Note);
+    // A pointing solution the comparison star did not confirm: solved from the stars instead.
+    if (!Solve_First && Solve && Solve(Image)) {
+      Measured = Analyse_Image(Image, Catalogue, Settings);
+      if (!Image.Plate_Solved && !Image.WCS_Note.empty())
+        Messages.Show(Image.WCS_Note);
+    }
+  }
   return Measured;
 }

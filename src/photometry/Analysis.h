@@ -26,9 +26,9 @@ void Air_Mass_From_Site(TImage_Model& Image, double RA_Hours, double Dec);
 // measured and the measurement ended with Measured. An image that is not plate-solved gets
 // Not_Plate_Solved; with an empty catalogue nothing changes. A solution that may be only the
 // telescope's pointing (TImage_Model::Pointing_WCS) is first checked against the comparison
-// star, recentred from its mark: unless a clear star lies within 3 pixels of the mark, the
-// image becomes not plate-solved (Plate_Solved false, marks cleared, Not_Plate_Solved) and
-// WCS_Note says why.
+// star, recentred from its mark, and so is a plate solution Korvane made (Solved_Here):
+// unless a clear star lies within 3 pixels of the mark, the image becomes not plate-solved (Plate_Solved
+// false, marks cleared, Not_Plate_Solved) and WCS_Note says why.
 bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue,
                    const TMeasure_Settings& Settings);
 bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue, const TSettings& Settings);
@@ -39,7 +39,11 @@ bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue, cons
 // got. A pointing solution the analysis refused is shown through Messages (WCS_Note). True
 // when the analysis ended with Measured. Opened, when given, runs once the file is
 // read and before the analysis (a window shows its picture there, so that the picture stands
-// even when the analysis fails); false from it ends the step there.
+// even when the analysis fails); false from it ends the step there. Solve, when given, is
+// asked to plate-solve an image that is not plate-solved, or whose pointing solution the
+// analysis refused (TImage_Model::Apply_Solution); when it returns true the image is
+// analysed with the solution.
 bool Open_And_Analyse(TImage_Model& Image, const std::string& Path, const TTarget_Catalogue& Catalogue,
                       const TMeasure_Settings& Settings, TMessages& Messages,
-                      const TOpen_Options& Options = {}, const std::function<bool()>& Opened = {});
+                      const TOpen_Options& Options = {}, const std::function<bool()>& Opened = {},
+                      const std::function<bool(TImage_Model&)>& Solve = {});

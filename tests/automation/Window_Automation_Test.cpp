@@ -9,21 +9,28 @@
 #include "automation/Command_Line.h"
 #include "automation/Service_File.h"
 #include "automation/Unit_Server.h"
+#include "image/Unit_Image.h"
 #include "settings/Settings.h"
+#include "support/Index_Field.h"
 #include "support/Recording_Messages.h"
 #include "support/Test_Files.h"
 #include "support/Window_Test.h"
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -31,6 +38,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -536,6 +544,125 @@ TEST_F(Automation_Window, Closing_While_Clients_Remain_Asks_First) {
     EXPECT_EQ(Load_Settings_File(Ini_Path().string(), Written).Kind, TSettings_File_State::TKind::Good);
     EXPECT_EQ(Written.Gain, Case.Gain);
   }
+}
+
+// Plate solving in the program: with Solve_On_Open, Magnitude on a frame saved without a
+// solution solves it (the one real solve) and measures; without it the frame stays "not
+// plate-solved" until PlateSolve (the solution then from the cache) or the FITs menu's
+// Plate Solve, which is offered only meanwhile; without the solver a box says what to install.
+TEST_F(Automation_Window, Unsolved_Frames_Are_Solved_On_Open_Or_On_Request) {
+  const std::vector<TIndex_Star> Stars = Index_Stars(80.0, 30.0, 1.8);
+  ASSERT_GT(Stars.size(), 20u);
+  const TStar_Field_Description D = Index_Field(Stars, 800, 80.0, 30.0, 11.0);
+  const TStar_Field Field = Make_Star_Field(D);
+  const fs::path Frame = Root / "unsolved.fit";
+  Write_Star_Field(Field, Frame.string());
+  const std::string Frame_Bytes = Get(Frame);
+  // The variable and its comparison: two clear stars well inside the field.
+  std::vector<size_t> Clear;
+  for (size_t k = 0; k < Stars.size(); ++k) {
+    const TCCDPosition P = Field.Star_Positions[k];
+    if (Stars[k].Mag > 8.0 && Stars[k].Mag < 9.5 && std::min(P.x, P.y) > 150 && std::max(P.x, P.y) < 650)
+      Clear.push_back(k);
+  }
+  ASSERT_GE(Clear.size(), 2u);
+  const fs::path Targets = Root / "targets.csv";
+  Put(Targets,
+      "Solve targets\nname,rah,ram,ras,decd,decm,decs,ref,rrah,rram,rras,rdecd,rdecm,rdecs,filter,rmag,"
+      "threshold,chart\n---\n" +
+          Target_Row("KV Slv", Stars[Clear[0]], Stars[Clear[1]], 5.0) + "\n");
+  std::string Ini = Get(Ini_Path());
+  Replace_Line(Ini, std::string(KORVANE_SOURCE_DIR) + "/examples/targets.csv", Targets.string());
+  Put(Ini_Path(), Ini);
+  qputenv("XDG_CACHE_HOME", QByteArray::fromStdString((Root / "cache").string()));
+  const QByteArray Path = qgetenv("PATH");
+  const auto Restore_Path = qScopeGuard([&] {
+    qputenv("PATH", Path);
+    qunsetenv("XDG_CACHE_HOME");
+  });
+
+  TRecording_Messages Messages;
+  TMain_Form Main(Messages);
+  Main.show();
+  TKorvane_Server Server(Main, QDBusConnection::sessionBus());
+  QString Error;
+  ASSERT_TRUE(Server.Publish(true, Error)) << Error.toStdString();
+  TClient Script(QStringLiteral("solving-script"));
+  // The reply of a call once it came; a solve may take its time.
+  const auto Done = [&](const QDBusPendingCall& Call) {
+    EXPECT_TRUE(Wait_For([&] { return Call.isFinished(); }, 60s));
+    return Reply(Call);
+  };
+  const auto Last_Error = [&] {
+    return qvariant_cast<QDBusVariant>(Done(Script.Property(QStringLiteral("LastError"))).arguments()[0])
+        .variant()
+        .toInt();
+  };
+  const auto Offered = [&] {
+    emit Main.FITs1->aboutToShow();
+    return Main.PlateSolve1->isEnabled();
+  };
+
+  Done(Script.Property(QStringLiteral("FileName"), QString::fromStdString(Frame.string())));
+  Done(Script.Property(QStringLiteral("Solve_On_Open"), true));
+  const QDBusMessage Solved = Done(Script.Call(QStringLiteral("Magnitude")));
+  ASSERT_EQ(Solved.arguments().size(), 1);
+  EXPECT_NEAR(Solved.arguments()[0].toDouble(), Stars[Clear[0]].Mag, 0.1);
+  EXPECT_EQ(Last_Error(), 0);
+  EXPECT_FALSE(Offered());
+  ASSERT_NE(Main.Active_Image(), nullptr);
+  EXPECT_NEAR(Main.Active_Image()->ObjectX, Field.Star_Positions[Clear[0]].x, 0.1);
+  EXPECT_NEAR(Main.Active_Image()->ObjectY, Field.Star_Positions[Clear[0]].y, 0.1);
+  EXPECT_TRUE(Main.Panel_Magnitude->text().startsWith(QStringLiteral("mag ")))
+      << Main.Panel_Magnitude->text().toStdString();
+
+  // Opened again without solving: not plate-solved until asked.
+  Done(Script.Property(QStringLiteral("Solve_On_Open"), false));
+  EXPECT_EQ(Done(Script.Call(QStringLiteral("Magnitude"))).arguments()[0].toDouble(), 0.0);
+  EXPECT_EQ(Last_Error(), 2);
+  EXPECT_TRUE(Offered());
+  Done(Script.Call(QStringLiteral("PlateSolve")));
+  EXPECT_EQ(Last_Error(), 0);
+  EXPECT_EQ(Main.Active_Image()->Magnitude, Solved.arguments()[0].toDouble());
+
+  // No solver, no cached solution: a box says what to install, and the image stays as it was.
+  fs::remove_all(Root / "cache");
+  qputenv("PATH", QByteArray::fromStdString((Root / "home").string()));
+  Done(Script.Property(QStringLiteral("FileName"), QString::fromStdString(Frame.string())));
+  Done(Script.Call(QStringLiteral("Magnitude")));
+  Main.PlateSolve1->trigger();
+  EXPECT_EQ(Last_Error(), 2);
+  ASSERT_FALSE(Messages.Texts.empty());
+  EXPECT_EQ(Messages.Texts.back(), "not solved: the solver is not installed: apt install astrometry.net "
+                                   "astrometry-data-tycho2-10-19");
+
+  // A solver that hangs: the progress box's Cancel, pressed while the event loop runs on,
+  // stops it and its process at once, and nothing is said.
+  const fs::path Bin = Root / "bin";
+  fs::create_directories(Bin);
+  fs::create_symlink("/usr/bin/sleep", Bin / "sleep");
+  const fs::path Pid_File = Root / "solver.pid";
+  std::ofstream(Bin / "solve-field") << "#!/bin/sh\necho $$ > '" << Pid_File.string()
+                                     << "'\nexec sleep 300\n";
+  fs::permissions(Bin / "solve-field", fs::perms::owner_all);
+  qputenv("PATH", QByteArray::fromStdString(Bin.string()));
+  Messages.Texts.clear();
+  bool Cancelled = false;
+  QTimer::singleShot(0, &Main, [&] {
+    Wait_For([&] { return fs::exists(Pid_File) && fs::file_size(Pid_File) > 0; });
+    if (auto* Progress = Main.findChild<QProgressDialog*>(QStringLiteral("Solve_Progress")))
+      if (auto* Cancel = Progress->findChild<QPushButton*>()) {
+        Cancel->click();
+        Cancelled = true;
+      }
+  });
+  Main.PlateSolve1->trigger();
+  EXPECT_TRUE(Cancelled);
+  EXPECT_TRUE(Messages.Texts.empty());
+  EXPECT_EQ(Last_Error(), 2);
+  const std::string Stat = Get("/proc/" + std::to_string(std::stoi(Get(Pid_File))) + "/stat");
+  EXPECT_TRUE(Stat.empty() || Stat.find(") Z ") != std::string::npos) << Stat;
+  EXPECT_EQ(Get(Frame), Frame_Bytes);
 }
 
 } // namespace
