@@ -174,13 +174,19 @@ TOutburst_Notice Outburst_Notice(const TMeasure_Result& Result) {
 }
 
 bool Is_Fits_File_Name(std::string_view Name) {
-  const size_t Dot = Name.rfind('.');
-  if (Dot == std::string_view::npos || Dot == 0)
-    return false;
-  std::string Suffix(Name.substr(Dot + 1));
-  std::transform(Suffix.begin(), Suffix.end(), Suffix.begin(),
+  std::string Lower(Name);
+  std::transform(Lower.begin(), Lower.end(), Lower.begin(),
                  [](char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; });
-  return Suffix == "fit" || Suffix == "fits" || Suffix == "fts";
+  const auto Ends_With = [&Lower](std::string_view Suffix) {
+    return Lower.size() > Suffix.size() &&
+           Lower.compare(Lower.size() - Suffix.size(), Suffix.size(), Suffix) == 0;
+  };
+  // A gzip'ed frame keeps its FITS name before ".gz"; a tile-compressed one ends in ".fz".
+  if (Ends_With(".gz"))
+    Lower.resize(Lower.size() - 3);
+  else if (Ends_With(".fz"))
+    return true;
+  return Ends_With(".fit") || Ends_With(".fits") || Ends_With(".fts");
 }
 
 std::vector<std::string> List_Frames(const std::string& Folder) {
@@ -198,6 +204,94 @@ std::vector<std::string> List_Frames(const std::string& Folder) {
   return Frames;
 }
 
+namespace {
+
+// One header read from Handle's current position: its records up to END, and the data it
+// announces (|BITPIX|/8 x GCOUNT x (PCOUNT + NAXIS1 x ... x NAXISn); a tile-compressed image
+// counts its heap through PCOUNT). False when the file ends before END or the header goes on
+// beyond Max_Header_Records; First says whether this is the file's first header.
+struct THeader_Extent {
+  uint64_t Header_Bytes = 0;
+  uint64_t Data_Bytes = 0; // max: beyond any file
+  bool Extend = false;     // EXTEND = T
+  bool Gzip = false;       // the first bytes are a gzip stream
+  bool Not_Fits = false;   // the first record does not begin with SIMPLE
+};
+bool Read_Header_Extent(int Handle, bool First, THeader_Extent& H) {
+  std::string Record(Record_Bytes, ' ');
+  int Bitpix = 0;
+  long long Axes = -1;
+  uint64_t Data = 1, Groups = 1, Parameters = 0;
+  bool Overflow = false;
+  const auto Times = [&Overflow](uint64_t& Product, long long Factor) {
+    const auto Length = static_cast<uint64_t>(std::max(0LL, Factor));
+    if (Length != 0 && Product > std::numeric_limits<uint64_t>::max() / 8 / Length)
+      Overflow = true;
+    else
+      Product *= Length;
+  };
+  for (size_t r = 0; r < Max_Header_Records; ++r) {
+    size_t Got = 0;
+    while (Got < Record_Bytes) {
+      const ssize_t Read = ::read(Handle, Record.data() + Got, Record_Bytes - Got);
+      if (Read < 0 && errno == EINTR)
+        continue;
+      if (Read <= 0)
+        break;
+      Got += static_cast<size_t>(Read);
+    }
+    if (First && r == 0 && Got >= 2 && static_cast<unsigned char>(Record[0]) == 0x1f &&
+        static_cast<unsigned char>(Record[1]) == 0x8b) {
+      H.Gzip = true;
+      return true;
+    }
+    if (First && r == 0 && Got == Record_Bytes && Record.compare(0, 6, "SIMPLE") != 0) {
+      H.Not_Fits = true;
+      return true;
+    }
+    for (size_t c = 0; c + Card_Bytes <= Got; c += Card_Bytes) {
+      const std::string_view Card(Record.data() + c, Card_Bytes);
+      const std::string_view Key = Card_Key(Card);
+      if (Key == "END") {
+        H.Header_Bytes = (r + 1) * Record_Bytes;
+        constexpr uint64_t Limit = std::numeric_limits<uint64_t>::max() / 16;
+        if (Overflow || Parameters > Limit || Data > Limit)
+          H.Data_Bytes = std::numeric_limits<uint64_t>::max();
+        else if (Axes <= 0 && Parameters == 0)
+          H.Data_Bytes = 0;
+        else {
+          uint64_t Elements = (Axes <= 0 ? 0 : Data) + Parameters;
+          Times(Elements, static_cast<long long>(Groups));
+          H.Data_Bytes = Overflow ? std::numeric_limits<uint64_t>::max()
+                                  : Elements * static_cast<uint64_t>(std::abs(Bitpix) / 8);
+        }
+        return true;
+      }
+      if (Key == "EXTEND" && Card.size() > 29 && Card.substr(8, 2) == "= ")
+        H.Extend = Card[29] == 'T';
+      const std::optional<long long> Number = Card_Integer(Card);
+      if (!Number)
+        continue;
+      if (Key == "BITPIX")
+        Bitpix = static_cast<int>(*Number);
+      else if (Key == "NAXIS")
+        Axes = *Number;
+      else if (Key == "PCOUNT")
+        Parameters = static_cast<uint64_t>(std::max(0LL, *Number));
+      else if (Key == "GCOUNT")
+        Groups = static_cast<uint64_t>(std::max(1LL, *Number));
+      else if (Key.size() > 5 && Key.substr(0, 5) == "NAXIS")
+        Times(Data, *Number);
+    }
+    if (Got < Record_Bytes)
+      return false; // the header is still being written
+  }
+  H.Not_Fits = true; // no END where a header can end: left to the reader
+  return true;
+}
+
+} // namespace
+
 TFrame_Extent Read_Frame_Extent(const std::string& Path) {
   TFrame_Extent Extent;
   // Opened without waiting, so that a pipe named like a frame cannot hold the caller; anything
@@ -214,59 +308,27 @@ TFrame_Extent Read_Frame_Extent(const std::string& Path) {
     Extent.Size_Only = true;
     return Extent;
   }
-  std::string Record(Record_Bytes, ' ');
-  int Bitpix = 0;
-  long long Axes = -1;
-  uint64_t Data = 1;
-  bool Overflow = false;
-  for (size_t r = 0; r < Max_Header_Records; ++r) {
-    size_t Got = 0;
-    while (Got < Record_Bytes) {
-      const ssize_t Read = ::read(Handle, Record.data() + Got, Record_Bytes - Got);
-      if (Read < 0 && errno == EINTR)
-        continue;
-      if (Read <= 0)
-        break;
-      Got += static_cast<size_t>(Read);
-    }
-    if (r == 0 && Got >= 2 && static_cast<unsigned char>(Record[0]) == 0x1f &&
-        static_cast<unsigned char>(Record[1]) == 0x8b) {
-      Extent.Size_Only = true; // gzip
-      return Extent;
-    }
-    if (r == 0 && Got >= 6 && Record.compare(0, 6, "SIMPLE") != 0 && Got == Record_Bytes) {
-      Extent.Size_Only = true;
-      return Extent;
-    }
-    for (size_t c = 0; c + Card_Bytes <= Got; c += Card_Bytes) {
-      const std::string_view Card(Record.data() + c, Card_Bytes);
-      const std::string_view Key = Card_Key(Card);
-      if (Key == "END") {
-        Extent.Header_Ended = true;
-        Extent.Header_Bytes = (r + 1) * Record_Bytes;
-        Extent.Data_Bytes = Axes <= 0 || Overflow ? (Overflow ? std::numeric_limits<uint64_t>::max() : 0)
-                                                  : Data * static_cast<uint64_t>(std::abs(Bitpix) / 8);
-        return Extent;
-      }
-      const std::optional<long long> Number = Card_Integer(Card);
-      if (!Number)
-        continue;
-      if (Key == "BITPIX")
-        Bitpix = static_cast<int>(*Number);
-      else if (Key == "NAXIS")
-        Axes = *Number;
-      else if (Key.size() > 5 && Key.substr(0, 5) == "NAXIS") {
-        const auto Length = static_cast<uint64_t>(std::max(0LL, *Number));
-        if (Length != 0 && Data > std::numeric_limits<uint64_t>::max() / 8 / Length)
-          Overflow = true;
-        else
-          Data *= Length;
-      }
-    }
-    if (Got < Record_Bytes)
-      return Extent; // the header is still being written
+  THeader_Extent Primary;
+  if (!Read_Header_Extent(Handle, true, Primary))
+    return Extent;
+  if (Primary.Gzip || Primary.Not_Fits) {
+    Extent.Size_Only = true;
+    return Extent;
   }
-  Extent.Size_Only = true;
+  Extent.Header_Ended = true;
+  Extent.Header_Bytes = Primary.Header_Bytes;
+  Extent.Data_Bytes = Primary.Data_Bytes;
+  // A primary header without data that announces extensions: the image (or a compressed
+  // image's table) is the next one, which directly follows and must be whole too.
+  if (Primary.Data_Bytes == 0 && Primary.Extend) {
+    THeader_Extent Image;
+    if (!Read_Header_Extent(Handle, false, Image) || Image.Not_Fits) {
+      Extent.Header_Ended = Image.Not_Fits;
+      return Extent;
+    }
+    Extent.Header_Bytes += Image.Header_Bytes;
+    Extent.Data_Bytes = Image.Data_Bytes;
+  }
   return Extent;
 }
 

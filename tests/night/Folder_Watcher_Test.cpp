@@ -47,6 +47,28 @@ TEST(Frame_Complete, Header_And_Data_Decide_Unless_Only_The_Size_Can) {
   Cube.Add("NAXIS3", "4");
   TFits_Writer Float = Standard_Header(100, 50);
   Float.Cards[1].replace(10, 20, std::string(17, ' ') + "-64");
+  // A primary header without data, then the image as an extension, or a tile-compressed
+  // image's table whose heap PCOUNT counts.
+  TFits_Writer Primary = Empty;
+  Primary.Add("EXTEND", "T");
+  TFits_Writer Extension;
+  Extension.Add("XTENSION", "'IMAGE   '");
+  Extension.Add("BITPIX", "16");
+  Extension.Add("NAXIS", "2");
+  Extension.Add("NAXIS1", "100");
+  Extension.Add("NAXIS2", "50");
+  Extension.Add("PCOUNT", "0");
+  Extension.Add("GCOUNT", "1");
+  TFits_Writer Table;
+  Table.Add("XTENSION", "'BINTABLE'");
+  Table.Add("BITPIX", "8");
+  Table.Add("NAXIS", "2");
+  Table.Add("NAXIS1", "8");
+  Table.Add("NAXIS2", "50");
+  Table.Add("PCOUNT", "3000");
+  Table.Add("GCOUNT", "1");
+  Table.Add("ZIMAGE", "T");
+  const std::string Two_Headers = Primary.Header_Bytes() + Extension.Header_Bytes();
   const struct {
     const char* Name;
     std::string Bytes;
@@ -63,6 +85,14 @@ TEST(Frame_Complete, Header_And_Data_Decide_Unless_Only_The_Size_Can) {
       {"a third axis counts", Cube.Header_Bytes() + std::string(10000, '\0'), false},
       {"a third axis complete", Cube.Header_Bytes() + std::string(40000, '\0'), true},
       {"eight bytes a pixel", Float.Header_Bytes() + std::string(20000, '\0'), false},
+      {"primary header only, the extension to come", Primary.Header_Bytes(), false},
+      {"the extension's header only", Two_Headers, false},
+      {"the extension one byte short", Two_Headers + std::string(9999, '\0'), false},
+      {"the extension complete", Two_Headers + std::string(10000, '\0'), true},
+      {"a compressed table without its heap",
+       Primary.Header_Bytes() + Table.Header_Bytes() + std::string(400, '\0'), false},
+      {"a compressed table with its heap",
+       Primary.Header_Bytes() + Table.Header_Bytes() + std::string(3400, '\0'), true},
       {"gzip: the size alone decides", std::string("\x1f\x8b\x08", 3), true},
       {"not a FITS file", std::string(2880, 'x'), true},
   };
@@ -130,4 +160,15 @@ TEST(Folder_Watcher, Hands_On_Each_Frame_Once_When_Complete) {
 TEST(Folder_Watcher, Refuses_A_Missing_Folder) {
   EXPECT_THROW(TFolder_Watcher("/nonexistent/korvane-night"), TKorvane_Error);
   EXPECT_THROW(List_Frames("/nonexistent/korvane-night"), TKorvane_Error);
+}
+
+TEST(Night_Frames, Frames_Are_Known_By_Their_Names) {
+  const struct {
+    const char* Name;
+    bool Frame;
+  } Cases[] = {{"m31.fit", true},      {"M31.FITS", true},  {"m31.fts", true},     {"m31.fits.gz", true},
+               {"m31.FIT.GZ", true},   {"m31.fz", true},    {"m31.fits.fz", true}, {".fit", false},
+               {"m31.fit.txt", false}, {"notes.gz", false}, {"m31.jpg", false}};
+  for (const auto& Case : Cases)
+    EXPECT_EQ(Is_Fits_File_Name(Case.Name), Case.Frame) << Case.Name;
 }
