@@ -3,8 +3,10 @@
 #include "text/Messages.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <iterator>
+#include <limits>
 
 #include <sys/mman.h>
 
@@ -43,23 +45,80 @@ void TImageArray::Refuse_Block_Access() {
                        "block of rows to walk");
 }
 
+void TImageArray::TPixel_Reader::Read(size_t, size_t, size_t, uint16_t*) {
+  throw TKorvane_Error("this pixel source holds floating-point values, not 16-bit ones");
+}
+
+void TImageArray::TPixel_Reader::Read(size_t, size_t, size_t, float*) {
+  throw TKorvane_Error("this pixel source holds 16-bit values, not floating-point ones");
+}
+
 void TImageArray::Allocate_On_Demand(uint32_t Columns, uint32_t Rows, std::shared_ptr<TPixel_Reader> Reader) {
+  Reset_Float();
   Pixels = decltype(Pixels)();
   Width = Columns;
   Height = Rows;
-  Demand = std::make_shared<TDemand>(Columns, Rows, std::move(Reader));
+  Demand = std::make_shared<TDemand<uint16_t>>(Columns, Rows, std::move(Reader));
 }
 
-TImageArray::TDemand::TDemand(uint32_t Columns, uint32_t Rows, std::shared_ptr<TPixel_Reader> Source)
+void TImageArray::Allocate_Float_For_Overwrite(uint32_t Columns, uint32_t Rows) {
+  Pixels = decltype(Pixels)();
+  Demand.reset();
+  Float_Demand.reset();
+  Float = true;
+  Low = High = 0.0f;
+  Width = Columns;
+  Height = Rows;
+  Floats.clear();
+  Floats.resize(static_cast<size_t>(Columns) * Rows);
+}
+
+void TImageArray::Allocate_Float_On_Demand(uint32_t Columns, uint32_t Rows,
+                                           std::shared_ptr<TPixel_Reader> Reader) {
+  Pixels = decltype(Pixels)();
+  Floats = decltype(Floats)();
+  Demand.reset();
+  Float = true;
+  Low = High = 0.0f;
+  Width = Columns;
+  Height = Rows;
+  Float_Demand = std::make_shared<TDemand<float>>(Columns, Rows, std::move(Reader));
+}
+
+void TImageArray::Finish_Float() {
+  float Least = std::numeric_limits<float>::infinity(), Most = -Least;
+  for (const float v : Floats) {
+    // Comparisons with NaN are false, so blank pixels leave both alone.
+    Least = v < Least ? v : Least;
+    Most = v > Most ? v : Most;
+  }
+  if (!(Least <= Most) || !std::isfinite(Least) || !std::isfinite(Most)) {
+    // Infinities are left out in a second pass; only a frame of them is left with 0..0.
+    Least = std::numeric_limits<float>::max();
+    Most = -Least;
+    for (const float v : Floats)
+      if (std::isfinite(v)) {
+        Least = std::min(Least, v);
+        Most = std::max(Most, v);
+      }
+    if (!(Least <= Most))
+      Least = Most = 0.0f;
+  }
+  Low = Least;
+  High = Most;
+}
+
+template <class T>
+TImageArray::TDemand<T>::TDemand(uint32_t Columns, uint32_t Rows, std::shared_ptr<TPixel_Reader> Source)
     : Reader(std::move(Source)), Width(Columns), Slot(Rows, 0) {}
 
-const uint16_t* TImageArray::TDemand::Span(size_t Row, size_t First, size_t Last) {
+template <class T> const T* TImageArray::TDemand<T>::Span(size_t Row, size_t First, size_t Last) {
   uint32_t& Index = Slot[Row];
   if (Index == 0) {
     if (First > Last)
       return nullptr;
     // Uninitialised on purpose: only the columns read are ever looked at.
-    Rows_Read.push_back(TRow{std::unique_ptr<uint16_t[]>(new uint16_t[Width]), {}});
+    Rows_Read.push_back(TRow{std::unique_ptr<T[]>(new T[Width]), {}});
     Index = static_cast<uint32_t>(Rows_Read.size());
   }
   TRow& R = Rows_Read[Index - 1];
@@ -95,3 +154,6 @@ const uint16_t* TImageArray::TDemand::Span(size_t Row, size_t First, size_t Last
   }
   return R.Values.get();
 }
+
+template class TImageArray::TDemand<uint16_t>;
+template class TImageArray::TDemand<float>;

@@ -1,0 +1,127 @@
+#include "image/Fits_Cfitsio.h"
+
+#include "text/Messages.h"
+
+#include <cmath>
+#include <limits>
+#include <string_view>
+
+#include <fitsio.h>
+
+namespace {
+
+fitsfile* As_File(void* File) {
+  return static_cast<fitsfile*>(File);
+}
+
+} // namespace
+
+TCfitsio_Image::TCfitsio_Image(const std::string& File_Path) : Path(File_Path) {
+  int Status = 0;
+  fitsfile* Opened = nullptr;
+  // Opened as a plain disk file, so that brackets or a "+1" in the name are not taken as an
+  // extension or filter.
+  if (fits_open_diskfile(&Opened, Path.c_str(), READONLY, &Status) != 0) {
+    if (Opened != nullptr) {
+      int Ignored = 0;
+      fits_close_file(Opened, &Ignored);
+    }
+    File = nullptr;
+    Fail("cannot read the file as a FITS image", Status);
+  }
+  File = Opened;
+  try {
+    Find_Image();
+  } catch (...) {
+    fits_close_file(Opened, &Status);
+    File = nullptr;
+    throw;
+  }
+}
+
+void TCfitsio_Image::Find_Image() {
+  fitsfile* Opened = As_File(File);
+  int Status = 0;
+  // The primary HDU when it holds data, else the first image extension after it.
+  int Axes = 0;
+  fits_get_img_dim(Opened, &Axes, &Status);
+  while (Status == 0 && Axes == 0) {
+    int Type = 0;
+    if (fits_movrel_hdu(Opened, 1, &Type, &Status) != 0)
+      break;
+    if (Type == IMAGE_HDU)
+      fits_get_img_dim(Opened, &Axes, &Status);
+  }
+  if (Status == END_OF_FILE)
+    Fail("holds no image: the primary HDU has no data (NAXIS 0) and no extension holds an image", Status);
+  if (Status != 0)
+    Fail("cannot read the file as a FITS image", Status);
+  fits_get_hdu_num(Opened, &HDU);
+}
+
+TCfitsio_Image::~TCfitsio_Image() {
+  if (File != nullptr) {
+    int Status = 0;
+    fits_close_file(As_File(File), &Status);
+  }
+}
+
+void TCfitsio_Image::Fail(const std::string& What, int Status) {
+  char Text[FLEN_STATUS] = {};
+  fits_get_errstatus(Status, Text);
+  // The first message of cfitsio's stack says most; the rest is cleared for the next file.
+  char Detail[FLEN_ERRMSG] = {};
+  std::string Said;
+  if (fits_read_errmsg(Detail) != 0)
+    Said = Detail;
+  fits_clear_errmsg();
+  std::string Message = Path + ": " + What + " (" + Text;
+  if (!Said.empty() && Said != Text)
+    Message += ": " + Said;
+  throw TKorvane_Error(Message + ")");
+}
+
+std::string TCfitsio_Image::Cards(int Number) {
+  int Status = 0, Type = 0;
+  fitsfile* F = As_File(File);
+  if (fits_movabs_hdu(F, Number, &Type, &Status) != 0)
+    Fail("cannot read header " + std::to_string(Number), Status);
+  char* Header = nullptr;
+  int Keys = 0;
+  if (fits_is_compressed_image(F, &Status))
+    fits_convert_hdr2str(F, 0, nullptr, 0, &Header, &Keys, &Status);
+  else
+    fits_hdr2str(F, 0, nullptr, 0, &Header, &Keys, &Status);
+  if (Status != 0) {
+    if (Header != nullptr)
+      fits_free_memory(Header, &Status);
+    Fail("cannot read header " + std::to_string(Number), Status);
+  }
+  std::string Text = Header != nullptr ? Header : "";
+  fits_free_memory(Header, &Status);
+  // Whole cards only, with an END card last.
+  Text.resize(Text.size() / 80 * 80);
+  bool Has_End = false;
+  for (size_t c = 0; c < Text.size() && !Has_End; c += 80)
+    Has_End = std::string_view(Text).substr(c, 8) == "END     ";
+  if (!Has_End)
+    Text += "END" + std::string(77, ' ');
+  Status = 0;
+  fits_movabs_hdu(F, HDU, &Type, &Status);
+  if (Status != 0)
+    Fail("cannot return to the image", Status);
+  return Text;
+}
+
+void TCfitsio_Image::Read_Plane(uint32_t Plane, uint32_t Columns, uint32_t Rows, float* Into) {
+  int Status = 0, Any_Null = 0;
+  LONGLONG First[3] = {1, 1, static_cast<LONGLONG>(Plane)};
+  float Blank = std::numeric_limits<float>::quiet_NaN();
+  const LONGLONG Count = static_cast<LONGLONG>(Columns) * Rows;
+  if (fits_read_pixll(As_File(File), TFLOAT, First, Count, &Blank, Into, &Any_Null, &Status) != 0)
+    Fail("the image data cannot be read or decompressed (a damaged tile or a cut file)", Status);
+}
+
+bool Starts_As_Gzip(const unsigned char* First_Bytes, size_t Count) {
+  return Count >= 2 && First_Bytes[0] == 0x1f && First_Bytes[1] == 0x8b;
+}

@@ -1,0 +1,35 @@
+#pragma once
+// Images that only cfitsio reads for us: gzip'ed files and tile-compressed image HDUs
+// (RICE_1, GZIP_1/2, HCOMPRESS, PLIO). The image is read whole, as physical values.
+
+#include <cstdint>
+#include <string>
+
+class TCfitsio_Image {
+public:
+  // Opens Path and moves to its first HDU that holds an image (the primary HDU, else the
+  // first image extension, compressed ones included). Throws TKorvane_Error "PATH: ...".
+  explicit TCfitsio_Image(const std::string& Path);
+  ~TCfitsio_Image();
+  TCfitsio_Image(const TCfitsio_Image&) = delete;
+  TCfitsio_Image& operator=(const TCfitsio_Image&) = delete;
+
+  // The HDU found, 1 being the primary one.
+  int Image_HDU() const { return HDU; }
+  // The cards of HDU Number as 80-byte cards, END last; of a compressed image the header of
+  // the image it holds (ZBITPIX as BITPIX and so on), as cfitsio gives it.
+  std::string Cards(int Number);
+  // Reads plane Plane (1-based) of the image HDU, Columns x Rows values, BSCALE and BZERO
+  // applied, blank pixels NaN. A damaged tile throws TKorvane_Error naming the file.
+  void Read_Plane(uint32_t Plane, uint32_t Columns, uint32_t Rows, float* Into);
+
+private:
+  void Find_Image();
+  [[noreturn]] void Fail(const std::string& What, int Status);
+  std::string Path;
+  void* File = nullptr; // fitsfile*
+  int HDU = 1;
+};
+
+// Whether the file starts as a gzip stream does.
+bool Starts_As_Gzip(const unsigned char* First_Bytes, size_t Count);
