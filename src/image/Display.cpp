@@ -16,6 +16,7 @@
 namespace {
 
 constexpr size_t Grey_Levels = 65536;
+constexpr double Grey_Steps = 256.0;
 constexpr unsigned Most_Threads = 8;
 // Below this many pixels starting threads costs more than it saves.
 constexpr uint64_t Parallel_Pixels = 1u << 18;
@@ -277,12 +278,13 @@ int32_t Valid_Scale_Index(int32_t Scale_Index) {
 
 TDisplay_Codes Display_Codes(const TImageArray& Image) {
   const double Low = Image.Lowest(), High = Image.Highest();
-  if (!Image.Holds_Float() || (Low >= 0.0 && High <= 65535.0))
+  if (!Image.Holds_Float())
     return {};
+  // Whole steps only while they give at least as many levels as there are greys.
   const double Whole_Low = std::floor(Low);
-  if (High - Whole_Low <= 65535.0)
-    return {Whole_Low, 1.0};
-  return {Low, (High - Low) / 65535.0};
+  if (High - Whole_Low >= Grey_Steps && High - Whole_Low <= 65535.0)
+    return Low >= 0.0 && High <= 65535.0 ? TDisplay_Codes{} : TDisplay_Codes{Whole_Low, 1.0};
+  return {Low, High > Low ? (High - Low) / 65535.0 : 1.0};
 }
 
 std::vector<uint32_t> Build_Histogram(const TImageArray& Image, unsigned Threads) {

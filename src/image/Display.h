@@ -30,10 +30,11 @@ struct TStretch {
 
 // A floating-point image is displayed through 65536 display codes, which then take the place
 // of the 16-bit values everywhere below (histogram, stretch, grey table, drag): code c stands
-// for the value Low + c x Step. Values within 0..65535 keep their own number (Low 0, Step 1),
-// so such a frame looks as its 16-bit version does; a range of at most 65535 starts at its
-// lowest whole value with Step 1; a wider range is spread over the codes. A value is given
-// the nearest code within 0..65535; a blank (NaN) pixel code 0. A 16-bit image: Low 0, Step 1.
+// for the value Low + c x Step. Values within 0..65535 spanning at least 256 keep their own
+// number (Low 0, Step 1), so such a frame looks as its 16-bit version does; another range of
+// 256 to 65535 starts at its lowest whole value with Step 1; a narrower or wider range is
+// spread over the codes. A value is given the nearest code within 0..65535; a blank (NaN)
+// pixel code 0. A 16-bit image: Low 0, Step 1.
 struct TDisplay_Codes {
   double Low = 0.0;
   double Step = 1.0;
@@ -65,8 +66,8 @@ std::vector<uint8_t> Grey_Table(TStretch Stretch);
 
 // Fills the display bitmap: row y of Bitmap (starting at y x Row_Stride) receives, for
 // each column x, three equal bytes (blue, green, red) at offset 3x holding the grey of
-// Image[y][x] (of its display code for a floating-point image). Bytes past 3 x Columns of a row (padding) are left untouched.
-// Throws TKorvane_Error when Row_Stride is shorter than a row or Bitmap too small for the
+// Image[y][x] (of its display code for a floating-point image). Bytes past 3 x Columns of a row (padding) are
+// left untouched. Throws TKorvane_Error when Row_Stride is shorter than a row or Bitmap too small for the
 // image.
 void Fill_Grey(const TImageArray& Image, TStretch Stretch, std::span<uint8_t> Bitmap, size_t Row_Stride,
                unsigned Threads = 0);

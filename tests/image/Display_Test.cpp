@@ -262,15 +262,22 @@ TEST(Display, Floating_Point_Frames_Through_Display_Codes) {
     std::vector<float> Values; // 4 columns
     double Low, Step;          // the codes expected
     uint32_t Column;           // read out in row 0
-    const char* Pixel, *Black;
+    const char *Pixel, *Black;
   } const Cases[] = {
       {"a dark-subtracted frame, negative and fractional",
-       {-12.75f, -3.5f, 0.25f, 180.5f, 7.0f, 2.0f, -1.0f, 3.0f},
+       {-12.75f, -3.5f, 0.25f, 980.5f, 7.0f, 2.0f, -1.0f, 3.0f},
        -13.0,
        1.0,
        1,
        "I=-3.5",
        "BP=-13"},
+      {"a flat-fielded frame of a narrow range",
+       {0.96f, 1.0f, 1.02f, 0.98f, 1.01f, 0.99f, 1.0f, 1.03f},
+       0.96f,
+       (1.03f - 0.96f) / 65535.0,
+       2,
+       "I=1.02",
+       "BP=0.96"},
       {"a range wider than the codes",
        {0.0f, 1e6f, 5e5f, 131070.0f, 1.0f, 2.0f, 3.0f, 4.0f},
        0.0,
@@ -279,7 +286,7 @@ TEST(Display, Floating_Point_Frames_Through_Display_Codes) {
        "I=131070",
        "BP=0"},
       {"blank pixels",
-       {std::nanf(""), 5.0f, -5.0f, 9.0f, 1.0f, 2.0f, 3.0f, std::numeric_limits<float>::infinity()},
+       {std::nanf(""), 5.0f, -5.0f, 900.0f, 1.0f, 2.0f, 3.0f, std::numeric_limits<float>::infinity()},
        -5.0,
        1.0,
        0,
