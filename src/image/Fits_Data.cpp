@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 bool Convert_Words(uint16_t* Words, size_t Count, uint16_t Zero_Offset) {
@@ -83,35 +84,52 @@ template <class TWord> TWord Load_Big_Endian(const unsigned char* In) {
 // Stored words of type TWord read as TSample (the bit pattern of a signed or floating type),
 // then scaled. Without scaling a float sample is copied as it is, bit for bit.
 template <class TWord, class TSample>
-void Convert_As(const unsigned char* In, size_t Count, double Scale, double Zero, float* Out) {
-  const bool Plain = Scale == 1.0 && Zero == 0.0;
-  for (size_t i = 0; i < Count; ++i) {
-    const auto Sample = std::bit_cast<TSample>(Load_Big_Endian<TWord>(In + i * sizeof(TWord)));
-    if constexpr (!std::is_integral_v<TSample>)
-      Out[i] =
-          Plain ? static_cast<float>(Sample) : static_cast<float>(Zero + Scale * static_cast<double>(Sample));
+void Convert_As(const unsigned char* In, size_t Count, const TData_Layout& L, float* Out) {
+  const double Scale = L.Scale, Zero = L.Zero;
+  const auto Sample_At = [In](size_t i) {
+    return std::bit_cast<TSample>(Load_Big_Endian<TWord>(In + i * sizeof(TWord)));
+  };
+  if (!std::is_integral_v<TSample> && Scale == 1.0 && Zero == 0.0) {
+    for (size_t i = 0; i < Count; ++i)
+      Out[i] = static_cast<float>(Sample_At(i));
+  } else if (std::is_same_v<TSample, int16_t>) {
+    // Exact in single precision: a 16-bit sample and the usual whole BZERO.
+    const auto Scale_f = static_cast<float>(Scale), Zero_f = static_cast<float>(Zero);
+    if (Scale_f == Scale && Zero_f == Zero && Scale == 1.0)
+      for (size_t i = 0; i < Count; ++i)
+        Out[i] = static_cast<float>(Sample_At(i)) + Zero_f;
     else
-      Out[i] = static_cast<float>(Zero + Scale * static_cast<double>(Sample));
+      for (size_t i = 0; i < Count; ++i)
+        Out[i] = static_cast<float>(Zero + Scale * static_cast<double>(Sample_At(i)));
+  } else {
+    for (size_t i = 0; i < Count; ++i)
+      Out[i] = static_cast<float>(Zero + Scale * static_cast<double>(Sample_At(i)));
   }
+  if constexpr (std::is_integral_v<TSample>)
+    if (L.Has_Blank)
+      for (size_t i = 0; i < Count; ++i)
+        if (std::bit_cast<TSample>(Load_Big_Endian<TWord>(In + i * sizeof(TWord))) == L.Blank)
+          Out[i] = std::numeric_limits<float>::quiet_NaN();
 }
 
 } // namespace
 
 void Convert_Samples(const unsigned char* Stored, size_t Count, const TData_Layout& Layout, float* Into) {
-  const double S = Layout.Scale, Z = Layout.Zero;
   switch (Layout.Bitpix) {
   case 8:
     for (size_t i = 0; i < Count; ++i)
-      Into[i] = static_cast<float>(Z + S * Stored[i]);
+      Into[i] = Layout.Has_Blank && Stored[i] == Layout.Blank
+                    ? std::numeric_limits<float>::quiet_NaN()
+                    : static_cast<float>(Layout.Zero + Layout.Scale * Stored[i]);
     return;
   case 16:
-    return Convert_As<uint16_t, int16_t>(Stored, Count, S, Z, Into);
+    return Convert_As<uint16_t, int16_t>(Stored, Count, Layout, Into);
   case 32:
-    return Convert_As<uint32_t, int32_t>(Stored, Count, S, Z, Into);
+    return Convert_As<uint32_t, int32_t>(Stored, Count, Layout, Into);
   case -32:
-    return Convert_As<uint32_t, float>(Stored, Count, S, Z, Into);
+    return Convert_As<uint32_t, float>(Stored, Count, Layout, Into);
   case -64:
-    return Convert_As<uint64_t, double>(Stored, Count, S, Z, Into);
+    return Convert_As<uint64_t, double>(Stored, Count, Layout, Into);
   default:
     return;
   }

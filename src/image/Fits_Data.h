@@ -15,6 +15,9 @@ struct TData_Layout {
   bool Physical = false;
   int Bitpix = 16;
   double Scale = 1.0, Zero = 0.0;
+  // BLANK of integer samples: a sample of this stored value is a blank pixel (NaN).
+  bool Has_Blank = false;
+  int64_t Blank = 0;
 };
 
 // Converts Count stored big-endian words in place to pixel values, the zero offset added
@@ -28,5 +31,6 @@ std::string Pixel_Range_Text(uint16_t Zero_Offset);
 size_t Sample_Bytes(int Bitpix);
 
 // Converts Count big-endian samples at Stored, laid out as Layout says (Physical), to physical
-// values at Into. Stored and Into may not overlap.
+// values at Into, blank samples NaN. Stored and Into are either apart or, for samples of 4
+// bytes, the same block (converted in place).
 void Convert_Samples(const unsigned char* Stored, size_t Count, const TData_Layout& Layout, float* Into);

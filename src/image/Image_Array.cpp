@@ -85,25 +85,48 @@ void TImageArray::Allocate_Float_On_Demand(uint32_t Columns, uint32_t Rows,
   Float_Demand = std::make_shared<TDemand<float>>(Columns, Rows, std::move(Reader));
 }
 
+void Widen_Finite_Range(const float* Values, size_t Count, float& Least, float& Most) {
+  // Sixteen running minima and maxima, which the compiler keeps in vector registers; a
+  // comparison with NaN is false, so blank pixels leave them alone.
+  constexpr size_t Lanes = 16;
+  float Low[Lanes], High[Lanes];
+  std::fill_n(Low, Lanes, std::numeric_limits<float>::infinity());
+  std::fill_n(High, Lanes, -std::numeric_limits<float>::infinity());
+  size_t i = 0;
+  for (; i + Lanes <= Count; i += Lanes)
+    for (size_t j = 0; j < Lanes; ++j) {
+      Low[j] = Values[i + j] < Low[j] ? Values[i + j] : Low[j];
+      High[j] = Values[i + j] > High[j] ? Values[i + j] : High[j];
+    }
+  for (; i < Count; ++i) {
+    Low[0] = Values[i] < Low[0] ? Values[i] : Low[0];
+    High[0] = Values[i] > High[0] ? Values[i] : High[0];
+  }
+  float Block_Low = *std::min_element(Low, Low + Lanes), Block_High = *std::max_element(High, High + Lanes);
+  if (Block_Low == -std::numeric_limits<float>::infinity() ||
+      Block_High == std::numeric_limits<float>::infinity()) {
+    // Infinities are left out in a second pass over the few values that hold one.
+    Block_Low = std::numeric_limits<float>::infinity();
+    Block_High = -Block_Low;
+    for (size_t k = 0; k < Count; ++k)
+      if (std::isfinite(Values[k])) {
+        Block_Low = std::min(Block_Low, Values[k]);
+        Block_High = std::max(Block_High, Values[k]);
+      }
+  }
+  Least = std::min(Least, Block_Low);
+  Most = std::max(Most, Block_High);
+}
+
 void TImageArray::Finish_Float() {
   float Least = std::numeric_limits<float>::infinity(), Most = -Least;
-  for (const float v : Floats) {
-    // Comparisons with NaN are false, so blank pixels leave both alone.
-    Least = v < Least ? v : Least;
-    Most = v > Most ? v : Most;
-  }
-  if (!(Least <= Most) || !std::isfinite(Least) || !std::isfinite(Most)) {
-    // Infinities are left out in a second pass; only a frame of them is left with 0..0.
-    Least = std::numeric_limits<float>::max();
-    Most = -Least;
-    for (const float v : Floats)
-      if (std::isfinite(v)) {
-        Least = std::min(Least, v);
-        Most = std::max(Most, v);
-      }
-    if (!(Least <= Most))
-      Least = Most = 0.0f;
-  }
+  Widen_Finite_Range(Floats.data(), Floats.size(), Least, Most);
+  Set_Float_Range(Least, Most);
+}
+
+void TImageArray::Set_Float_Range(float Least, float Most) {
+  if (!(Least <= Most))
+    Least = Most = 0.0f;
   Low = Least;
   High = Most;
 }

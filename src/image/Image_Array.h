@@ -17,6 +17,9 @@
 void* Allocate_Large_Block(size_t Bytes);
 void Free_Large_Block(void* Block, size_t Bytes) noexcept;
 
+// Widens Least..Most to take in every finite value of the Count at Values.
+void Widen_Finite_Range(const float* Values, size_t Count, float& Least, float& Most);
+
 // The pixel array: YSize rows of XSize values, row 0 first in the file. Element [y][x] is
 // column x of row y. A whole array is one contiguous block; an on-demand array holds no
 // block and is read through Span only.
@@ -62,6 +65,9 @@ public:
   void Allocate_Float_For_Overwrite(uint32_t Columns, uint32_t Rows);
   void Allocate_Float_On_Demand(uint32_t Columns, uint32_t Rows, std::shared_ptr<TPixel_Reader> Reader);
   void Finish_Float();
+  // As Finish_Float, for a writer that found the range itself (Widen_Finite_Range from
+  // Least = +infinity, Most = -infinity); none found gives 0 and 0.
+  void Set_Float_Range(float Least, float Most);
   bool Holds_Float() const { return Float; }
   // The smallest and largest finite value of a whole floating-point array (0 and 0 when it
   // holds none); 0 and 65535 for a 16-bit array.

@@ -534,6 +534,13 @@ TData_Layout Read_Data_Layout(TImage_Model& M, const std::string& FName, const T
   Layout.Scale = Number("BSCALE", 1.0);
   if (Layout.Scale == 0.0)
     throw Abandon_File(FName, "BSCALE is 0: every pixel would have the value of BZERO");
+  if (const std::string* Text = Find("BLANK"); Text != nullptr && M.BitPix > 0) {
+    const auto Blank = Try_Str_To_Int(*Text);
+    if (!Blank)
+      throw Abandon_File(FName, "BLANK value '" + *Text + "' is not an integer");
+    Layout.Has_Blank = true;
+    Layout.Blank = *Blank;
+  }
   M.Stored_Maximum = Largest_Stored_Value(M.BitPix, Layout.Scale, Layout.Zero);
   const uint64_t Pixels = uint64_t{M.XSize} * M.YSize;
   if (!Direct) {
@@ -596,17 +603,24 @@ void Read_All_Samples(const std::string& FName, TInput_File& File, const TData_L
   if (Row_Bytes * Rows == 0)
     return;
   const size_t Rows_Per_Block = std::max<size_t>(1, Data_Block_Bytes / Row_Bytes);
-  std::vector<unsigned char> Stored(Rows_Per_Block * Row_Bytes);
+  // Samples of a float's size are read into the array itself and converted in place.
+  const bool In_Place = Sample == sizeof(float);
+  float Least = std::numeric_limits<float>::infinity(), Most = -Least;
+  std::vector<unsigned char> Stored(In_Place ? 0 : Rows_Per_Block * Row_Bytes);
   for (size_t Row = 0; Row < Rows; Row += Rows_Per_Block) {
     const size_t Block_Rows = std::min<size_t>(Rows_Per_Block, Rows - Row);
     const size_t Bytes = Block_Rows * Row_Bytes;
-    if (File.Read_At(Stored.data(), Bytes, Layout.Start + Row * Row_Bytes) < Bytes) {
+    float* const Into = Array.Float_Row(Row);
+    unsigned char* const Block = In_Place ? reinterpret_cast<unsigned char*>(Into) : Stored.data();
+    if (File.Read_At(Block, Bytes, Layout.Start + Row * Row_Bytes) < Bytes) {
       Array = TImageArray();
       throw Abandon_File(FName, "file ends inside the data");
     }
-    Convert_Samples(Stored.data(), Block_Rows * Columns, Layout, Array.Float_Row(Row));
+    Convert_Samples(Block, Block_Rows * Columns, Layout, Into);
+    // The range for the display, while the block is in the cache.
+    Widen_Finite_Range(Into, Block_Rows * Columns, Least, Most);
   }
-  Array.Finish_Float();
+  Array.Set_Float_Range(Least, Most);
 }
 
 // --- the observation values, once the whole header is read ---
