@@ -2,6 +2,7 @@
 
 #include "text/Messages.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string_view>
@@ -113,7 +114,57 @@ std::string TCfitsio_Image::Cards(int Number) {
   return Text;
 }
 
+void TCfitsio_Image::Check_Tiles() {
+  fitsfile* F = As_File(File);
+  int Status = 0;
+  if (!fits_is_compressed_image(F, &Status))
+    return;
+  // The table's own cards: its heap, and the sizes of the image and of its tiles.
+  LONGLONG Heap = 0;
+  fits_read_key(F, TLONGLONG, "PCOUNT", &Heap, nullptr, &Status);
+  int Axes = 0;
+  fits_read_key(F, TINT, "ZNAXIS", &Axes, nullptr, &Status);
+  if (Status != 0)
+    Fail("is a compressed image without PCOUNT or ZNAXIS", Status);
+  for (int i = 1; i <= Axes && i <= 9; ++i) {
+    LONGLONG Side = 0, Tile = 0;
+    fits_read_key(F, TLONGLONG, ("ZNAXIS" + std::to_string(i)).c_str(), &Side, nullptr, &Status);
+    int Missing = 0;
+    fits_read_key(F, TLONGLONG, ("ZTILE" + std::to_string(i)).c_str(), &Tile, nullptr, &Missing);
+    if (Status != 0)
+      Fail("is a compressed image without ZNAXIS" + std::to_string(i), Status);
+    if (Missing == 0 && (Tile < 1 || Tile > std::max<LONGLONG>(Side, 1)))
+      throw TKorvane_Error(Path + ": the compressed image's ZTILE" + std::to_string(i) + " (" +
+                           std::to_string(Tile) + ") does not fit its side of " + std::to_string(Side) +
+                           " pixels");
+  }
+  // Every variable-length array must lie within the heap: cfitsio allocates what a tile's
+  // descriptor says before it reads the tile.
+  int Fields = 0;
+  LONGLONG Table_Rows = 0;
+  fits_get_num_cols(F, &Fields, &Status);
+  fits_get_num_rowsll(F, &Table_Rows, &Status);
+  for (int Column = 1; Column <= Fields && Status == 0; ++Column) {
+    int Type = 0;
+    LONGLONG Repeat = 0, Width = 0;
+    fits_get_coltypell(F, Column, &Type, &Repeat, &Width, &Status);
+    if (Status != 0 || Type >= 0)
+      continue;
+    for (LONGLONG Row = 1; Row <= Table_Rows && Status == 0; ++Row) {
+      LONGLONG Length = 0, Offset = 0;
+      fits_read_descriptll(F, Column, Row, &Length, &Offset, &Status);
+      const LONGLONG Element = std::max<LONGLONG>(Width, 1);
+      if (Status == 0 && (Length < 0 || Offset < 0 || Offset > Heap || Length > (Heap - Offset) / Element))
+        throw TKorvane_Error(Path + ": tile " + std::to_string(Row) +
+                             " of the compressed image lies outside the file's data (a damaged file)");
+    }
+  }
+  if (Status != 0)
+    Fail("the compressed image's tile table cannot be read", Status);
+}
+
 void TCfitsio_Image::Read_Plane(uint32_t Plane, uint32_t Columns, uint32_t Rows, float* Into) {
+  Check_Tiles();
   int Status = 0, Any_Null = 0;
   LONGLONG First[3] = {1, 1, static_cast<LONGLONG>(Plane)};
   float Blank = std::numeric_limits<float>::quiet_NaN();

@@ -25,6 +25,9 @@ public:
 
 private:
   void Find_Image();
+  // Refuses a compressed image whose tiles could not be in the file, before cfitsio
+  // allocates for them.
+  void Check_Tiles();
   [[noreturn]] void Fail(const std::string& What, int Status);
   std::string Path;
   void* File = nullptr; // fitsfile*

@@ -40,7 +40,9 @@ void Free_Large_Block(void* Block, size_t Bytes) noexcept {
     std::free(Block);
 }
 
-void TImageArray::Refuse_Block_Access() {
+void TImageArray::Refuse_Block_Access(bool Float_Values) {
+  if (Float_Values)
+    throw TKorvane_Error("the image holds floating-point values: its 16-bit rows cannot be walked");
   throw TKorvane_Error("the pixels of an image read on demand are read by spans only: the image holds no "
                        "block of rows to walk");
 }

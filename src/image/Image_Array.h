@@ -125,7 +125,7 @@ public:
   // The 16-bit accessors above refuse a floating-point array the same way.
   void Require_Block() const {
     if (Demand || Float) [[unlikely]]
-      Refuse_Block_Access();
+      Refuse_Block_Access(Float);
   }
   // As Require_Block, for a caller that walks either kind of block.
   void Require_Any_Block() const {
@@ -137,7 +137,7 @@ public:
   bool Empty() const { return Pixels.empty() && Floats.empty(); }
 
 private:
-  [[noreturn]] static void Refuse_Block_Access();
+  [[noreturn]] static void Refuse_Block_Access(bool Float_Values = false);
   void Reset_Float() {
     Float = false;
     Floats = decltype(Floats)();

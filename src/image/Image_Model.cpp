@@ -348,6 +348,36 @@ std::optional<std::string> Card_Value(const TImage_Model& M, std::string_view Ke
   return std::nullopt;
 }
 
+// The binary table of a compressed image, its cards from First on: its mandatory cards in
+// their places, at most 999 fields, and rows and heap within the file.
+void Check_Table_Sizes(const TImage_Model& M, const std::string& FName, const TInput_File& File,
+                       size_t First) {
+  const char* const Keys[] = {"XTENSION", "BITPIX", "NAXIS",  "NAXIS1",
+                              "NAXIS2",   "PCOUNT", "GCOUNT", "TFIELDS"};
+  long long Value[8] = {};
+  for (size_t k = 1; k < 8; ++k) {
+    const size_t i = First + k;
+    const auto Number = i < M.Cards.size() && M.Cards[i].Key == Keys[k]
+                            ? Try_Str_To_Int(M.Cards[i].Value, 0, INT64_MAX / 4)
+                            : std::nullopt;
+    if (!Number)
+      throw Abandon_File(FName, std::string("the compressed image's table has no valid ") + Keys[k] +
+                                    " card in its place");
+    Value[k] = *Number;
+  }
+  const uint64_t Data_Start = uint64_t{M.Cards.size()} * Card_Length;
+  const uint64_t Rows_Bytes = static_cast<uint64_t>(Value[3]) * static_cast<uint64_t>(Value[4]);
+  const bool Rows_Overflow =
+      Value[4] != 0 && Rows_Bytes / static_cast<uint64_t>(Value[4]) != uint64_t(Value[3]);
+  if (Value[1] != 8 || Value[2] != 2 || Value[6] != 1 || Value[7] < 1 || Value[7] > 999 || Rows_Overflow ||
+      File.Size() < Data_Start || File.Size() - Data_Start < Rows_Bytes ||
+      File.Size() - Data_Start - Rows_Bytes < static_cast<uint64_t>(Value[5]))
+    throw Abandon_File(FName, "the compressed image's table does not fit the file (" +
+                                  std::to_string(Value[4]) + " rows of " + std::to_string(Value[3]) +
+                                  " bytes, a heap of " + std::to_string(Value[5]) + " bytes, " +
+                                  std::to_string(Value[7]) + " fields)");
+}
+
 // A primary HDU without data (NAXIS 0), whose image must follow in an extension.
 bool Primary_Without_Data(const TImage_Model& M) {
   return M.Cards.size() > 2 && M.Cards[2].Key == "NAXIS" && Try_Str_To_Int(M.Cards[2].Value) == 0;
@@ -414,8 +444,8 @@ int Check_Mandatory_Keywords(TImage_Model& M, const std::string& FName, TMessage
 // Cfitsio reads compressed and gzip'ed images whole; a plane of more pixels is refused before
 // anything is allocated (1 GiB of values).
 constexpr uint64_t Max_Unpacked_Pixels = uint64_t{1} << 28;
-// A gzip'ed file is unpacked whole into memory: at most 2 GiB.
-constexpr uint64_t Max_Gzip_Bytes = uint64_t{1} << 31;
+// A gzip'ed file is unpacked whole into memory: at most 1 GiB.
+constexpr uint64_t Max_Gzip_Bytes = uint64_t{1} << 30;
 
 // The largest physical value a sample of Bitpix bits can hold under Scale and Zero; infinity
 // for floating-point samples, which have no such bound.
@@ -848,13 +878,16 @@ TData_Layout TImage_Model::Read_Header(const std::string& FName, TInput_File& Fi
     if (Primary_Without_Data(*this) && File.Size() > uint64_t{Cards.size()} * Card_Length) {
       Image_Cards_From = Cards.size();
       Read_Cards(*this, FName, File, Messages, Crpix_Offset, true);
+      const bool Is_Extension = Cards[Image_Cards_From].Key == "XTENSION";
       const auto Extension = Card_Value(*this, "XTENSION", Image_Cards_From);
-      if (Extension == "BINTABLE" && Card_Value(*this, "ZIMAGE", Image_Cards_From) == "T") {
-        // A tile-compressed image: its header as the image it holds comes from cfitsio.
+      if (Is_Extension && Extension == "BINTABLE" && Card_Value(*this, "ZIMAGE", Image_Cards_From) == "T") {
+        // A tile-compressed image: its header as the image it holds comes from cfitsio, once
+        // the table's sizes are known to fit the file (cfitsio allocates by them).
+        Check_Table_Sizes(*this, FName, File, Image_Cards_From);
         Cards.resize(Image_Cards_From);
         Unpacked = std::make_unique<TCfitsio_Image>(FName);
         Take_Cards(*this, Unpacked->Cards(Unpacked->Image_HDU()), FName, Messages, Crpix_Offset);
-      } else if (Cards[Image_Cards_From].Key != "XTENSION" || Extension != "IMAGE") {
+      } else if (!Is_Extension || Extension != "IMAGE") {
         throw Abandon_File(FName, "the primary HDU holds no image (NAXIS 0) and the HDU after it is " +
                                       (Extension ? "XTENSION = '" + Latin1_To_UTF8(*Extension) + "'"
                                                  : std::string("no extension")) +

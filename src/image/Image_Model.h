@@ -165,12 +165,15 @@ public:
   // without it no report is written.
   bool Has_Measurement = false;
 
-  // Reads the FITS file at FName into this model. Findings that do not stop the reading go
+  // Reads the first image of the FITS file at FName into this model: a 16-bit primary image
+  // as 16-bit values, any other (BITPIX 8, 32, -32, -64; an image extension; tile-compressed
+  // or gzip'ed, through cfitsio) as physical floating-point values; of a cube the plane that
+  // Options.Plane names. Findings that do not stop the reading go
   // to Messages; a condition that stops it throws TKorvane_Error naming the cause and the
   // file. Called once, on a fresh model. With Options.Pixels_On_Demand the header is read,
   // checked and refused exactly the same, and the image array reads the columns of a row
   // from the file as they are asked for (TImageArray::Span); the file then stays open while
-  // the array lives.
+  // the array lives (compressed and gzip'ed images are always read whole).
   void Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options = {});
 
   // Decides from the world-coordinate keywords found whether the image is plate-solved:

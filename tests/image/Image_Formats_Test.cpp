@@ -18,6 +18,12 @@
 #include <numbers>
 #include <zlib.h>
 
+// cfitsio loses a few bytes of a tile it cannot decompress (its own allocation, on its error
+// path): the sanitizer build's leak checker passes over that library.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libcfitsio\n";
+}
+
 namespace {
 
 constexpr double Field_RA = 150.0, Field_Dec = 30.0;
