@@ -3,9 +3,16 @@
 #include "text/Messages.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <new>
 #include <string_view>
+
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fitsio.h>
 
@@ -163,14 +170,68 @@ void TCfitsio_Image::Check_Tiles() {
     Fail("the compressed image's tile table cannot be read", Status);
 }
 
+namespace {
+
+// What the decoding child hands back beside the values: cfitsio's status and first message.
+struct TDecode_Report {
+  int Status = 0;
+  char Message[FLEN_ERRMSG] = {};
+};
+
+} // namespace
+
 void TCfitsio_Image::Read_Plane(uint32_t Plane, uint32_t Columns, uint32_t Rows, float* Into) {
   Check_Tiles();
-  int Status = 0, Any_Null = 0;
   LONGLONG First[3] = {1, 1, static_cast<LONGLONG>(Plane)};
-  float Blank = std::numeric_limits<float>::quiet_NaN();
   const LONGLONG Count = static_cast<LONGLONG>(Columns) * Rows;
-  if (fits_read_pixll(As_File(File), TFLOAT, First, Count, &Blank, Into, &Any_Null, &Status) != 0)
-    Fail("the image data cannot be read or decompressed (a damaged tile or a cut file)", Status);
+  const size_t Value_Bytes = static_cast<size_t>(Count) * sizeof(float);
+  // The values are decoded in a child process: cfitsio's tile decoders can run past the end
+  // of a damaged tile, which must end in an error naming the file, not in a crash of the
+  // program. The child writes into memory shared with this process and only exits.
+  const size_t Shared_Bytes = sizeof(TDecode_Report) + Value_Bytes;
+  void* const Shared =
+      ::mmap(nullptr, Shared_Bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  if (Shared == MAP_FAILED)
+    throw TKorvane_Error(Path + ": no memory for the " + std::to_string(Value_Bytes) + " bytes of the image");
+  auto* const Report = new (Shared) TDecode_Report;
+  auto* const Values = reinterpret_cast<float*>(static_cast<char*>(Shared) + sizeof(TDecode_Report));
+  const pid_t Child = ::fork();
+  if (Child == 0) {
+    int Status = 0, Any_Null = 0;
+    float Blank = std::numeric_limits<float>::quiet_NaN();
+    fits_read_pixll(As_File(File), TFLOAT, First, Count, &Blank, Values, &Any_Null, &Status);
+    Report->Status = Status;
+    if (Status != 0)
+      fits_read_errmsg(Report->Message);
+    ::_exit(0);
+  }
+  int Wait_Status = 0;
+  pid_t Waited = -1;
+  if (Child > 0)
+    do
+      Waited = ::waitpid(Child, &Wait_Status, 0);
+    while (Waited < 0 && errno == EINTR);
+  const bool Finished =
+      Child > 0 && Waited == Child && WIFEXITED(Wait_Status) && WEXITSTATUS(Wait_Status) == 0;
+  const TDecode_Report Said = *Report;
+  if (Finished && Said.Status == 0)
+    std::memcpy(Into, Values, Value_Bytes);
+  ::munmap(Shared, Shared_Bytes);
+  if (Child < 0)
+    throw TKorvane_Error(Path +
+                         ": cannot start the decoding of the compressed image: " + std::strerror(errno));
+  if (!Finished)
+    throw TKorvane_Error(Path +
+                         ": the image data cannot be decompressed: the decoder failed on a damaged tile");
+  if (Said.Status != 0) {
+    char Text[FLEN_STATUS] = {};
+    fits_get_errstatus(Said.Status, Text);
+    std::string Message =
+        Path + ": the image data cannot be read or decompressed (a damaged tile or a cut file; " + Text;
+    if (Said.Message[0] != '\0' && std::string_view(Said.Message) != Text)
+      Message += ": " + std::string(Said.Message);
+    throw TKorvane_Error(Message + ")");
+  }
 }
 
 bool Starts_As_Gzip(const unsigned char* First_Bytes, size_t Count) {

@@ -20,7 +20,9 @@ public:
   // the image it holds (ZBITPIX as BITPIX and so on), as cfitsio gives it.
   std::string Cards(int Number);
   // Reads plane Plane (1-based) of the image HDU, Columns x Rows values, BSCALE and BZERO
-  // applied, blank pixels NaN. A damaged tile throws TKorvane_Error naming the file.
+  // applied, blank pixels NaN. A damaged tile throws TKorvane_Error naming the file. The
+  // decoding runs in a child process, which moves the file's shared read position: this is
+  // the last read of the file.
   void Read_Plane(uint32_t Plane, uint32_t Columns, uint32_t Rows, float* Into);
 
 private:
