@@ -18,6 +18,12 @@
 
 extern "C" size_t LLVMFuzzerMutate(uint8_t* Data, size_t Size, size_t Max_Size);
 
+// cfitsio loses a few bytes of a tile it cannot decompress (its own allocation, on its error
+// path): not a leak of ours, so the leak checker passes over that library.
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libcfitsio\n";
+}
+
 class TQuiet_Messages : public TMessages {
 public:
   void Show(const std::string&) override {}

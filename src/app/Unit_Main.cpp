@@ -633,7 +633,8 @@ QPointer<TForm_Image> TMain_Form::Open_Image_Window(const QString& Path, bool& M
     const auto Read = qScopeGuard([&Image] { Image->End_Reading(); });
     // The core's one open-and-analyse step; the window adds its picture between the two.
     Measured = Open_And_Analyse(*Image, QFileInfo(Path).absoluteFilePath().toStdString(), Catalogue,
-                                Measure_Settings_Of(Settings), Messages, TOpen_Options{Settings.Fits_Crpix},
+                                Measure_Settings_Of(Settings), Messages,
+                                TOpen_Options{Settings.Fits_Crpix, false, Settings.Image_Plane},
                                 [&Image] { return Image->Show_Opened(); });
   }
   // A close asked while the file was read took effect as the step ended.

@@ -99,6 +99,18 @@ std::string Set_Pixels(TParsed_Arguments& Parsed, std::string_view Name,
   return {};
 }
 
+template <auto Field>
+std::string Set_Plane(TParsed_Arguments& Parsed, std::string_view Name,
+                      const std::vector<std::string>& Values) {
+  const std::string& Value = Values[0];
+  const auto Number = Try_Str_To_Int(Value, 1, INT32_MAX);
+  if (!Number || Value.empty() || Value.front() == ' ')
+    return "invalid value " + Quoted(Value) + " for " + std::string(Name) +
+           ": expected a plane number from 1 to " + std::to_string(INT32_MAX);
+  Parsed.Options.*Field = static_cast<uint32_t>(*Number);
+  return {};
+}
+
 template <auto Field, bool Positive>
 std::string Set_Real(TParsed_Arguments& Parsed, std::string_view Name,
                      const std::vector<std::string>& Values) {
@@ -137,6 +149,8 @@ template <auto Field, long long Min> constexpr TConversion Pixels{1, "a value", 
 // A finite number written with a decimal point: at least 0, or above 0.
 template <auto Field> constexpr TConversion At_Least_0{1, "a value", Set_Real<Field, false>};
 template <auto Field> constexpr TConversion Above_0{1, "a value", Set_Real<Field, true>};
+// A plane of a 3-dimensional image, from 1.
+template <auto Field> constexpr TConversion Plane{1, "a value", Set_Plane<Field>};
 constexpr TConversion Folder_And_Target{2, "a folder and a target name", Set_Light_Curve};
 
 using O = TMeasure_Options;
@@ -160,6 +174,9 @@ constexpr TOption Option_Table[] = {
      "read CRPIX as the FITS standard counts pixels, from 1 (as\n"
      "plate solvers write it); default: as the settings say"},
     {"--no-fits-crpix", Switch<&O::Fits_Crpix, false>, "", "read CRPIX counting pixels from 0"},
+    {"--plane", Plane<&O::Image_Plane>, "N",
+     "the plane of a 3-dimensional image (colour frame, cube) to\n"
+     "measure, from 1 (default: the settings' Image Plane, else 1)"},
     {"--full-read", Switch<&O::Full_Read>, "",
      "read every pixel of each file, as the program does; without\n"
      "it only the rows the apertures and sky annuli cover are read\n"
@@ -486,6 +503,7 @@ void Apply_Options(const TMeasure_Options& O, TSettings& S) {
   Override(S.Saturation_Level, O.Saturation_Level);
   Override(S.Snap_to_Centre, O.Snap_to_Centre);
   Override(S.Fits_Crpix, O.Fits_Crpix);
+  Override(S.Image_Plane, O.Image_Plane);
   Override(S.ReportFileDir, O.Report_Dir);
   Override(S.AAVSO_ObsCode, O.Obscode);
   Override(S.Notes, O.Notes);
@@ -774,7 +792,7 @@ TMeasure_Result Measure_And_Report(const std::string& File, const TMeasure_Optio
   if (Solving)
     Solve = [&](TImage_Model& Image) { return Solve_And_Apply(Image, *Solving, File_Messages); };
   TMeasure_Result Result = Measure_File(File, Catalogue, Settings, File_Messages,
-                                        TOpen_Options{Settings.Fits_Crpix, !Options.Full_Read}, Solve);
+                                        TOpen_Options{Settings.Fits_Crpix, !Options.Full_Read, Settings.Image_Plane}, Solve);
   Progress.Clear();
   File_Messages.Flush();
   const bool Measured = !Result.Failed && Result.Image.Last_Error == TResult_Code::Measured;

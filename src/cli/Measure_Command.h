@@ -39,6 +39,7 @@ struct TMeasure_Options {
       Saturation_Level; // ADU, for images without SATURATE or DATAMAX; 0: the type's largest
   std::optional<bool> Snap_to_Centre;
   std::optional<bool> Fits_Crpix;        // CRPIX counts pixels from 1, as the FITS standard has it
+  std::optional<uint32_t> Image_Plane;   // the plane of a 3-dimensional image measured, from 1
   std::optional<std::string> Report_Dir; // write the AAVSO report of each measured file here
   std::optional<std::string> Obscode;    // observer code of the reports
   std::optional<std::string> Notes;      // notes of the reports

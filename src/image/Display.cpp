@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -15,6 +16,7 @@
 namespace {
 
 constexpr size_t Grey_Levels = 65536;
+constexpr double Grey_Steps = 256.0;
 constexpr unsigned Most_Threads = 8;
 // Below this many pixels starting threads costs more than it saves.
 constexpr uint64_t Parallel_Pixels = 1u << 18;
@@ -55,6 +57,15 @@ template <class TWork> void For_Row_Bands(uint32_t Rows, unsigned Count, const T
 
 void Count_Rows(const TImageArray& Image, uint32_t* Counts, uint32_t First, uint32_t End) {
   const size_t Columns = Image.Columns();
+  if (Image.Holds_Float()) {
+    const TDisplay_Codes Codes = Display_Codes(Image);
+    for (uint32_t y = First; y < End; ++y) {
+      const float* Row = Image.Float_Row(y);
+      for (size_t x = 0; x < Columns; ++x)
+        ++Counts[Codes.Code_Of(Row[x])];
+    }
+    return;
+  }
   for (uint32_t y = First; y < End; ++y) {
     const uint16_t* Row = Image[y];
     for (size_t x = 0; x < Columns; ++x)
@@ -229,6 +240,18 @@ void Fill_Rows(const TImageArray& Image, const TGrey_Source& Source, uint8_t* Bi
   // A bitmap larger than the caches is streamed past them, as a plain memset of such a
   // block is; a small one stays cached for the paint that follows.
   const bool Stream = Row_Stride * Image.Rows() >= Streamed_Bitmap_Bytes;
+  if (Image.Holds_Float()) {
+    // Row by row through the display codes, which then take the 16-bit path.
+    const TDisplay_Codes Codes = Display_Codes(Image);
+    std::vector<uint16_t> Row_Codes(Columns);
+    for (uint32_t y = First; y < End; ++y) {
+      const float* Row = Image.Float_Row(y);
+      for (size_t x = 0; x < Columns; ++x)
+        Row_Codes[x] = Codes.Code_Of(Row[x]);
+      Fill_Span(Row_Codes.data(), Source, Bitmap + y * Row_Stride, Columns, Stream);
+    }
+    return;
+  }
   // Rows without padding in both arrays: the band is one run of pixels.
   if (Row_Stride == 3 * Columns && !Image.Empty()) {
     Fill_Span(Image[First], Source, Bitmap + First * Row_Stride, size_t{End - First} * Columns, Stream);
@@ -253,9 +276,20 @@ int32_t Valid_Scale_Index(int32_t Scale_Index) {
 
 } // namespace
 
+TDisplay_Codes Display_Codes(const TImageArray& Image) {
+  const double Low = Image.Lowest(), High = Image.Highest();
+  if (!Image.Holds_Float())
+    return {};
+  // Whole steps only while they give at least as many levels as there are greys.
+  const double Whole_Low = std::floor(Low);
+  if (High - Whole_Low >= Grey_Steps && High - Whole_Low <= 65535.0)
+    return Low >= 0.0 && High <= 65535.0 ? TDisplay_Codes{} : TDisplay_Codes{Whole_Low, 1.0};
+  return {Low, High > Low ? (High - Low) / 65535.0 : 1.0};
+}
+
 std::vector<uint32_t> Build_Histogram(const TImageArray& Image, unsigned Threads) {
   // Refused here, on the calling thread: the bands below must not throw.
-  Image.Require_Block();
+  Image.Require_Any_Block();
   std::vector<uint32_t> Histogram(Grey_Levels, 0);
   const unsigned Count = Thread_Count(Threads, Image);
   // Each band counts into its own table; the tables are added up afterwards.
@@ -304,7 +338,7 @@ std::vector<uint8_t> Grey_Table(TStretch Stretch) {
 
 void Fill_Grey(const TImageArray& Image, TStretch Stretch, std::span<uint8_t> Bitmap, size_t Row_Stride,
                unsigned Threads) {
-  Image.Require_Block();
+  Image.Require_Any_Block();
   const size_t Columns = Image.Columns(), Rows = Image.Rows();
   if (Columns == 0 || Rows == 0)
     return;
@@ -380,6 +414,37 @@ std::string Black_Point_Text(uint16_t BlackPoint) {
 
 std::string White_Point_Text(uint16_t WhitePoint) {
   return std::string("WP=").append(std::to_string(WhitePoint));
+}
+
+namespace {
+
+// Up to seven significant digits, without trailing zeros: what a float holds.
+std::string Value_Text(double Value) {
+  if (std::isnan(Value))
+    return "NaN";
+  char Text[32];
+  std::snprintf(Text, sizeof Text, "%.7g", Value);
+  return Text;
+}
+
+} // namespace
+
+std::string Pixel_Text(const TImageArray& Image, uint32_t Column, uint32_t Row) {
+  if (!Image.Holds_Float())
+    return Pixel_Text(Image[Row][Column]);
+  return std::string("I=").append(Value_Text(Image.Float_Row(Row)[Column]));
+}
+
+std::string Black_Point_Text(const TImageArray& Image, uint16_t BlackPoint) {
+  if (!Image.Holds_Float())
+    return Black_Point_Text(BlackPoint);
+  return std::string("BP=").append(Value_Text(Display_Codes(Image).Value_Of(BlackPoint)));
+}
+
+std::string White_Point_Text(const TImageArray& Image, uint16_t WhitePoint) {
+  if (!Image.Holds_Float())
+    return White_Point_Text(WhitePoint);
+  return std::string("WP=").append(Value_Text(Display_Codes(Image).Value_Of(WhitePoint)));
 }
 
 std::string Background_Text(double Adu, const TNumber_Format& Format) {

@@ -28,8 +28,28 @@ struct TStretch {
 // The result does not depend on the number of threads. Both walk the array's block, so an
 // on-demand array is refused with TKorvane_Error.
 
-// 65536 counts: entry v is the number of pixels of value v. The counts cannot overflow,
-// since the model's sides are 16-bit and 65535 x 65535 fits 32 bits.
+// A floating-point image is displayed through 65536 display codes, which then take the place
+// of the 16-bit values everywhere below (histogram, stretch, grey table, drag): code c stands
+// for the value Low + c x Step. Values within 0..65535 spanning at least 256 keep their own
+// number (Low 0, Step 1), so such a frame looks as its 16-bit version does; another range of
+// 256 to 65535 starts at its lowest whole value with Step 1; a narrower or wider range is
+// spread over the codes. A value is given the nearest code within 0..65535; a blank (NaN)
+// pixel code 0. A 16-bit image: Low 0, Step 1.
+struct TDisplay_Codes {
+  double Low = 0.0;
+  double Step = 1.0;
+  uint16_t Code_Of(float Value) const {
+    const double c = (static_cast<double>(Value) - Low) / Step + 0.5;
+    if (!(c >= 0.0))
+      return 0;
+    return c >= 65535.0 ? uint16_t{65535} : static_cast<uint16_t>(c);
+  }
+  double Value_Of(uint16_t Code) const { return Low + Step * Code; }
+};
+TDisplay_Codes Display_Codes(const TImageArray& Image);
+
+// 65536 counts: entry v is the number of pixels of value (display code) v. The counts cannot
+// overflow, since the model's sides are 16-bit and 65535 x 65535 fits 32 bits.
 std::vector<uint32_t> Build_Histogram(const TImageArray& Image, unsigned Threads = 0);
 
 // The automatic stretch from a histogram of N pixels: the black point is the value of the
@@ -46,8 +66,8 @@ std::vector<uint8_t> Grey_Table(TStretch Stretch);
 
 // Fills the display bitmap: row y of Bitmap (starting at y x Row_Stride) receives, for
 // each column x, three equal bytes (blue, green, red) at offset 3x holding the grey of
-// Image[y][x]. Bytes past 3 x Columns of a row (padding) are left untouched.
-// Throws TKorvane_Error when Row_Stride is shorter than a row or Bitmap too small for the
+// Image[y][x] (of its display code for a floating-point image). Bytes past 3 x Columns of a row (padding) are
+// left untouched. Throws TKorvane_Error when Row_Stride is shorter than a row or Bitmap too small for the
 // image.
 void Fill_Grey(const TImageArray& Image, TStretch Stretch, std::span<uint8_t> Bitmap, size_t Row_Stride,
                unsigned Threads = 0);
@@ -80,6 +100,12 @@ std::string Location_Text(uint32_t Column, uint32_t Row); // "(px,py)"
 std::string Pixel_Text(uint16_t Value);                   // "I=v"
 std::string Black_Point_Text(uint16_t BlackPoint);        // "BP=v"
 std::string White_Point_Text(uint16_t WhitePoint);        // "WP=v"
+// The same for either kind of image: the pixel's value as stored (the physical value of a
+// floating-point image, up to seven significant digits, "I=NaN" for a blank pixel) and the
+// values the stretch's display codes stand for. For a 16-bit image the texts above.
+std::string Pixel_Text(const TImageArray& Image, uint32_t Column, uint32_t Row);
+std::string Black_Point_Text(const TImageArray& Image, uint16_t BlackPoint);
+std::string White_Point_Text(const TImageArray& Image, uint16_t WhitePoint);
 // A sky background in ADU per pixel: one decimal, at least five characters (blank-padded
 // on the left), then " ADUs".
 std::string Background_Text(double Adu, const TNumber_Format& Format);

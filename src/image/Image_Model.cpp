@@ -1,5 +1,6 @@
 #include "image/Image_Model.h"
 
+#include "image/Fits_Cfitsio.h"
 #include "image/Partial_Read.h"
 
 #include "sky/Sky.h"
@@ -12,6 +13,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <numbers>
 #include <optional>
 #include <string_view>
@@ -280,12 +282,33 @@ void Apply_Keyword(TImage_Model& M, std::string_view Key, const std::string& Val
 
 // --- the steps of reading the header ---
 
-// Reads whole records up to the one holding an END card into M.Cards, NKeys the index of the
-// last END card of that record. Each card's keyword is applied as soon as the card is read,
-// so a keyword that abandons the file stops the reading at its card.
+// Takes one 80-byte card into M.Cards and applies its keyword; true for an END card, whose
+// index becomes NKeys.
+bool Take_Card(TImage_Model& M, std::string_view Card, const std::string& FName, TMessages& Messages,
+               double Crpix_Offset) {
+  const uint32_t i = static_cast<uint32_t>(M.Cards.size());
+  const TCard_Parts Parts = Split_Card(Card);
+  const std::string Key = Trim_Right_Controls(Parts.Key);
+  const bool End = Key == "END";
+  if (End)
+    M.NKeys = i;
+  if (Parts.Equals_Without_Blank)
+    Messages.Show("\"= \" Expected!");
+  // Header bytes are ISO 8859-1; the model's text is UTF-8.
+  M.Cards.push_back(THeader_Card{Latin1_To_UTF8(Key), Latin1_To_UTF8(Trim_Right_Controls(Parts.Value)),
+                                 Latin1_To_UTF8(Trim_Left_Controls(Parts.Comment))});
+  Apply_Keyword(M, Key, Parts.Value, Crpix_Offset, FName);
+  return End;
+}
+
+// Reads whole records up to the one holding an END card into M.Cards (after the cards there
+// when Append), NKeys the index of the last END card of that record. Each card's keyword is
+// applied as soon as the card is read, so a keyword that abandons the file stops the reading
+// at its card.
 void Read_Cards(TImage_Model& M, const std::string& FName, TInput_File& File, TMessages& Messages,
-                double Crpix_Offset) {
-  M.Cards.clear();
+                double Crpix_Offset, bool Append = false) {
+  if (!Append)
+    M.Cards.clear();
   bool End_Found = false;
   char Record[Record_Length];
   for (size_t Records = 0; !End_Found; ++Records) {
@@ -296,132 +319,338 @@ void Read_Cards(TImage_Model& M, const std::string& FName, TInput_File& File, TM
       throw Abandon_File(FName, Records == 0 && File.Size() < Record_Length
                                     ? "file ends inside the header (shorter than one 2880-byte header record)"
                                     : "file ends inside the header");
-    for (size_t c = 0; c < Cards_Per_Record; ++c) {
-      const std::string_view Card(Record + c * Card_Length, Card_Length);
-      const uint32_t i = static_cast<uint32_t>(M.Cards.size());
-      const TCard_Parts Parts = Split_Card(Card);
-      const std::string Key = Trim_Right_Controls(Parts.Key);
-      if (Key == "END") {
-        End_Found = true;
-        M.NKeys = i;
-      }
-      if (Parts.Equals_Without_Blank)
-        Messages.Show("\"= \" Expected!");
-      // Header bytes are ISO 8859-1; the model's text is UTF-8.
-      M.Cards.push_back(THeader_Card{Latin1_To_UTF8(Key), Latin1_To_UTF8(Trim_Right_Controls(Parts.Value)),
-                                     Latin1_To_UTF8(Trim_Left_Controls(Parts.Comment))});
-      Apply_Keyword(M, Key, Parts.Value, Crpix_Offset, FName);
-    }
+    for (size_t c = 0; c < Cards_Per_Record; ++c)
+      End_Found |= Take_Card(M, std::string_view(Record + c * Card_Length, Card_Length), FName, Messages,
+                             Crpix_Offset);
   }
 }
 
-// SIMPLE, BITPIX and NAXIS by position, the first three cards: findings only, in this order,
-// then the refusal of any sample size but 16 bits, whose data would be read as garbage.
-void Check_Mandatory_Keywords(TImage_Model& M, const std::string& FName, TMessages& Messages) {
+// The cards of a header as cfitsio gives them (whole cards, END last), appended to M.Cards.
+void Take_Cards(TImage_Model& M, const std::string& Text, const std::string& FName, TMessages& Messages,
+                double Crpix_Offset) {
+  for (size_t c = 0; c + Card_Length <= Text.size(); c += Card_Length)
+    if (Take_Card(M, std::string_view(Text).substr(c, Card_Length), FName, Messages, Crpix_Offset))
+      return;
+}
+
+// The value of card Key among the cards from First to the next END card, quotes and
+// trailing blanks removed; null when there is none.
+std::optional<std::string> Card_Value(const TImage_Model& M, std::string_view Key, size_t First) {
+  for (size_t k = First; k < M.Cards.size() && M.Cards[k].Key != "END"; ++k)
+    if (M.Cards[k].Key == Key) {
+      std::string V = M.Cards[k].Value;
+      if (V.size() >= 2 && V.front() == '\'' && V.back() == '\'')
+        V = V.substr(1, V.size() - 2);
+      while (!V.empty() && V.back() == ' ')
+        V.pop_back();
+      return V;
+    }
+  return std::nullopt;
+}
+
+// The binary table of a compressed image, its cards from First on: its mandatory cards in
+// their places, at most 999 fields, and rows and heap within the file.
+void Check_Table_Sizes(const TImage_Model& M, const std::string& FName, const TInput_File& File,
+                       size_t First) {
+  const char* const Keys[] = {"XTENSION", "BITPIX", "NAXIS",  "NAXIS1",
+                              "NAXIS2",   "PCOUNT", "GCOUNT", "TFIELDS"};
+  long long Value[8] = {};
+  for (size_t k = 1; k < 8; ++k) {
+    const size_t i = First + k;
+    const auto Number = i < M.Cards.size() && M.Cards[i].Key == Keys[k]
+                            ? Try_Str_To_Int(M.Cards[i].Value, 0, INT64_MAX / 4)
+                            : std::nullopt;
+    if (!Number)
+      throw Abandon_File(FName, std::string("the compressed image's table has no valid ") + Keys[k] +
+                                    " card in its place");
+    Value[k] = *Number;
+  }
+  const uint64_t Data_Start = uint64_t{M.Cards.size()} * Card_Length;
+  const uint64_t Rows_Bytes = static_cast<uint64_t>(Value[3]) * static_cast<uint64_t>(Value[4]);
+  const bool Rows_Overflow =
+      Value[4] != 0 && Rows_Bytes / static_cast<uint64_t>(Value[4]) != uint64_t(Value[3]);
+  if (Value[1] != 8 || Value[2] != 2 || Value[6] != 1 || Value[7] < 1 || Value[7] > 999 || Rows_Overflow ||
+      File.Size() < Data_Start || File.Size() - Data_Start < Rows_Bytes ||
+      File.Size() - Data_Start - Rows_Bytes < static_cast<uint64_t>(Value[5]))
+    throw Abandon_File(FName, "the compressed image's table does not fit the file (" +
+                                  std::to_string(Value[4]) + " rows of " + std::to_string(Value[3]) +
+                                  " bytes, a heap of " + std::to_string(Value[5]) + " bytes, " +
+                                  std::to_string(Value[7]) + " fields)");
+}
+
+// A primary HDU without data (NAXIS 0), whose image must follow in an extension.
+bool Primary_Without_Data(const TImage_Model& M) {
+  return M.Cards.size() > 2 && M.Cards[2].Key == "NAXIS" && Try_Str_To_Int(M.Cards[2].Value) == 0;
+}
+
+// SIMPLE (XTENSION for an extension starting at First), BITPIX and NAXIS by position, the
+// first three cards: findings only, in this order, then the refusal of a sample size the
+// reader does not take, whose data would be read as garbage. Returns NAXIS (-1 without it).
+// The findings of a 16-bit primary HDU are those it always had; other images must have two
+// or three axes.
+int Check_Mandatory_Keywords(TImage_Model& M, const std::string& FName, TMessages& Messages, size_t First) {
   const std::vector<THeader_Card>& Cards = M.Cards;
-  if (Cards[0].Key != "SIMPLE")
-    Messages.Show("SIMPLE keyword not found!");
-  else if (Cards[0].Value != "T")
-    Messages.Show("Not a simple FITs Format!");
-  if (Cards[1].Key != "BITPIX") {
+  if (First == 0) {
+    if (Cards[0].Key != "SIMPLE")
+      Messages.Show("SIMPLE keyword not found!");
+    else if (Cards[0].Value != "T")
+      Messages.Show("Not a simple FITs Format!");
+  }
+  M.BitPix = 0;
+  if (Cards[First + 1].Key != "BITPIX") {
     Messages.Show("BITPIX keyword not found!");
   } else {
-    const auto Bits = Try_Str_To_Int(Cards[1].Value, -32768, 32767);
+    const auto Bits = Try_Str_To_Int(Cards[First + 1].Value, -32768, 32767);
     if (!Bits)
-      throw Abandon_File(FName, "BITPIX value '" + Cards[1].Value + "' is not an integer in -32768..32767");
+      throw Abandon_File(FName,
+                         "BITPIX value '" + Cards[First + 1].Value + "' is not an integer in -32768..32767");
     M.BitPix = static_cast<int16_t>(*Bits);
   }
-  if (M.BitPix != 16)
+  const bool Readable = Sample_Bytes(M.BitPix) != 0;
+  if (!Readable)
     Messages.Show("Not a 16 bit image!");
-  if (Cards[2].Key != "NAXIS") {
+  int Axes = -1;
+  if (Cards[First + 2].Key != "NAXIS") {
     Messages.Show("NAXIS keyword not found!");
   } else {
-    const auto Axes = Try_Str_To_Int(Cards[2].Value);
-    if (!Axes)
-      throw Abandon_File(FName, "NAXIS value '" + Cards[2].Value + "' is not an integer");
-    if (*Axes != 2)
-      Messages.Show("Not a 2 dimensional image!");
+    const auto Value = Try_Str_To_Int(Cards[First + 2].Value);
+    if (!Value)
+      throw Abandon_File(FName, "NAXIS value '" + Cards[First + 2].Value + "' is not an integer");
+    Axes = static_cast<int>(std::clamp<long long>(*Value, -1, 1000));
+    // A 16-bit primary HDU of other axes is read by NAXIS1 and NAXIS2 as it always was; with
+    // three and a NAXIS3 card, as a cube.
+    if (M.BitPix == 16 && First == 0 && *Value != 2) {
+      const THeader_Card* Planes = M.Find_Card("NAXIS3", 3);
+      if (*Value != 3 || Planes == nullptr || Try_Str_To_Int(Planes->Value, 1) == std::nullopt) {
+        Messages.Show("Not a 2 dimensional image!");
+        Axes = 2;
+      }
+    }
   }
-  if (M.BitPix != 16)
-    throw Abandon_File(FName, Cards[1].Key == "BITPIX"
-                                  ? "BITPIX " + std::to_string(M.BitPix) +
-                                        " is not supported; only 16-bit images can be read"
-                                  : "no BITPIX keyword; only 16-bit images can be read");
+  if (!Readable)
+    throw Abandon_File(FName,
+                       Cards[First + 1].Key == "BITPIX"
+                           ? "BITPIX " + std::to_string(M.BitPix) +
+                                 " is not supported; images of BITPIX 8, 16, 32, -32 and -64 can be read"
+                           : "no BITPIX keyword; images of BITPIX 8, 16, 32, -32 and -64 can be read");
+  if ((M.BitPix != 16 || First != 0) && Axes != 2 && Axes != 3)
+    throw Abandon_File(FName,
+                       (Axes < 0 ? std::string("no NAXIS keyword") : "NAXIS " + Cards[First + 2].Value) +
+                           ": only images of 2 axes, or of 3 (a colour frame or a cube, one plane of "
+                           "which is measured), can be read");
+  return Axes;
 }
 
-// NAXIS1, NAXIS2, BZERO and BSCALE, each its first occurrence from index 3 on, a value that
-// does not convert refused; then the check, before anything is allocated, that the file holds
-// the rows the header promises.
+// Cfitsio reads compressed and gzip'ed images whole; a plane of more pixels is refused before
+// anything is allocated (1 GiB of values).
+constexpr uint64_t Max_Unpacked_Pixels = uint64_t{1} << 28;
+// A gzip'ed file is unpacked whole into memory: at most 1 GiB.
+constexpr uint64_t Max_Gzip_Bytes = uint64_t{1} << 30;
+
+// The largest physical value a sample of Bitpix bits can hold under Scale and Zero; infinity
+// for floating-point samples, which have no such bound.
+double Largest_Stored_Value(int Bitpix, double Scale, double Zero) {
+  double Low = 0.0, High = 0.0;
+  switch (Bitpix) {
+  case 8:
+    High = 255.0;
+    break;
+  case 16:
+    Low = -32768.0;
+    High = 32767.0;
+    break;
+  case 32:
+    Low = -2147483648.0;
+    High = 2147483647.0;
+    break;
+  default:
+    return std::numeric_limits<double>::infinity();
+  }
+  return Zero + Scale * (Scale > 0.0 ? High : Low);
+}
+
+// NAXIS1, NAXIS2 (NAXIS3 for a cube), BZERO and BSCALE, each its first occurrence from index
+// First + 3 on, a value that does not convert refused; then the check, before anything is
+// allocated, that the file holds the rows the header promises (for a file read directly;
+// cfitsio checks the others as it reads them). A 16-bit primary HDU keeps its 16-bit values
+// (BZERO 0..65535, BSCALE not applied); every other image is read as physical values.
 TData_Layout Read_Data_Layout(TImage_Model& M, const std::string& FName, const TInput_File& File,
-                              TMessages& Messages) {
-  auto Find = [&M](std::string_view Key) -> const std::string* {
-    const THeader_Card* Card = M.Find_Card(Key, 3);
+                              TMessages& Messages, size_t First, int Axes, uint32_t Plane, bool Direct) {
+  auto Find = [&M, First](std::string_view Key) -> const std::string* {
+    const THeader_Card* Card = M.Find_Card(Key, First + 3);
     return Card != nullptr ? &Card->Value : nullptr;
   };
-  auto Size_Value = [&](std::string_view Key) -> uint16_t {
+  auto Size_Value = [&](std::string_view Key, long long Most) -> long long {
     const std::string* Text = Find(Key);
     if (!Text)
       return 0;
-    const auto Size = Try_Str_To_Int(*Text, 0, 65535);
+    const auto Size = Try_Str_To_Int(*Text, 0, Most);
     if (!Size)
-      throw Abandon_File(FName, std::string(Key) + " value '" + *Text + "' is not an integer in 0..65535");
-    return static_cast<uint16_t>(*Size);
+      throw Abandon_File(FName, std::string(Key) + " value '" + *Text + "' is not an integer in 0.." +
+                                    std::to_string(Most));
+    return *Size;
   };
-  M.XSize = Size_Value("NAXIS1");
-  M.YSize = Size_Value("NAXIS2");
-  uint16_t Zero_Offset = 0;
-  if (const std::string* Text = Find("BZERO")) {
-    const auto Zero = Try_Str_To_Float(*Text, '.');
-    if (!Zero)
-      throw Abandon_File(FName, "BZERO value '" + *Text + "' is not a number");
-    const double Offset = std::trunc(*Zero + 0.5);
-    // Checked before rounding: -1 would round to -0, which passes.
-    if (!(*Zero >= 0.0 && Offset <= 65535.0))
-      throw Abandon_File(FName, "BZERO " + *Text + " is outside the supported range 0..65535");
-    Zero_Offset = static_cast<uint16_t>(Offset);
+  M.XSize = static_cast<uint16_t>(Size_Value("NAXIS1", 65535));
+  M.YSize = static_cast<uint16_t>(Size_Value("NAXIS2", 65535));
+  M.Planes = 1;
+  M.Plane = 1;
+  if (Axes == 3) {
+    M.Planes = static_cast<uint32_t>(Size_Value("NAXIS3", INT32_MAX));
+    if (M.Planes == 0)
+      throw Abandon_File(FName, "NAXIS3 is missing or 0: the cube has no plane to show or measure");
+    if (Plane < 1 || Plane > M.Planes)
+      throw Abandon_File(FName, "image plane " + std::to_string(Plane) +
+                                    " is asked for, but the image holds " + std::to_string(M.Planes) +
+                                    (M.Planes == 1 ? " plane" : " planes") +
+                                    " (NAXIS3); choose a plane from 1 to " + std::to_string(M.Planes));
+    M.Plane = Plane;
+    Messages.Show("3-dimensional image (NAXIS3 = " + std::to_string(M.Planes) + "): plane " +
+                  std::to_string(Plane) + " is measured; the setting Image Plane chooses another");
   }
-  double Scale = 1.0;
-  if (const std::string* Text = Find("BSCALE")) {
-    const auto Value = Try_Str_To_Float(*Text, '.');
-    if (!Value)
-      throw Abandon_File(FName, "BSCALE value '" + *Text + "' is not a number");
-    Scale = *Value;
-  }
-  if (Scale != 1.0)
-    Messages.Show("BScale <> 1.0 not supported!");
-
+  const uint64_t Plane_Index = M.Plane - 1;
   const uint64_t Data_Start = static_cast<uint64_t>(M.Cards.size()) * Card_Length;
-  const uint64_t Data_Bytes = uint64_t{2} * M.XSize * M.YSize;
-  if (File.Size() < Data_Start || File.Size() - Data_Start < Data_Bytes)
-    throw Abandon_File(
-        FName, "file ends inside the data (" + std::to_string(M.XSize) + " x " + std::to_string(M.YSize) +
-                   " pixels need " + std::to_string(Data_Bytes) + " bytes, the file holds " +
-                   std::to_string(File.Size() > Data_Start ? File.Size() - Data_Start : 0) + ")");
-  return TData_Layout{Data_Start, Zero_Offset};
+  const std::string Pixels_Text = std::to_string(M.XSize) + " x " + std::to_string(M.YSize) + " pixels";
+
+  if (M.BitPix == 16 && First == 0 && Direct) {
+    uint16_t Zero_Offset = 0;
+    if (const std::string* Text = Find("BZERO")) {
+      const auto Zero = Try_Str_To_Float(*Text, '.');
+      if (!Zero)
+        throw Abandon_File(FName, "BZERO value '" + *Text + "' is not a number");
+      const double Offset = std::trunc(*Zero + 0.5);
+      // Checked before rounding: -1 would round to -0, which passes.
+      if (!(*Zero >= 0.0 && Offset <= 65535.0))
+        throw Abandon_File(FName, "BZERO " + *Text + " is outside the supported range 0..65535");
+      Zero_Offset = static_cast<uint16_t>(Offset);
+    }
+    double Scale = 1.0;
+    if (const std::string* Text = Find("BSCALE")) {
+      const auto Value = Try_Str_To_Float(*Text, '.');
+      if (!Value)
+        throw Abandon_File(FName, "BSCALE value '" + *Text + "' is not a number");
+      Scale = *Value;
+    }
+    if (Scale != 1.0)
+      Messages.Show("BScale <> 1.0 not supported!");
+    M.Stored_Maximum = 65535.0;
+
+    const uint64_t Data_Bytes = uint64_t{2} * M.XSize * M.YSize;
+    // Planes before the one read; at most 2^31 planes of less than 2^33 bytes each.
+    const uint64_t Skipped = Data_Bytes * Plane_Index;
+    if (File.Size() < Data_Start || File.Size() - Data_Start < Data_Bytes ||
+        File.Size() - Data_Start - Data_Bytes < Skipped)
+      throw Abandon_File(FName,
+                         "file ends inside the data (" + Pixels_Text + " need " + std::to_string(Data_Bytes) +
+                             " bytes" +
+                             (Skipped > 0 ? " after " + std::to_string(Skipped) + " of earlier planes" : "") +
+                             ", the file holds " +
+                             std::to_string(File.Size() > Data_Start ? File.Size() - Data_Start : 0) + ")");
+    return TData_Layout{Data_Start + Skipped, Zero_Offset};
+  }
+
+  TData_Layout Layout;
+  Layout.Physical = true;
+  Layout.Bitpix = M.BitPix;
+  const auto Number = [&](std::string_view Key, double Default) {
+    const std::string* Text = Find(Key);
+    if (!Text)
+      return Default;
+    const auto Value = Try_Str_To_Float(*Text, '.');
+    if (!Value || !std::isfinite(*Value))
+      throw Abandon_File(FName, std::string(Key) + " value '" + *Text + "' is not a number");
+    return *Value;
+  };
+  Layout.Zero = Number("BZERO", 0.0);
+  Layout.Scale = Number("BSCALE", 1.0);
+  if (Layout.Scale == 0.0)
+    throw Abandon_File(FName, "BSCALE is 0: every pixel would have the value of BZERO");
+  if (const std::string* Text = Find("BLANK"); Text != nullptr && M.BitPix > 0) {
+    const auto Blank = Try_Str_To_Int(*Text);
+    if (!Blank)
+      throw Abandon_File(FName, "BLANK value '" + *Text + "' is not an integer");
+    Layout.Has_Blank = true;
+    Layout.Blank = *Blank;
+  }
+  M.Stored_Maximum = Largest_Stored_Value(M.BitPix, Layout.Scale, Layout.Zero);
+  const uint64_t Pixels = uint64_t{M.XSize} * M.YSize;
+  if (!Direct) {
+    if (Pixels > Max_Unpacked_Pixels)
+      throw Abandon_File(FName, "a compressed or gzip'ed image may have up to " +
+                                    std::to_string(Max_Unpacked_Pixels) + " pixels; this one has " +
+                                    Pixels_Text);
+    return Layout;
+  }
+  // At most 2^32 pixels of 8 bytes, and 2^31 planes of them: the products fit 64 bits.
+  const uint64_t Data_Bytes = Pixels * Sample_Bytes(M.BitPix);
+  uint64_t Skipped = 0;
+  if (__builtin_mul_overflow(Data_Bytes, Plane_Index, &Skipped) || File.Size() < Data_Start ||
+      File.Size() - Data_Start < Data_Bytes || File.Size() - Data_Start - Data_Bytes < Skipped)
+    throw Abandon_File(FName,
+                       "file ends inside the data (" + Pixels_Text + " of BITPIX " +
+                           std::to_string(M.BitPix) + " need " + std::to_string(Data_Bytes) + " bytes" +
+                           (Skipped > 0 ? " after " + std::to_string(Skipped) + " of earlier planes" : "") +
+                           ", the file holds " +
+                           std::to_string(File.Size() > Data_Start ? File.Size() - Data_Start : 0) + ")");
+  Layout.Start = Data_Start + Skipped;
+  return Layout;
 }
 
 // Reads and converts every pixel into Array, in blocks of whole rows. On a failure no
 // half-read picture is left behind.
+// Position is where File's reading stands: the first plane is read on from there, a later
+// one from its place.
 void Read_All_Pixels(const std::string& FName, TInput_File& File, const TData_Layout& Layout,
-                     uint16_t Columns, uint16_t Rows, TImageArray& Array) {
+                     uint16_t Columns, uint16_t Rows, TImageArray& Array, uint64_t Position) {
   const uint64_t Row_Bytes = uint64_t{2} * Columns;
   Array.Allocate_For_Overwrite(Columns, Rows);
   if (Row_Bytes * Rows == 0)
     return;
+  const bool In_Order = Layout.Start == Position;
   const size_t Rows_Per_Block = std::max<size_t>(1, Data_Block_Bytes / Row_Bytes);
   for (size_t Row = 0; Row < Rows; Row += Rows_Per_Block) {
     const size_t Block_Rows = std::min<size_t>(Rows_Per_Block, Rows - Row);
     uint16_t* const Block = Array[Row];
     const size_t Bytes = Block_Rows * Row_Bytes;
-    if (File.Read(Block, Bytes) < Bytes) {
+    if ((In_Order ? File.Read(Block, Bytes) : File.Read_At(Block, Bytes, Layout.Start + Row * Row_Bytes)) <
+        Bytes) {
       Array = TImageArray();
       throw Abandon_File(FName, "file ends inside the data");
     }
     if (!Convert_Words(Block, Block_Rows * Columns, Layout.Zero_Offset)) {
       Array = TImageArray();
-      throw Abandon_File(FName, Pixel_Range_Text(Layout.Zero_Offset));
+      throw TPixel_Range_Error(FName + ": " + Pixel_Range_Text(Layout.Zero_Offset));
     }
   }
+}
+
+// The same for samples of any other format, read block by block and converted to physical
+// values.
+void Read_All_Samples(const std::string& FName, TInput_File& File, const TData_Layout& Layout,
+                      uint16_t Columns, uint16_t Rows, TImageArray& Array) {
+  const size_t Sample = Sample_Bytes(Layout.Bitpix);
+  const uint64_t Row_Bytes = uint64_t{Sample} * Columns;
+  Array.Allocate_Float_For_Overwrite(Columns, Rows);
+  if (Row_Bytes * Rows == 0)
+    return;
+  const size_t Rows_Per_Block = std::max<size_t>(1, Data_Block_Bytes / Row_Bytes);
+  // Samples of a float's size are read into the array itself and converted in place.
+  const bool In_Place = Sample == sizeof(float);
+  float Least = std::numeric_limits<float>::infinity(), Most = -Least;
+  std::vector<unsigned char> Stored(In_Place ? 0 : Rows_Per_Block * Row_Bytes);
+  for (size_t Row = 0; Row < Rows; Row += Rows_Per_Block) {
+    const size_t Block_Rows = std::min<size_t>(Rows_Per_Block, Rows - Row);
+    const size_t Bytes = Block_Rows * Row_Bytes;
+    float* const Into = Array.Float_Row(Row);
+    unsigned char* const Block = In_Place ? reinterpret_cast<unsigned char*>(Into) : Stored.data();
+    if (File.Read_At(Block, Bytes, Layout.Start + Row * Row_Bytes) < Bytes) {
+      Array = TImageArray();
+      throw Abandon_File(FName, "file ends inside the data");
+    }
+    Convert_Samples(Block, Block_Rows * Columns, Layout, Into);
+    // The range for the display, while the block is in the cache.
+    Widen_Finite_Range(Into, Block_Rows * Columns, Least, Most);
+  }
+  Array.Set_Float_Range(Least, Most);
 }
 
 // --- the observation values, once the whole header is read ---
@@ -588,22 +817,92 @@ void TImage_Model::Open_File(const std::string& FName, TMessages& Messages, cons
   Caption_String = FName;
   FileName = FName;
   TInput_File File(FName);
-  const TData_Layout Layout = Read_Header(FName, File, Messages, Options);
-  if (Options.Pixels_On_Demand)
-    Image_Array.Allocate_On_Demand(XSize, YSize, Pixels_From_File(std::move(File), Layout, XSize));
-  else
-    Read_All_Pixels(FName, File, Layout, XSize, YSize, Image_Array);
+  std::unique_ptr<TCfitsio_Image> Unpacked;
+  const TData_Layout Layout = Read_Header(FName, File, Messages, Options, Unpacked);
+  if (Unpacked) {
+    Image_Array.Allocate_Float_For_Overwrite(XSize, YSize);
+    if (uint64_t{XSize} * YSize > 0) {
+      try {
+        Unpacked->Read_Plane(Plane, XSize, YSize, Image_Array.Float_Row(0));
+      } catch (...) {
+        Image_Array = TImageArray();
+        throw;
+      }
+    }
+    Image_Array.Finish_Float();
+  } else if (Options.Pixels_On_Demand) {
+    if (Layout.Physical)
+      Image_Array.Allocate_Float_On_Demand(XSize, YSize, Pixels_From_File(std::move(File), Layout, XSize));
+    else
+      Image_Array.Allocate_On_Demand(XSize, YSize, Pixels_From_File(std::move(File), Layout, XSize));
+  } else if (Layout.Physical) {
+    Read_All_Samples(FName, File, Layout, XSize, YSize, Image_Array);
+  } else {
+    try {
+      Read_All_Pixels(FName, File, Layout, XSize, YSize, Image_Array, uint64_t{Cards.size()} * Card_Length);
+    } catch (const TPixel_Range_Error&) {
+      // Signed words below 0 once the zero offset is added (a dark-subtracted frame without
+      // BZERO 32768): their physical values, as for every other format.
+      const TData_Layout Signed = Signed_Words_Layout(Layout);
+      Read_All_Samples(FName, File, Signed, XSize, YSize, Image_Array);
+      Stored_Maximum = Largest_Stored_Value(16, 1.0, Signed.Zero);
+    }
+  }
   Finish_Open(FName, Messages);
 }
 
 TData_Layout TImage_Model::Read_Header(const std::string& FName, TInput_File& File, TMessages& Messages,
-                                       const TOpen_Options& Options) {
+                                       const TOpen_Options& Options,
+                                       std::unique_ptr<TCfitsio_Image>& Unpacked) {
   for (const TKeyword_Rule& Rule : Keyword_Rules)
     if (Rule.Found)
       this->*Rule.Found = false;
   Observation_Cards = TObservation_Cards();
+  Image_Cards_From = 0;
   // CRPIX read as the FITS standard counts pixels, from 1, moves to the 0-based convention.
-  Read_Cards(*this, FName, File, Messages, Options.Fits_Crpix ? 1.0 : 0.0);
+  const double Crpix_Offset = Options.Fits_Crpix ? 1.0 : 0.0;
+  unsigned char Magic[2] = {};
+  if (Starts_As_Gzip(Magic, File.Read_At(Magic, sizeof Magic, 0))) {
+    // cfitsio unpacks the whole file into memory: its own length field (the size modulo
+    // 2^32) must promise no more than a large frame does.
+    unsigned char Tail[4] = {};
+    if (File.Size() >= 18 && File.Read_At(Tail, 4, File.Size() - 4) == 4) {
+      const uint32_t Unpacked_Size = Tail[0] | Tail[1] << 8 | Tail[2] << 16 | uint32_t{Tail[3]} << 24;
+      if (Unpacked_Size > Max_Gzip_Bytes)
+        throw Abandon_File(FName, "the gzip'ed file unpacks to " + std::to_string(Unpacked_Size) +
+                                      " bytes; at most " + std::to_string(Max_Gzip_Bytes) + " can be read");
+    }
+    Cards.clear();
+    Unpacked = std::make_unique<TCfitsio_Image>(FName);
+    Take_Cards(*this, Unpacked->Cards(1), FName, Messages, Crpix_Offset);
+    if (Unpacked->Image_HDU() > 1) {
+      Image_Cards_From = Cards.size();
+      Take_Cards(*this, Unpacked->Cards(Unpacked->Image_HDU()), FName, Messages, Crpix_Offset);
+    }
+  } else {
+    Read_Cards(*this, FName, File, Messages, Crpix_Offset);
+    // A primary HDU without data: the image is in the extension after it, whose cards follow
+    // the primary ones (a keyword of both takes the extension's value).
+    if (Primary_Without_Data(*this) && File.Size() > uint64_t{Cards.size()} * Card_Length) {
+      Image_Cards_From = Cards.size();
+      Read_Cards(*this, FName, File, Messages, Crpix_Offset, true);
+      const bool Is_Extension = Cards[Image_Cards_From].Key == "XTENSION";
+      const auto Extension = Card_Value(*this, "XTENSION", Image_Cards_From);
+      if (Is_Extension && Extension == "BINTABLE" && Card_Value(*this, "ZIMAGE", Image_Cards_From) == "T") {
+        // A tile-compressed image: its header as the image it holds comes from cfitsio, once
+        // the table's sizes are known to fit the file (cfitsio allocates by them).
+        Check_Table_Sizes(*this, FName, File, Image_Cards_From);
+        Cards.resize(Image_Cards_From);
+        Unpacked = std::make_unique<TCfitsio_Image>(FName);
+        Take_Cards(*this, Unpacked->Cards(Unpacked->Image_HDU()), FName, Messages, Crpix_Offset);
+      } else if (!Is_Extension || Extension != "IMAGE") {
+        throw Abandon_File(FName, "the primary HDU holds no image (NAXIS 0) and the HDU after it is " +
+                                      (Extension ? "XTENSION = '" + Latin1_To_UTF8(*Extension) + "'"
+                                                 : std::string("no extension")) +
+                                      ", not an image");
+      }
+    }
+  }
   try {
     Decide_Plate_Solved();
   } catch (const TKorvane_Error& Error) {
@@ -611,8 +910,11 @@ TData_Layout TImage_Model::Read_Header(const std::string& FName, TInput_File& Fi
   }
   if (!WCS_Note.empty())
     Messages.Show(WCS_Note);
-  Check_Mandatory_Keywords(*this, FName, Messages);
-  return Read_Data_Layout(*this, FName, File, Messages);
+  const size_t First = Image_Cards_From;
+  if (Cards.size() < First + 3)
+    throw Abandon_File(FName, "the image's header holds fewer than three cards");
+  const int Axes = Check_Mandatory_Keywords(*this, FName, Messages, First);
+  return Read_Data_Layout(*this, FName, File, Messages, First, Axes, Options.Plane, Unpacked == nullptr);
 }
 
 void TImage_Model::Finish_Open(const std::string& FName, TMessages& Messages) {
@@ -629,7 +931,10 @@ namespace {
 
 // The value of CTYPE1 or CTYPE2 without its quotes and trailing blanks; empty when absent.
 std::string_view Axis_Type(const TImage_Model& M, const char* Key) {
-  const THeader_Card* Card = M.Find_Card(Key);
+  // The image HDU's card, else the primary HDU's.
+  const THeader_Card* Card = M.Find_Card(Key, M.Image_Cards_From);
+  if (Card == nullptr && M.Image_Cards_From > 0)
+    Card = M.Find_Card(Key);
   if (Card == nullptr)
     return {};
   std::string_view Type = Card->Value;
@@ -768,7 +1073,7 @@ double TImage_Model::Saturation_Level(double Setting) const {
     return Datamax;
   if (Usable(true, Setting))
     return Setting;
-  return static_cast<double>(std::numeric_limits<uint16_t>::max());
+  return Stored_Maximum;
 }
 
 const THeader_Card* TImage_Model::Find_Card(std::string_view Key, size_t From) const {

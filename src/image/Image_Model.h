@@ -9,6 +9,7 @@
 #include "wcs/Unit_WCS.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,9 +31,12 @@ struct TOpen_Options {
   // Pixels are read when a measurement first needs them, and only those, instead of all at
   // open. For headless measuring; the header is read, checked and refused exactly as always.
   bool Pixels_On_Demand = false;
+  // The plane of a 3-dimensional image (a colour frame, a cube) that is read, from 1.
+  uint32_t Plane = 1;
 };
 
 class TInput_File;
+class TCfitsio_Image;
 
 // The header's cards for exposure, time, air mass and site, their raw values (ISO 8859-1, as
 // written) as the last occurrence of each gives them; null when the header has none. The
@@ -73,9 +77,17 @@ public:
   std::string Caption_String;
   // Every card read, in file order, END and the blank cards after it included.
   std::vector<THeader_Card> Cards;
-  uint32_t NKeys = 0; // index of the END card
-  uint16_t XSize = 0; // columns [px]
-  uint16_t YSize = 0; // rows [px]
+  uint32_t NKeys = 0;  // index of the END card
+  uint16_t XSize = 0;  // columns [px]
+  uint16_t YSize = 0;  // rows [px]
+  uint32_t Planes = 1; // NAXIS3 of a 3-dimensional image, else 1
+  uint32_t Plane = 1;  // the plane read, from 1
+  // Index in Cards of the image HDU's first card: 0 for an image in the primary HDU, else the
+  // XTENSION card of the extension that holds it (the primary HDU's cards come first).
+  size_t Image_Cards_From = 0;
+  // The largest physical value the stored samples can hold (65535 for 16-bit images read as
+  // 16-bit values; infinity for floating-point samples): the saturation level of last resort.
+  double Stored_Maximum = 65535.0;
 
   bool Plate_Solved = false;
   // The solution came as CDELT with CROTA2 or PC, without distortion terms: possibly only the
@@ -156,12 +168,15 @@ public:
   // without it no report is written.
   bool Has_Measurement = false;
 
-  // Reads the FITS file at FName into this model. Findings that do not stop the reading go
+  // Reads the first image of the FITS file at FName into this model: a 16-bit primary image
+  // as 16-bit values, any other (BITPIX 8, 32, -32, -64; an image extension; tile-compressed
+  // or gzip'ed, through cfitsio) as physical floating-point values; of a cube the plane that
+  // Options.Plane names. Findings that do not stop the reading go
   // to Messages; a condition that stops it throws TKorvane_Error naming the cause and the
   // file. Called once, on a fresh model. With Options.Pixels_On_Demand the header is read,
   // checked and refused exactly the same, and the image array reads the columns of a row
   // from the file as they are asked for (TImageArray::Span); the file then stays open while
-  // the array lives.
+  // the array lives (compressed and gzip'ed images are always read whole).
   void Open_File(const std::string& FName, TMessages& Messages, const TOpen_Options& Options = {});
 
   // Decides from the world-coordinate keywords found whether the image is plate-solved:
@@ -185,7 +200,9 @@ public:
 
   // The level from which a pixel counts as saturated: SATURATE, else DATAMAX, else Setting
   // (the settings' Saturation_Level) when it is above 0, else the largest value the stored
-  // pixels can hold. A card whose last value is not a number above 0 is passed over.
+  // pixels can hold (Stored_Maximum: none for floating-point samples, so that no star of such
+  // a frame is called saturated without a level). A card whose last value is not a number
+  // above 0 is passed over.
   double Saturation_Level(double Setting = 0.0) const;
 
   // The first card named Key at index From or later, up to the END card; null when none.
@@ -200,13 +217,11 @@ private:
   // (positioned at the file's start), fills the header fields, shows its findings and throws
   // what Open_File throws, the check that the file holds every row included. Finish_Open
   // completes the model once the pixels are in place.
+  // Unpacked is set when cfitsio reads the pixels (gzip'ed files, compressed images).
   TData_Layout Read_Header(const std::string& FName, TInput_File& Input, TMessages& Messages,
-                           const TOpen_Options& Options);
+                           const TOpen_Options& Options, std::unique_ptr<TCfitsio_Image>& Unpacked);
   void Finish_Open(const std::string& FName, TMessages& Messages);
 };
-
-// The cards that give a time of observation, in the order they are taken, for messages.
-extern const char* const Time_Cards_Text;
 
 // The cards that give a time of observation, in the order they are taken, for messages.
 extern const char* const Time_Cards_Text;

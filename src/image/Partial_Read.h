@@ -12,7 +12,8 @@
 #include <memory>
 
 // Reads the pixels of File, laid out as Layout says in rows of Columns values, converting
-// them as the whole-image reader does. The file stays open while the source lives. A file
-// cut since it was opened, or a value outside 0..65535, throws TKorvane_Error naming it.
+// them as the whole-image reader does: 16-bit values, or floating-point ones when
+// Layout.Physical. The file stays open while the source lives. A file cut since it was
+// opened, or a 16-bit value outside 0..65535, throws TKorvane_Error naming it.
 std::shared_ptr<TImageArray::TPixel_Reader> Pixels_From_File(TInput_File File, const TData_Layout& Layout,
                                                              uint32_t Columns);

@@ -117,8 +117,8 @@ void TForm_Image::Setup_Display() {
 }
 
 void TForm_Image::Show_Stretch() {
-  Host.Set_Panel_Text(TImage_Panel::BP, Text(Black_Point_Text(BlackPoint)));
-  Host.Set_Panel_Text(TImage_Panel::WP, Text(White_Point_Text(WhitePoint)));
+  Host.Set_Panel_Text(TImage_Panel::BP, Text(Black_Point_Text(Image_Array, BlackPoint)));
+  Host.Set_Panel_Text(TImage_Panel::WP, Text(White_Point_Text(Image_Array, WhitePoint)));
 }
 
 void TForm_Image::Set_Stretch(TStretch Stretch) {
@@ -218,7 +218,7 @@ void TForm_Image::Read_Out(int X, int Y) {
   const uint32_t px = Client_To_Pixel(Current_Scale, X, XSize);
   const uint32_t py = Client_To_Pixel(Current_Scale, Y, YSize);
   Host.Set_Panel_Text(TImage_Panel::Location, Text(Location_Text(px, py)));
-  Host.Set_Panel_Text(TImage_Panel::Pixel, Text(Pixel_Text(Image_Array[py][px])));
+  Host.Set_Panel_Text(TImage_Panel::Pixel, Text(Pixel_Text(Image_Array, px, py)));
   if (Plate_Solved) {
     TSkyPosition Sky;
     WCS_Calculator.tnxpos(WCS1, Sky, px, py);

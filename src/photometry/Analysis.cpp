@@ -1,5 +1,6 @@
 #include "photometry/Analysis.h"
 
+#include "image/Fits_Data.h"
 #include "photometry/Photometry.h"
 #include "sky/Sky.h"
 #include "text/Number_Format.h"
@@ -134,9 +135,12 @@ bool Analyse_Image(TImage_Model& Image, const TTarget_Catalogue& Catalogue,
   return true;
 }
 
-bool Open_And_Analyse(TImage_Model& Image, const std::string& Path, const TTarget_Catalogue& Catalogue,
-                      const TMeasure_Settings& Settings, TMessages& Messages, const TOpen_Options& Options,
-                      const std::function<bool()>& Opened, const std::function<bool(TImage_Model&)>& Solve) {
+namespace {
+
+bool Open_And_Analyse_Once(TImage_Model& Image, const std::string& Path, const TTarget_Catalogue& Catalogue,
+                           const TMeasure_Settings& Settings, TMessages& Messages,
+                           const TOpen_Options& Options, const std::function<bool()>& Opened,
+                           const std::function<bool(TImage_Model&)>& Solve) {
   Image.Open_File(Path, Messages, Options);
   if (Opened && !Opened())
     return false;
@@ -154,4 +158,23 @@ bool Open_And_Analyse(TImage_Model& Image, const std::string& Path, const TTarge
     }
   }
   return Measured;
+}
+
+} // namespace
+
+bool Open_And_Analyse(TImage_Model& Image, const std::string& Path, const TTarget_Catalogue& Catalogue,
+                      const TMeasure_Settings& Settings, TMessages& Messages, const TOpen_Options& Options,
+                      const std::function<bool()>& Opened, const std::function<bool(TImage_Model&)>& Solve) {
+  if (Options.Pixels_On_Demand) {
+    // Read on demand, 16-bit words whose values do not fit 16-bit pixels show only once they
+    // are measured: the image is then read again whole, as physical values.
+    try {
+      return Open_And_Analyse_Once(Image, Path, Catalogue, Settings, Messages, Options, Opened, Solve);
+    } catch (const TPixel_Range_Error&) {
+      TOpen_Options Whole = Options;
+      Whole.Pixels_On_Demand = false;
+      return Open_And_Analyse_Once(Image, Path, Catalogue, Settings, Messages, Whole, Opened, Solve);
+    }
+  }
+  return Open_And_Analyse_Once(Image, Path, Catalogue, Settings, Messages, Options, Opened, Solve);
 }

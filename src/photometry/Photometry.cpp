@@ -9,6 +9,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -48,13 +49,23 @@ bool Measurable(const TImage_Model& Image, std::optional<int64_t> xc, std::optio
 
 struct TAperture_Sums {
   double S = 0.0, Sx = 0.0, Sy = 0.0, Npap = 0.0;
-  int64_t Peak = 0; // the highest pixel with a weight above 0
+  double Peak = 0.0; // the highest pixel with a weight above 0
 };
+
+// Pixel values of either kind of image array: 16-bit values are summed exactly in integers,
+// floating-point ones in double, which is as exact for whole values below 2^53. A blank
+// (not finite) floating-point pixel counts as no pixel.
+template <class T> bool Usable(T) {
+  return true;
+}
+template <> bool Usable<float>(float p) {
+  return std::isfinite(p);
+}
 
 // One pass of the weighted aperture: distances from the exact centre (X, Y), the box
 // around the rounded centre (xc, yc), cut at the image's edges.
 // With Peak, also the highest pixel with a weight: only the last pass of a star needs it.
-template <bool Peak>
+template <bool Peak, class T>
 TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, double Y, int64_t xc,
                              int64_t yc) {
   const int64_t XSize = Image.XSize, YSize = Image.YSize;
@@ -73,7 +84,8 @@ TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, dou
   const double Inner2 = Inner > 0.0 ? Inner * Inner * (1.0 - 1e-9) : -1.0;
 
   TAperture_Sums Sums;
-  uint16_t Highest = 0; // the peak, kept apart from Sums while the loops run
+  // The peak, kept apart from Sums while the loops run.
+  T Highest = std::is_same_v<T, float> ? -std::numeric_limits<float>::infinity() : T{0};
   for (int64_t j = j0; j <= j1; ++j) {
     const double dy = static_cast<double>(j) - Y;
     // Columns outside e0..e1 lie beyond R + 0.707; columns f0..f1 within R - 0.707.
@@ -94,8 +106,8 @@ TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, dou
     // Only columns e0..e1 of the row are read (none when the row misses the aperture).
     if (e0 > e1)
       continue;
-    const uint16_t* Row =
-        Image.Image_Array.Span(static_cast<size_t>(j), static_cast<size_t>(e0), static_cast<size_t>(e1));
+    const T* Row = Image.Image_Array.Span_Of<T>(static_cast<size_t>(j), static_cast<size_t>(e0),
+                                                static_cast<size_t>(e1));
     int64_t f0 = e1 + 1, f1 = e1;
     const double Room = Inner2 - dy * dy;
     if (Room > 0.0) {
@@ -109,21 +121,39 @@ TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, dou
     }
     for (int64_t i = e0; i <= e1; ++i) {
       if (i == f0 && f0 <= f1) {
-        uint64_t Sum_p = 0;
-        int64_t Sum_ip = 0;
-        for (int64_t k = f0; k <= f1; ++k) {
-          const int64_t p = Row[k];
-          Sum_p += static_cast<uint64_t>(p);
-          Sum_ip += (k - xc) * p;
+        if constexpr (std::is_same_v<T, float>) {
+          double Sum_p = 0.0, Sum_ip = 0.0, Whole = 0.0;
+          for (int64_t k = f0; k <= f1; ++k) {
+            const float p = Row[k];
+            if (!Usable(p))
+              continue;
+            Sum_p += p;
+            Sum_ip += static_cast<double>(k - xc) * p;
+            Whole += 1.0;
+            if constexpr (Peak)
+              Highest = std::max(Highest, p);
+          }
+          Sums.S += Sum_p;
+          Sums.Sx += Sum_ip + (static_cast<double>(xc) - X) * Sum_p;
+          Sums.Sy += dy * Sum_p;
+          Sums.Npap += Whole;
+        } else {
+          uint64_t Sum_p = 0;
+          int64_t Sum_ip = 0;
+          for (int64_t k = f0; k <= f1; ++k) {
+            const int64_t p = Row[k];
+            Sum_p += static_cast<uint64_t>(p);
+            Sum_ip += (k - xc) * p;
+          }
+          if constexpr (Peak)
+            for (int64_t k = f0; k <= f1; ++k)
+              Highest = std::max(Highest, Row[k]);
+          const double P = static_cast<double>(Sum_p);
+          Sums.S += P;
+          Sums.Sx += static_cast<double>(Sum_ip) + (static_cast<double>(xc) - X) * P;
+          Sums.Sy += dy * P;
+          Sums.Npap += static_cast<double>(f1 - f0 + 1);
         }
-        if constexpr (Peak)
-          for (int64_t k = f0; k <= f1; ++k)
-            Highest = std::max(Highest, Row[k]);
-        const double P = static_cast<double>(Sum_p);
-        Sums.S += P;
-        Sums.Sx += static_cast<double>(Sum_ip) + (static_cast<double>(xc) - X) * P;
-        Sums.Sy += dy * P;
-        Sums.Npap += static_cast<double>(f1 - f0 + 1);
         i = f1;
         continue;
       }
@@ -131,8 +161,11 @@ TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, dou
       // a weight of 0 adds nothing.
       const double dx = static_cast<double>(i) - X;
       const double d = std::sqrt(dx * dx + dy * dy) - Half_Diagonal;
-      const double Weight = std::clamp((Rd - d) / Diagonal, 0.0, 1.0);
-      const double v = Weight * Row[i];
+      double Weight = std::clamp((Rd - d) / Diagonal, 0.0, 1.0);
+      if constexpr (std::is_same_v<T, float>)
+        if (!Usable(Row[i]))
+          Weight = 0.0;
+      const double v = std::is_same_v<T, float> && Weight == 0.0 ? 0.0 : Weight * Row[i];
       if (Peak && Weight > 0.0)
         Highest = std::max(Highest, Row[i]);
       Sums.S += v;
@@ -141,15 +174,15 @@ TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, dou
       Sums.Npap += Weight;
     }
   }
-  Sums.Peak = std::max<int64_t>(Sums.Peak, Highest);
+  Sums.Peak = std::max(Sums.Peak, static_cast<double>(Highest));
   return Sums;
 }
 
 // The sky level from the annulus around the rounded centre (xc, yc), by iterative clipping
 // of the histogram of its pixel values. Returns false when the annulus holds no pixel of
 // the image. Counts are 32-bit and sums 64-bit, so no annulus size can overflow them.
-bool Sky_Level(const TImage_Model& Image, const TAperture& Aperture, int64_t xc, int64_t yc, double& Sky,
-               int64_t& Count) {
+bool Sky_Level_16(const TImage_Model& Image, const TAperture& Aperture, int64_t xc, int64_t yc, double& Sky,
+                  int64_t& Count) {
   const int64_t XSize = Image.XSize, YSize = Image.YSize;
   const int64_t r_in = static_cast<int64_t>(Aperture.Radius) + static_cast<int64_t>(Aperture.Gap);
   const int64_t r_out = r_in + static_cast<int64_t>(Aperture.Annulus);
@@ -224,6 +257,82 @@ bool Sky_Level(const TImage_Model& Image, const TAperture& Aperture, int64_t xc,
   Sky = Mean;
   Count = Npan;
   return true;
+}
+
+// The same clipping for floating-point pixels, on the same grid of whole values: the window
+// bounds and the median step are whole numbers as for 16-bit pixels, while the means and
+// variances use the values themselves, so that a frame of whole values gives exactly the
+// 16-bit result. The values are sorted instead of counted in a histogram; blank pixels are
+// left out.
+bool Sky_Level_Float(const TImage_Model& Image, const TAperture& Aperture, int64_t xc, int64_t yc,
+                     double& Sky, int64_t& Count) {
+  const int64_t XSize = Image.XSize, YSize = Image.YSize;
+  const int64_t r_in = static_cast<int64_t>(Aperture.Radius) + static_cast<int64_t>(Aperture.Gap);
+  const int64_t r_out = r_in + static_cast<int64_t>(Aperture.Annulus);
+  const double lim_in = (static_cast<double>(r_in) + 0.5) * (static_cast<double>(r_in) + 0.5);
+  const double lim_out = (static_cast<double>(r_out) + 0.5) * (static_cast<double>(r_out) + 0.5);
+  const int64_t i0 = xc < r_out ? 0 : xc - r_out;
+  const int64_t i1 = std::min(xc + r_out, XSize - 1);
+  const int64_t j0 = yc < r_out ? 0 : yc - r_out;
+  const int64_t j1 = std::min(yc + r_out, YSize - 1);
+
+  std::vector<double> Values;
+  for (int64_t j = j0; j <= j1; ++j) {
+    const float* Row = Image.Image_Array.Float_Span(static_cast<size_t>(j), static_cast<size_t>(i0),
+                                                    static_cast<size_t>(i1));
+    const int64_t dy = j - yc;
+    for (int64_t i = i0; i <= i1; ++i) {
+      const int64_t dx = i - xc;
+      const double q = static_cast<double>(dx * dx + dy * dy);
+      if (lim_in <= q && q <= lim_out && std::isfinite(Row[i]))
+        Values.push_back(Row[i]);
+    }
+  }
+  if (Values.empty())
+    return false;
+  std::sort(Values.begin(), Values.end());
+
+  // The window: values from lo to hi, both included; the first one holds every value.
+  double lo = -std::numeric_limits<double>::infinity(), hi = std::numeric_limits<double>::infinity();
+  int64_t Npan = No_Previous_Count;
+  double Mean = 0.0;
+  for (int Pass = 1;; ++Pass) {
+    const int64_t Previous = Npan;
+    const auto Begin = std::lower_bound(Values.begin(), Values.end(), lo);
+    const auto End = std::upper_bound(Begin, Values.end(), hi);
+    const int64_t Kept = End - Begin;
+    if (Kept == 0)
+      break;
+    double Sum = 0.0, Sum2 = 0.0;
+    for (auto v = Begin; v != End; ++v) {
+      Sum += *v;
+      Sum2 += *v * *v;
+    }
+    Npan = Kept;
+    Mean = Sum / static_cast<double>(Kept);
+    const double Variance = Sum2 / static_cast<double>(Kept) - Mean * Mean;
+    const double Sigma = std::sqrt(std::max(Variance, 0.0));
+
+    // One more than the value at which the count of all values reaches half those kept;
+    // 1 when half is 0, as on the 16-bit grid.
+    const int64_t Half = Kept / 2;
+    const double m = Half > 0 ? Values[static_cast<size_t>(Half - 1)] + 1.0 : 1.0;
+    const double k = static_cast<double>(Round_Half_Even(3.0 * Sigma).value_or(0));
+    lo = m - k;
+    hi = m + k;
+
+    if (Pass == Max_Clipping_Passes || Npan == Previous)
+      break;
+  }
+  Sky = Mean;
+  Count = Npan;
+  return true;
+}
+
+bool Sky_Level(const TImage_Model& Image, const TAperture& Aperture, int64_t xc, int64_t yc, double& Sky,
+               int64_t& Count) {
+  return Image.Image_Array.Holds_Float() ? Sky_Level_Float(Image, Aperture, xc, yc, Sky, Count)
+                                         : Sky_Level_16(Image, Aperture, xc, yc, Sky, Count);
 }
 
 struct TNoise_Model {
@@ -351,8 +460,11 @@ TStar_Measurement Measure_One_Star(const TImage_Model& Image, const TAperture& A
       return M;
     // The last pass gives the measurement, and with it the peak.
     const bool Last = !Snap || M.Passes + 1 >= Recentring_Passes;
-    Sums =
-        Last ? Aperture_Pass<true>(Image, R, X, Y, *xc, *yc) : Aperture_Pass<false>(Image, R, X, Y, *xc, *yc);
+    Sums = Image.Image_Array.Holds_Float()
+               ? (Last ? Aperture_Pass<true, float>(Image, R, X, Y, *xc, *yc)
+                       : Aperture_Pass<false, float>(Image, R, X, Y, *xc, *yc))
+               : (Last ? Aperture_Pass<true, uint16_t>(Image, R, X, Y, *xc, *yc)
+                       : Aperture_Pass<false, uint16_t>(Image, R, X, Y, *xc, *yc));
     M.Npap_real = Sums.Npap;
     ++M.Passes;
     if (!Snap)
@@ -438,7 +550,7 @@ bool Measure_Magnitude(TImage_Model& Image, const TMeasure_Settings& Settings) {
   Image.Saturation_Used = Saturation;
   std::vector<std::string> Saturated;
   const auto Note_Saturated = [&](const TStar_Measurement& Star, const char* Which) {
-    if (Star.Measured && static_cast<double>(Star.Peak) >= Saturation)
+    if (Star.Measured && Star.Peak >= Saturation)
       Saturated.push_back(Which);
   };
   Note_Saturated(Target, "Object");

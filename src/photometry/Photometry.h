@@ -58,7 +58,7 @@ struct TStar_Measurement {
   double Net_Flux = 0.0;     // aperture sum less sky, at least 50 ADU
   double Sky_Fluxpp = 0.0;   // sky level, ADU per pixel
   int64_t Annulus_Count = 0; // annulus pixels kept by the last clipping pass
-  int64_t Peak = 0;          // highest pixel of the last aperture pass that has a weight, ADU
+  double Peak = 0.0;         // highest pixel of the last aperture pass that has a weight, ADU
 };
 
 // Measures one star centred at (X, Y), recentring when Snap. Not Measured when the centre

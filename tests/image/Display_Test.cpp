@@ -231,3 +231,78 @@ TEST(Display, Read_Out_Texts) {
   EXPECT_EQ(Pixel_Text(65535), "I=65535");
   EXPECT_EQ(Black_Point_Text(900) + " " + White_Point_Text(1100), "BP=900 WP=1100");
 }
+
+namespace {
+
+TImageArray Float_Image(const std::vector<float>& Values, uint32_t Columns) {
+  TImageArray Image;
+  const uint32_t Rows = static_cast<uint32_t>(Values.size() / Columns);
+  Image.Allocate_Float_For_Overwrite(Columns, Rows);
+  for (uint32_t y = 0; y < Rows; ++y)
+    std::copy_n(Values.begin() + y * Columns, Columns, Image.Float_Row(y));
+  Image.Finish_Float();
+  return Image;
+}
+
+} // namespace
+
+// Floating-point frames are shown through display codes: whole values 0..65535 exactly as
+// their 16-bit frame, other ranges spread over the codes, with the read-out in values.
+TEST(Display, Floating_Point_Frames_Through_Display_Codes) {
+  const TImageArray Sixteen = Random_Image(301, 67, 900, 4000, 3);
+  std::vector<float> Same(Sixteen.Data(), Sixteen.Data() + size_t{301} * 67);
+  const TImageArray Whole = Float_Image(Same, 301);
+  EXPECT_EQ(Build_Histogram(Whole, 3), Build_Histogram(Sixteen, 1));
+  const TStretch Stretch = Automatic_Stretch(Build_Histogram(Sixteen));
+  EXPECT_EQ(Fill(Whole, Stretch, 2), Fill(Sixteen, Stretch, 1));
+  EXPECT_EQ(White_Point_Text(Whole, Stretch.WhitePoint), White_Point_Text(Stretch.WhitePoint));
+
+  struct TCase {
+    const char* Name;
+    std::vector<float> Values; // 4 columns
+    double Low, Step;          // the codes expected
+    uint32_t Column;           // read out in row 0
+    const char *Pixel, *Black;
+  } const Cases[] = {
+      {"a dark-subtracted frame, negative and fractional",
+       {-12.75f, -3.5f, 0.25f, 980.5f, 7.0f, 2.0f, -1.0f, 3.0f},
+       -13.0,
+       1.0,
+       1,
+       "I=-3.5",
+       "BP=-13"},
+      {"a flat-fielded frame of a narrow range",
+       {0.96f, 1.0f, 1.02f, 0.98f, 1.01f, 0.99f, 1.0f, 1.03f},
+       0.96f,
+       (1.03f - 0.96f) / 65535.0,
+       2,
+       "I=1.02",
+       "BP=0.96"},
+      {"a range wider than the codes",
+       {0.0f, 1e6f, 5e5f, 131070.0f, 1.0f, 2.0f, 3.0f, 4.0f},
+       0.0,
+       1e6 / 65535.0,
+       3,
+       "I=131070",
+       "BP=0"},
+      {"blank pixels",
+       {std::nanf(""), 5.0f, -5.0f, 900.0f, 1.0f, 2.0f, 3.0f, std::numeric_limits<float>::infinity()},
+       -5.0,
+       1.0,
+       0,
+       "I=NaN",
+       "BP=-5"},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    const TImageArray Image = Float_Image(Case.Values, 4);
+    const TDisplay_Codes Codes = Display_Codes(Image);
+    EXPECT_EQ(Codes.Low, Case.Low);
+    EXPECT_NEAR(Codes.Step, Case.Step, 1e-12);
+    const std::vector<uint32_t> Histogram = Build_Histogram(Image);
+    for (const float v : Case.Values)
+      EXPECT_GT(Histogram[Codes.Code_Of(v)], 0u) << v;
+    EXPECT_EQ(Pixel_Text(Image, Case.Column, 0), Case.Pixel);
+    EXPECT_EQ(Black_Point_Text(Image, 0), Case.Black);
+  }
+}

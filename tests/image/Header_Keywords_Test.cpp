@@ -261,17 +261,17 @@ TEST(Header_Keywords, Every_Header_Gives_The_Same_Model_Findings_And_Refusal) {
        "BITPIX 0 SIZE 0x0 NKEYS 13 CARDS 36",
        {},
        "singular CD matrix: the image's CD1_1..CD2_2 cannot be inverted"},
-      {"an 8-bit image is refused after the findings",
-       {"SIMPLE  = T", "BITPIX  = 8", "NAXIS   = 1", "NAXIS1  = 3", "NAXIS2  = 2", "EXPOSURE= 10"},
+      {"a 12-bit image is refused after the findings",
+       {"SIMPLE  = T", "BITPIX  = 12", "NAXIS   = 1", "NAXIS1  = 3", "NAXIS2  = 2", "EXPOSURE= 10"},
        true,
        false,
        "EXPOSURE 10 JD 0 AIRMASS 1 DATE-OBS []+0 FILTER 0\n"
        "CRVAL 0 0 CRPIX 0 0 REF 0 0 CD 0 0 0 0 CDELT 0 0 LONPOLE 180\n"
        "DC 0 0 0 0\n"
        "FOUND CODE 2\n"
-       "BITPIX 8 SIZE 0x0 NKEYS 6 CARDS 36",
-       {"Not a 16 bit image!", "Not a 2 dimensional image!"},
-       "BITPIX 8 is not supported; only 16-bit images can be read"},
+       "BITPIX 12 SIZE 0x0 NKEYS 6 CARDS 36",
+       {"Not a 16 bit image!"},
+       "BITPIX 12 is not supported; images of BITPIX 8, 16, 32, -32 and -64 can be read"},
       {"no BITPIX card",
        {"SIMPLE  = T", "NAXIS   = 2", "BITPIX  = 16", "NAXIS1  = 3", "NAXIS2  = 2"},
        true,
@@ -282,7 +282,7 @@ TEST(Header_Keywords, Every_Header_Gives_The_Same_Model_Findings_And_Refusal) {
        "FOUND CODE 2\n"
        "BITPIX 0 SIZE 0x0 NKEYS 5 CARDS 36",
        {"BITPIX keyword not found!", "Not a 16 bit image!", "NAXIS keyword not found!"},
-       "no BITPIX keyword; only 16-bit images can be read"},
+       "no BITPIX keyword; images of BITPIX 8, 16, 32, -32 and -64 can be read"},
       {"a BZERO that is not a number",
        {"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2", "NAXIS1  = 3", "NAXIS2  = 2", "BZERO   = 'z'",
         "BZERO   = 0"},

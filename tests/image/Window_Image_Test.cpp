@@ -19,6 +19,7 @@
 #include <QPushButton>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -219,3 +220,27 @@ TEST_F(Window_Image, A_Twelve_Thousand_Column_Image_Opens_And_Shows) {
 }
 
 } // namespace
+
+// A dark-subtracted floating-point frame opens with its stretch, and the read-out shows the
+// physical value under the mouse.
+TEST_F(Window_Image, Floating_Point_Frame_Reads_Out_Its_Values) {
+  Main->Settings.Scale_Index = 7; // "1:1"
+  const int Columns = 20, Rows = 10;
+  TFits_Writer Writer;
+  for (const char* Card : {"SIMPLE  = T", "BITPIX  = -32", "NAXIS   = 2", "NAXIS1  = 20", "NAXIS2  = 10"})
+    Writer.Add_Raw(Card);
+  std::string Data;
+  for (int k = 0; k < Columns * Rows; ++k) {
+    const float Value = static_cast<float>(k % 37) * 0.5f - 6.25f;
+    const uint32_t Bits = std::bit_cast<uint32_t>(Value);
+    for (int Shift = 24; Shift >= 0; Shift -= 8)
+      Data += static_cast<char>((Bits >> Shift) & 0xFF);
+  }
+  TForm_Image& Image = Open(Scratch.Write("float.fits", Writer.Header_Bytes() + Data));
+  QMouseEvent Event(QEvent::MouseMove, QPoint(3, 2), Image.mapToGlobal(QPoint(3, 2)), Qt::NoButton,
+                    Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(&Image, &Event);
+  EXPECT_EQ(Main->Panel_Pixel->text(), QStringLiteral("I=-3.25")); // pixel 43: 6 x 0.5 - 6.25
+  EXPECT_LT(Image.BlackPoint, Image.WhitePoint);
+  EXPECT_EQ(Main->Panel_BP->text().left(4), QStringLiteral("BP=-"));
+}
