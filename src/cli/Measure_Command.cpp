@@ -791,8 +791,9 @@ TMeasure_Result Measure_And_Report(const std::string& File, const TMeasure_Optio
   std::function<bool(TImage_Model&)> Solve;
   if (Solving)
     Solve = [&](TImage_Model& Image) { return Solve_And_Apply(Image, *Solving, File_Messages); };
-  TMeasure_Result Result = Measure_File(File, Catalogue, Settings, File_Messages,
-                                        TOpen_Options{Settings.Fits_Crpix, !Options.Full_Read, Settings.Image_Plane}, Solve);
+  TMeasure_Result Result =
+      Measure_File(File, Catalogue, Settings, File_Messages,
+                   TOpen_Options{Settings.Fits_Crpix, !Options.Full_Read, Settings.Image_Plane}, Solve);
   Progress.Clear();
   File_Messages.Flush();
   const bool Measured = !Result.Failed && Result.Image.Last_Error == TResult_Code::Measured;
