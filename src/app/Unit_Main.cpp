@@ -51,7 +51,8 @@ constexpr qsizetype Quiet_File_Count = 3;
 
 // Patterns of FITS file names, in any letter case.
 QString Fits_Patterns() {
-  return QStringLiteral("*.[fF][iI][tT] *.[fF][iI][tT][sS] *.[fF][tT][sS]");
+  return QStringLiteral("*.[fF][iI][tT] *.[fF][iI][tT][sS] *.[fF][tT][sS] *.[fF][zZ] *.[fF][iI][tT].[gG][zZ] "
+                        "*.[fF][iI][tT][sS].[gG][zZ] *.[fF][tT][sS].[gG][zZ]");
 }
 constexpr int Panel_Targets_Width = 168;
 constexpr int Grid_Row_Height = 22;

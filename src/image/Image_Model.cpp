@@ -859,6 +859,7 @@ TData_Layout TImage_Model::Read_Header(const std::string& FName, TInput_File& Fi
       this->*Rule.Found = false;
   Observation_Cards = TObservation_Cards();
   Image_Cards_From = 0;
+  Tile_Compressed = false;
   // CRPIX read as the FITS standard counts pixels, from 1, moves to the 0-based convention.
   const double Crpix_Offset = Options.Fits_Crpix ? 1.0 : 0.0;
   unsigned char Magic[2] = {};
@@ -893,6 +894,7 @@ TData_Layout TImage_Model::Read_Header(const std::string& FName, TInput_File& Fi
         // the table's sizes are known to fit the file (cfitsio allocates by them).
         Check_Table_Sizes(*this, FName, File, Image_Cards_From);
         Cards.resize(Image_Cards_From);
+        Tile_Compressed = true;
         Unpacked = std::make_unique<TCfitsio_Image>(FName);
         Take_Cards(*this, Unpacked->Cards(Unpacked->Image_HDU()), FName, Messages, Crpix_Offset);
       } else if (!Is_Extension || Extension != "IMAGE") {

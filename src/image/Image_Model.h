@@ -85,6 +85,7 @@ public:
   // Index in Cards of the image HDU's first card: 0 for an image in the primary HDU, else the
   // XTENSION card of the extension that holds it (the primary HDU's cards come first).
   size_t Image_Cards_From = 0;
+  bool Tile_Compressed = false; // the image is a tile-compressed HDU, unpacked by cfitsio
   // The largest physical value the stored samples can hold (65535 for 16-bit images read as
   // 16-bit values; infinity for floating-point samples): the saturation level of last resort.
   double Stored_Maximum = 65535.0;

@@ -81,7 +81,8 @@ TNight_Row Measure_Night_Frame(const std::string& Path, const TTarget_Catalogue&
                                const TSettings& Settings) {
   TCollected_Messages Messages;
   TNight_Row Row;
-  Row.Result = Measure_File(Path, Catalogue, Settings, Messages, TOpen_Options{Settings.Fits_Crpix, true});
+  Row.Result = Measure_File(Path, Catalogue, Settings, Messages,
+                            TOpen_Options{Settings.Fits_Crpix, true, Settings.Image_Plane});
   // The cards are the header list's; a row keeps the results and the report's values only.
   Row.Result.Image.Cards = {};
   Row.Result.Image.Cards.shrink_to_fit();

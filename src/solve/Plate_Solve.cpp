@@ -139,6 +139,8 @@ std::vector<std::string> Solver_Arguments(const std::string& Solver, const TSolv
                          Number_Text(std::min(Radius, 180.0))});
     }
   }
+  if (Frame.In_Extension)
+    A.insert(A.end(), {"--extension", "1"});
   // A frame named like an option is still a file.
   A.push_back(fs::absolute(Frame.Path).string());
   return A;
@@ -381,7 +383,14 @@ bool Solver_Installed(const std::string& Solver) {
 }
 
 TSolve_Frame Solve_Frame_Of(const TImage_Model& Image) {
-  return TSolve_Frame{Image.FileName, Image.XSize, Image.YSize, Solve_Hints_Of(Image)};
+  TSolve_Frame Frame;
+  Frame.Path = Image.FileName;
+  Frame.Width = Image.XSize;
+  Frame.Height = Image.YSize;
+  Frame.In_Extension = Image.Image_Cards_From > 0;
+  Frame.Tile_Compressed = Image.Tile_Compressed;
+  Frame.Hints = Solve_Hints_Of(Image);
+  return Frame;
 }
 
 TSolve_Result Plate_Solve(const TSolve_Frame& Frame, const TSolve_Options& Options) {
@@ -395,6 +404,11 @@ TSolve_Result Plate_Solve(const TSolve_Frame& Frame, const TSolve_Options& Optio
     if (fs::is_regular_file(Cached) && Solution_Problem(Cached).empty()) {
       R.Outcome = TSolve_Outcome::Cached;
       R.Solution_Path = Cached;
+      return R;
+    }
+    if (Frame.Tile_Compressed) {
+      R.Message = "not solved: the solver cannot read tile-compressed images; unpack the file first "
+                  "(funpack, Debian's libcfitsio-bin) and solve that";
       return R;
     }
     if (!Solver_Installed(Options.Solver)) {

@@ -34,6 +34,8 @@ TSolve_Hints Solve_Hints_Of(const TImage_Model& Image);
 struct TSolve_Frame {
   std::string Path;
   int Width = 0, Height = 0;
+  bool In_Extension = false;    // the image is the first extension, after a primary HDU without data
+  bool Tile_Compressed = false; // which the solver cannot read
   TSolve_Hints Hints;
 };
 TSolve_Frame Solve_Frame_Of(const TImage_Model& Image);

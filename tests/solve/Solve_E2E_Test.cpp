@@ -2,6 +2,7 @@
 // without a solution, one whose pointing is off, and a frame of noise, in one batch; and
 // solvers that are missing, hang or give a wrong solution.
 
+#include "support/Fits_Writer.h"
 #include "support/Index_Field.h"
 #include "support/Run_Program.h"
 #include "support/Star_Field.h"
@@ -103,7 +104,29 @@ struct TIndex_Frames {
 // takes both from the cache, under another file name too.
 TEST(Solve_E2E, Solves_Measures_Caches_And_Refuses_Noise) {
   TIndex_Frames F;
-  Write_Star_Field(F.Rendered, (F.Frames / "unsolved.fit").string());
+  {
+    // The field without a solution, as an image extension after a primary HDU without data,
+    // which the solver must be told to read.
+    TFits_Writer Primary;
+    Primary.Add("SIMPLE", "T");
+    Primary.Add("BITPIX", "16");
+    Primary.Add("NAXIS", "0");
+    Primary.Add("EXTEND", "T");
+    const TFits_Writer& Image = F.Rendered.Header;
+    TFits_Writer Extension;
+    Extension.Add("XTENSION", "'IMAGE   '");
+    for (size_t k = 1; k < Image.Cards.size(); ++k) {
+      Extension.Add_Raw(Image.Cards[k]);
+      if (Image.Cards[k].starts_with("NAXIS2  ")) {
+        Extension.Add("PCOUNT", "0");
+        Extension.Add("GCOUNT", "1");
+      }
+    }
+    Extension.Write((F.Frames / "unsolved.fit").string(),
+                    TFits_Writer::Data_Bytes_Unsigned(F.Rendered.Pixels));
+    const std::string Bytes = Get((F.Frames / "unsolved.fit").string());
+    Put((F.Frames / "unsolved.fit").string(), Primary.Header_Bytes() + Bytes);
+  }
   TStar_Field_Description Pointing = F.Field;
   Pointing.Write_WCS = true;
   Pointing.Cdelt_Layout = true;
