@@ -354,9 +354,17 @@ TNoise_Model Noise_Model_Of(const TStar_Measurement& Star, const TCamera& Camera
 // N(E) for a star with nb annulus pixels and sky level s (ADU per pixel).
 double Noise(const TNoise_Model& M, double E, double nb, double s) {
   const double Radicand = E + M.n * (1.0 + M.n / nb) * (M.Per_Pixel + M.Gain * s);
-  if (!(Radicand >= 0.0) || !std::isfinite(Radicand))
+  if (!(Radicand >= 0.0) || !std::isfinite(Radicand)) {
+    // With sound camera values only a sky below 0 (a frame whose sky was subtracted) takes
+    // the radicand below 0: its photon noise is not in the frame any more.
+    if (M.Per_Pixel >= 0.0 && std::isfinite(M.Per_Pixel) && M.Gain > 0.0 && std::isfinite(M.Gain) && s < 0.0)
+      throw TKorvane_Error("The noise estimate has no value: the sky level is below 0 (" +
+                           Format_Fixed(s, 1, 2) +
+                           " ADU a pixel), as in a frame whose sky was subtracted; the noise model needs the "
+                           "sky's own counts: measure the frame before its sky is subtracted");
     throw TKorvane_Error("The noise estimate has no value: Dark_Current must not be negative and "
                          "Readout_Noise and Gain must be ordinary numbers");
+  }
   return std::sqrt(Radicand);
 }
 

@@ -329,6 +329,21 @@ TEST(Image_Formats, Calibrated_Float_Frame_Gives_The_Aperture_Sum) {
   // No saturation level for floating-point samples without SATURATE or DATAMAX.
   EXPECT_TRUE(Image.Saturated.empty());
   EXPECT_EQ(Image.Saturation_Level(), INFINITY);
+
+  // A frame whose sky was subtracted down below 0 has lost the sky's photon noise: said as
+  // such, not as a fault of the camera settings.
+  for (double& v : Values)
+    v -= 500.0;
+  Write_Case(Path, TWrite{-32}, Values, Field.Width, Field.Height, Field.Header.Cards);
+  TImage_Model Subtracted;
+  try {
+    Open_And_Analyse(Subtracted, Path, Field_Catalogue(),
+                     Measure_Settings_Of(Field_Measure_Settings(D, 6, 3, 5)), Messages);
+    ADD_FAILURE() << "a sky below 0 was measured";
+  } catch (const TKorvane_Error& E) {
+    EXPECT_NE(std::string(E.what()).find("the sky level is below 0 (-503.38 ADU a pixel)"), std::string::npos)
+        << E.what();
+  }
 }
 
 // Files the reader cannot take: a clear refusal naming the file, never a misread.
