@@ -178,11 +178,13 @@ TAperture_Sums Aperture_Pass(const TImage_Model& Image, int64_t R, double X, dou
   return Sums;
 }
 
-// The sky level from the annulus around the rounded centre (xc, yc), by iterative clipping
-// of the histogram of its pixel values. Returns false when the annulus holds no pixel of
-// the image. Counts are 32-bit and sums 64-bit, so no annulus size can overflow them.
-bool Sky_Level_16(const TImage_Model& Image, const TAperture& Aperture, int64_t xc, int64_t yc, double& Sky,
-                  int64_t& Count) {
+// The sky annulus around the rounded centre (xc, yc): the squared radii that bound it and
+// the box of image pixels that holds it.
+struct TAnnulus_Box {
+  double lim_in, lim_out;
+  int64_t i0, i1, j0, j1;
+};
+TAnnulus_Box Annulus_Box(const TImage_Model& Image, const TAperture& Aperture, int64_t xc, int64_t yc) {
   const int64_t XSize = Image.XSize, YSize = Image.YSize;
   const int64_t r_in = static_cast<int64_t>(Aperture.Radius) + static_cast<int64_t>(Aperture.Gap);
   const int64_t r_out = r_in + static_cast<int64_t>(Aperture.Annulus);
@@ -192,6 +194,15 @@ bool Sky_Level_16(const TImage_Model& Image, const TAperture& Aperture, int64_t 
   const int64_t i1 = std::min(xc + r_out, XSize - 1);
   const int64_t j0 = yc < r_out ? 0 : yc - r_out;
   const int64_t j1 = std::min(yc + r_out, YSize - 1);
+  return {lim_in, lim_out, i0, i1, j0, j1};
+}
+
+// The sky level from the annulus around the rounded centre (xc, yc), by iterative clipping
+// of the histogram of its pixel values. Returns false when the annulus holds no pixel of
+// the image. Counts are 32-bit and sums 64-bit, so no annulus size can overflow them.
+bool Sky_Level_16(const TImage_Model& Image, const TAperture& Aperture, int64_t xc, int64_t yc, double& Sky,
+                  int64_t& Count) {
+  const auto [lim_in, lim_out, i0, i1, j0, j1] = Annulus_Box(Image, Aperture, xc, yc);
 
   std::vector<uint32_t> H(Max_Value + 1, 0);
   int64_t Lowest = Max_Value + 1, Highest = -1; // range of the values present
@@ -266,15 +277,7 @@ bool Sky_Level_16(const TImage_Model& Image, const TAperture& Aperture, int64_t 
 // left out.
 bool Sky_Level_Float(const TImage_Model& Image, const TAperture& Aperture, int64_t xc, int64_t yc,
                      double& Sky, int64_t& Count) {
-  const int64_t XSize = Image.XSize, YSize = Image.YSize;
-  const int64_t r_in = static_cast<int64_t>(Aperture.Radius) + static_cast<int64_t>(Aperture.Gap);
-  const int64_t r_out = r_in + static_cast<int64_t>(Aperture.Annulus);
-  const double lim_in = (static_cast<double>(r_in) + 0.5) * (static_cast<double>(r_in) + 0.5);
-  const double lim_out = (static_cast<double>(r_out) + 0.5) * (static_cast<double>(r_out) + 0.5);
-  const int64_t i0 = xc < r_out ? 0 : xc - r_out;
-  const int64_t i1 = std::min(xc + r_out, XSize - 1);
-  const int64_t j0 = yc < r_out ? 0 : yc - r_out;
-  const int64_t j1 = std::min(yc + r_out, YSize - 1);
+  const auto [lim_in, lim_out, i0, i1, j0, j1] = Annulus_Box(Image, Aperture, xc, yc);
 
   std::vector<double> Values;
   for (int64_t j = j0; j <= j1; ++j) {
