@@ -12,17 +12,6 @@
 #include <QProgressDialog>
 #include <QTimer>
 
-#include <cstdlib>
-
-namespace {
-
-std::string Environment_Text(const char* Name) {
-  const char* Value = std::getenv(Name);
-  return Value != nullptr ? Value : "";
-}
-
-} // namespace
-
 void TMain_Form::PlateSolve1Click() {
   if (TForm_Image* Image = Active_Image())
     Plate_Solve_Image(Image);
@@ -42,7 +31,7 @@ bool TMain_Form::Plate_Solve_Image(const QPointer<TForm_Image>& Image) {
   } End_Busy{*this};
 
   TSolve_Options Options;
-  Options.Cache_Folder = Cache_Folder_Of(Environment_Text("XDG_CACHE_HOME"), Environment_Text("HOME"));
+  Options.Cache_Folder = Solution_Cache;
   TSolve_Job Job(Solve_Frame_Of(*Image), Options);
   const QString Name = QFileInfo(QString::fromStdString(Image->FileName)).fileName();
   QProgressDialog Progress(QStringLiteral("Plate solving %1...").arg(Name), QStringLiteral("Cancel"), 0, 0,

@@ -10,6 +10,7 @@
 #include "report/Report.h"
 #include "report/Report_Reader.h"
 #include "settings/Unit_Settings.h"
+#include "solve/Plate_Solve.h"
 
 #include <QAction>
 #include <QApplication>
@@ -300,6 +301,7 @@ void TMain_Form::FormCreate() {
   IniFName = Settings_Path();
   // Missing or damaged values take their defaults; the rest of the file is read.
   Default_Reports = Default_Report_Folder(Environment("XDG_DATA_HOME"), Home);
+  Solution_Cache = Cache_Folder_Of(Environment("XDG_CACHE_HOME"), Home);
   Settings = Default_Settings(Home, Environment("XDG_DATA_HOME"));
   Ini_State = Load_Settings_File(IniFName, Settings);
   if (Ini_State.Kind == TSettings_File_State::TKind::Damaged)

@@ -268,6 +268,7 @@ private:
   std::string TargetFName;
   // The report folder of new settings, made when a report first goes there.
   std::string Default_Reports;
+  std::string Solution_Cache; // the user's folder of plate solutions
 
   // The geometry the settings asked for, the client size that realised it, and whether
   // the window manager's frame has been taken into account yet.

@@ -350,20 +350,11 @@ private:
   std::string Prefix;
 };
 
-// A file's findings, gathered while it is read and printed when it is done: each text once,
-// in the order first seen, with a count when it came more than once. A damaged header of
-// thousands of cards then gives a line per kind of fault, not thousands of lines.
-class TFile_Messages : public TMessages {
+// A file's findings, gathered while it is read and printed when it is done, with a count
+// when one came more than once.
+class TFile_Messages : public TGathered_Messages {
 public:
   explicit TFile_Messages(TStderr_Messages& Out) : Sink(Out) {}
-  void Show(const std::string& Text) override {
-    for (auto& [Seen, Count] : Texts)
-      if (Seen == Text) {
-        ++Count;
-        return;
-      }
-    Texts.emplace_back(Text, 1);
-  }
   void Flush() {
     for (const auto& [Text, Count] : Texts)
       Sink.Show(Count == 1 ? Text : Text + " (" + std::to_string(Count) + " times)");
@@ -372,7 +363,6 @@ public:
 
 private:
   TStderr_Messages& Sink;
-  std::vector<std::pair<std::string, size_t>> Texts;
 };
 
 // "korvane-measure: FILE: message". The core's messages often name the file already; it is
@@ -679,7 +669,7 @@ std::string Table_Header(const TTable_Layout& Layout) {
 
 std::string Table_Row(const TMeasure_Result& R, const TTable_Layout& Layout, double Max_Error) {
   TResult_Text Result{"-", "-"};
-  if (!R.Failed && R.Image.Last_Error == TResult_Code::Measured)
+  if (Is_Measured(R))
     Result = Result_Text(R.Image, Max_Error, '.');
   const std::string& Magnitude = Result.Magnitude;
   const std::string& Error = Result.Error;
@@ -796,7 +786,7 @@ TMeasure_Result Measure_And_Report(const std::string& File, const TMeasure_Optio
                    TOpen_Options{Settings.Fits_Crpix, !Options.Full_Read, Settings.Image_Plane}, Solve);
   Progress.Clear();
   File_Messages.Flush();
-  const bool Measured = !Result.Failed && Result.Image.Last_Error == TResult_Code::Measured;
+  const bool Measured = Is_Measured(Result);
   if (Result.Failed) {
     Print_Error(Err, File, Result.Error);
     Status = Exit_Error;

@@ -31,6 +31,10 @@ TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& C
   return R;
 }
 
+bool Is_Measured(const TMeasure_Result& Result) {
+  return !Result.Failed && Result.Image.Last_Error == TResult_Code::Measured;
+}
+
 std::string State_Text(const TMeasure_Result& R) {
   if (R.Failed)
     return "error: " + R.Error;

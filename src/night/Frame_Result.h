@@ -33,6 +33,9 @@ TMeasure_Result Measure_File(const std::string& Path, const TTarget_Catalogue& C
                              const TOpen_Options& Options = {},
                              const std::function<bool(TImage_Model&)>& Solve = {});
 
+// Whether the file ended in a magnitude (or a limit).
+bool Is_Measured(const TMeasure_Result& Result);
+
 // The state as the result panels show it: "Outburst" or "Quiescent" for a measurement,
 // "Not Plate Solved", "No star!", "No reference!", "No data!", "Not measured" for an
 // empty catalogue, "error: " and the message for a file that could not be read.

@@ -20,28 +20,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Gathers a file's findings, each once, in the order first seen.
-class TCollected_Messages : public TMessages {
-public:
-  void Show(const std::string& Text) override {
-    if (std::find(Texts.begin(), Texts.end(), Text) == Texts.end())
-      Texts.push_back(Text);
-  }
-  std::vector<std::string> Texts;
-};
-
-bool Measured(const TMeasure_Result& R) {
-  return !R.Failed && R.Image.Last_Error == TResult_Code::Measured;
-}
-
-std::string Fixed(double Value, int Decimals, char Separator) {
-  char Buffer[64];
-  std::snprintf(Buffer, sizeof Buffer, "%.*f", Decimals, Value);
-  std::string Text = Buffer;
-  std::replace(Text.begin(), Text.end(), '.', Separator);
-  return Text;
-}
-
 std::string Csv_Field(const std::string& Text) {
   if (Text.find_first_of(",\"\r\n") == std::string::npos)
     return Text;
@@ -79,7 +57,7 @@ std::string_view Card_Key(std::string_view Card) {
 
 TNight_Row Measure_Night_Frame(const std::string& Path, const TTarget_Catalogue& Catalogue,
                                const TSettings& Settings) {
-  TCollected_Messages Messages;
+  TGathered_Messages Messages;
   TNight_Row Row;
   Row.Result = Measure_File(Path, Catalogue, Settings, Messages,
                             TOpen_Options{Settings.Fits_Crpix, true, Settings.Image_Plane});
@@ -87,8 +65,8 @@ TNight_Row Measure_Night_Frame(const std::string& Path, const TTarget_Catalogue&
   Row.Result.Image.Cards = {};
   Row.Result.Image.Cards.shrink_to_fit();
   if (Row.Result.Failed)
-    Messages.Texts.insert(Messages.Texts.begin(), Row.Result.Error);
-  for (const std::string& Text : Messages.Texts)
+    Row.Problems = Row.Result.Error;
+  for (const auto& [Text, Count] : Messages.Texts)
     Row.Problems += (Row.Problems.empty() ? "" : "; ") + Text;
   return Row;
 }
@@ -109,19 +87,19 @@ std::string Night_Cell(const TNight_Row& Row, TNight_Column Column, double Max_E
   case TNight_Column::UTC:
     return Timed ? ISO_Date_Of(I.JD, ' ') : std::string();
   case TNight_Column::JD:
-    return Timed ? Fixed(I.JD, 5, Separator) : std::string();
+    return Timed ? Format_Fixed(I.JD, 1, 5, Separator) : std::string();
   case TNight_Column::Target:
     return R.Failed ? std::string() : I.ObjectName;
   case TNight_Column::Magnitude:
-    return Measured(R) ? Result_Text(I, Max_Error, Separator).Magnitude : std::string();
+    return Is_Measured(R) ? Result_Text(I, Max_Error, Separator).Magnitude : std::string();
   case TNight_Column::Error:
-    return Measured(R) ? Result_Text(I, Max_Error, Separator).Error : std::string();
+    return Is_Measured(R) ? Result_Text(I, Max_Error, Separator).Error : std::string();
   case TNight_Column::State:
     return R.Failed ? std::string("Error") : State_Text(R);
   case TNight_Column::Filter:
     return R.Failed || I.Image_Filter_Letter == '\0' ? std::string() : std::string(1, I.Image_Filter_Letter);
   case TNight_Column::Air_Mass:
-    return R.Failed || I.AirMass_From.empty() ? std::string() : Fixed(I.AirMass, 3, Separator);
+    return R.Failed || I.AirMass_From.empty() ? std::string() : Format_Fixed(I.AirMass, 1, 3, Separator);
   case TNight_Column::Problems:
     return Row.Problems;
   }
@@ -136,9 +114,9 @@ std::optional<double> Night_Sort_Number(const TNight_Row& Row, TNight_Column Col
   case TNight_Column::JD:
     return R.Image.Time_From.empty() ? std::nullopt : std::optional<double>(R.Image.JD);
   case TNight_Column::Magnitude:
-    return Measured(R) ? std::optional<double>(R.Image.Magnitude) : std::nullopt;
+    return Is_Measured(R) ? std::optional<double>(R.Image.Magnitude) : std::nullopt;
   case TNight_Column::Error:
-    return Measured(R) ? std::optional<double>(R.Image.Std_Error) : std::nullopt;
+    return Is_Measured(R) ? std::optional<double>(R.Image.Std_Error) : std::nullopt;
   case TNight_Column::Air_Mass:
     return R.Image.AirMass_From.empty() ? std::nullopt : std::optional<double>(R.Image.AirMass);
   default:
@@ -147,7 +125,7 @@ std::optional<double> Night_Sort_Number(const TNight_Row& Row, TNight_Column Col
 }
 
 bool Shows_Outburst(const TMeasure_Result& Result) {
-  return Measured(Result) && Result.Image.Outburst;
+  return Is_Measured(Result) && Result.Image.Outburst;
 }
 
 std::string Night_CSV(const std::vector<const TNight_Row*>& Rows, double Max_Error) {
@@ -169,9 +147,9 @@ std::string Night_CSV(const std::vector<const TNight_Row*>& Rows, double Max_Err
 
 TOutburst_Notice Outburst_Notice(const TMeasure_Result& Result) {
   const TImage_Model& I = Result.Image;
-  return {"Outburst: " + I.ObjectName, "mag " + Fixed(I.Magnitude, 3, '.') + " brighter than threshold " +
-                                           Fixed(I.Threshold, 3, '.') + " in " +
-                                           fs::path(Result.File).filename().string()};
+  return {"Outburst: " + I.ObjectName,
+          "mag " + Format_Fixed(I.Magnitude, 1, 3, '.') + " brighter than threshold " +
+              Format_Fixed(I.Threshold, 1, 3, '.') + " in " + fs::path(Result.File).filename().string()};
 }
 
 bool Is_Fits_File_Name(std::string_view Name) {

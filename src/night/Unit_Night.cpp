@@ -352,7 +352,7 @@ int TForm_Night::Report_Selected() {
   std::string Problems;
   for (const QModelIndex& Index : Table_Night->selectionModel()->selectedRows()) {
     const TNight_Row& Row = Night_Model->Rows()[static_cast<size_t>(Sorted->mapToSource(Index).row())];
-    if (Row.Result.Failed || Row.Result.Image.Last_Error != TResult_Code::Measured) {
+    if (!Is_Measured(Row.Result)) {
       ++Not_Measured;
       continue;
     }

@@ -268,10 +268,20 @@ std::string Setting_Value_Problem(std::string_view Name, double Value) {
   return {};
 }
 
+std::string In_Home(const std::string& Home, std::string_view Name) {
+  return (!Home.empty() && Home.back() == '/' ? Home : Home + "/") + std::string(Name);
+}
+
+std::string Xdg_Base_Folder(const std::string& Xdg_Value, const std::string& Home,
+                            std::string_view Fallback) {
+  // A relative XDG path is invalid and is ignored like an unset one.
+  if (!Xdg_Value.empty() && Xdg_Value.front() == '/')
+    return Xdg_Value;
+  return In_Home(Home, Fallback);
+}
+
 std::string Default_Report_Folder(const std::string& Xdg_Data_Home, const std::string& Home) {
-  if (!Xdg_Data_Home.empty() && Xdg_Data_Home.front() == '/')
-    return Xdg_Data_Home + "/korvane/reports";
-  return (!Home.empty() && Home.back() == '/' ? Home : Home + "/") + ".local/share/korvane/reports";
+  return Xdg_Base_Folder(Xdg_Data_Home, Home, ".local/share") + "/korvane/reports";
 }
 
 TSettings Default_Settings(const std::string& Home, const std::string& Xdg_Data_Home) {
@@ -281,7 +291,7 @@ TSettings Default_Settings(const std::string& Home, const std::string& Xdg_Data_
   S.Radius = 12;
   S.Annulus = 3;
   S.Gap = 3;
-  S.DataFileName = (!Home.empty() && Home.back() == '/' ? Home : Home + "/") + "data.csv";
+  S.DataFileName = In_Home(Home, "data.csv");
   S.Max_Error = 1.0;
   S.ReportFileDir = Default_Report_Folder(Xdg_Data_Home, Home);
   S.Notes = "na";
@@ -289,10 +299,7 @@ TSettings Default_Settings(const std::string& Home, const std::string& Xdg_Data_
 }
 
 std::string Settings_File_Path(const std::string& Xdg_Config_Home, const std::string& Home) {
-  // A relative XDG_CONFIG_HOME is invalid and is ignored like an unset one.
-  if (!Xdg_Config_Home.empty() && Xdg_Config_Home.front() == '/')
-    return Xdg_Config_Home + "/korvane.ini";
-  return Home + "/.config/korvane.ini";
+  return Xdg_Base_Folder(Xdg_Config_Home, Home, ".config") + "/korvane.ini";
 }
 
 std::string Damage_Text(const TSettings_Damage& Damage) {

@@ -60,6 +60,13 @@ TSettings Initial_Settings();
 // target file defaults to Home/data.csv and the report folder to Default_Report_Folder.
 TSettings Default_Settings(const std::string& Home, const std::string& Xdg_Data_Home = {});
 
+// Name inside the user's home folder Home (which may end in "/").
+std::string In_Home(const std::string& Home, std::string_view Name);
+
+// A base folder of the user's (XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_CACHE_HOME): Xdg_Value when
+// it is an absolute path, else Fallback (".config", ".local/share", ".cache") in Home.
+std::string Xdg_Base_Folder(const std::string& Xdg_Value, const std::string& Home, std::string_view Fallback);
+
 // The report folder of new settings: $XDG_DATA_HOME/korvane/reports, or
 // Home/.local/share/korvane/reports when XDG_DATA_HOME is unset, empty or relative. It is the
 // user's own folder, where no other user can plant a link at a report's name; the report

@@ -1,5 +1,6 @@
 #include "solve/Plate_Solve.h"
 
+#include "settings/Settings.h"
 #include "sky/Sky.h"
 #include "text/Input_File.h"
 #include "text/Number_Format.h"
@@ -326,12 +327,9 @@ TSolve_Hints Solve_Hints_Of(const TImage_Model& Image) {
 }
 
 std::string Cache_Folder_Of(const std::string& Xdg_Cache_Home, const std::string& Home) {
-  // A relative XDG path is to be ignored, as the base-directory rules say.
-  if (!Xdg_Cache_Home.empty() && Xdg_Cache_Home.front() == '/')
-    return (fs::path(Xdg_Cache_Home) / "korvane" / "solutions").string();
-  if (!Home.empty())
-    return (fs::path(Home) / ".cache" / "korvane" / "solutions").string();
-  return {};
+  if (Home.empty() && (Xdg_Cache_Home.empty() || Xdg_Cache_Home.front() != '/'))
+    return {};
+  return Xdg_Base_Folder(Xdg_Cache_Home, Home, ".cache") + "/korvane/solutions";
 }
 
 std::string Content_Key(const std::string& Path) {

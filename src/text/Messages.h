@@ -3,13 +3,25 @@
 // a missing target file). The program shows a modal box, korvane-measure prints to
 // standard error, tests record the texts.
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 class TMessages {
 public:
   virtual ~TMessages();
   virtual void Show(const std::string& text) = 0;
+};
+
+// A file's findings gathered while it is read: each text once, in the order first seen, with
+// how often it came. A damaged header of thousands of cards then gives one finding per kind
+// of fault.
+class TGathered_Messages : public TMessages {
+public:
+  void Show(const std::string& Text) override;
+  std::vector<std::pair<std::string, size_t>> Texts; // text, count
 };
 
 // An error that ends the current command. Its text is shown to the user as it stands
