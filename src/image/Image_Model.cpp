@@ -333,18 +333,22 @@ void Take_Cards(TImage_Model& M, const std::string& Text, const std::string& FNa
       return;
 }
 
-// The value of card Key among the cards from First to the next END card, quotes and
-// trailing blanks removed; null when there is none.
+// A card's value without the quotes of a string and its trailing blanks, which a FITS
+// string value does not count.
+std::string_view Unquoted(std::string_view Value) {
+  if (Value.size() >= 2 && Value.front() == '\'' && Value.back() == '\'')
+    Value = Value.substr(1, Value.size() - 2);
+  while (!Value.empty() && Value.back() == ' ')
+    Value.remove_suffix(1);
+  return Value;
+}
+
+// The value of card Key among the cards from First to the next END card, unquoted; null when
+// there is none.
 std::optional<std::string> Card_Value(const TImage_Model& M, std::string_view Key, size_t First) {
   for (size_t k = First; k < M.Cards.size() && M.Cards[k].Key != "END"; ++k)
-    if (M.Cards[k].Key == Key) {
-      std::string V = M.Cards[k].Value;
-      if (V.size() >= 2 && V.front() == '\'' && V.back() == '\'')
-        V = V.substr(1, V.size() - 2);
-      while (!V.empty() && V.back() == ' ')
-        V.pop_back();
-      return V;
-    }
+    if (M.Cards[k].Key == Key)
+      return std::string(Unquoted(M.Cards[k].Value));
   return std::nullopt;
 }
 
@@ -937,14 +941,7 @@ std::string_view Axis_Type(const TImage_Model& M, const char* Key) {
   const THeader_Card* Card = M.Find_Card(Key, M.Image_Cards_From);
   if (Card == nullptr && M.Image_Cards_From > 0)
     Card = M.Find_Card(Key);
-  if (Card == nullptr)
-    return {};
-  std::string_view Type = Card->Value;
-  if (Type.size() >= 2 && Type.front() == '\'' && Type.back() == '\'')
-    Type = Type.substr(1, Type.size() - 2);
-  while (!Type.empty() && Type.back() == ' ')
-    Type.remove_suffix(1);
-  return Type;
+  return Card != nullptr ? Unquoted(Card->Value) : std::string_view();
 }
 
 bool Names_Sip(const TImage_Model& M) {
