@@ -52,8 +52,16 @@ constexpr qsizetype Quiet_File_Count = 3;
 
 // Patterns of FITS file names, in any letter case.
 QString Fits_Patterns() {
-  return QStringLiteral("*.[fF][iI][tT] *.[fF][iI][tT][sS] *.[fF][tT][sS] *.[fF][zZ] *.[fF][iI][tT].[gG][zZ] "
-                        "*.[fF][iI][tT][sS].[gG][zZ] *.[fF][tT][sS].[gG][zZ]");
+  // Names keep their case here: each letter of an ending is matched in either case.
+  QStringList Patterns;
+  for (const std::string_view Ending : Fits_Name_Endings) {
+    QString Pattern = QStringLiteral("*");
+    for (const char C : Ending)
+      Pattern +=
+          C >= 'a' && C <= 'z' ? QStringLiteral("[%1%2]").arg(QChar(C)).arg(QChar(C - 'a' + 'A')) : QChar(C);
+    Patterns.append(Pattern);
+  }
+  return Patterns.join(u' ');
 }
 constexpr int Panel_Targets_Width = 168;
 constexpr int Grid_Row_Height = 22;

@@ -8,6 +8,7 @@
 #include "text/Messages.h"
 #include "wcs/Unit_WCS.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -226,3 +227,8 @@ private:
 
 // The cards that give a time of observation, in the order they are taken, for messages.
 extern const char* const Time_Cards_Text;
+
+// How the names of FITS images end (lower case): ".fit", ".fits", ".fts", gzip'ed
+// (".fits.gz"), tile-compressed (".fz").
+inline constexpr std::array<std::string_view, 7> Fits_Name_Endings = {".fit",    ".fits",    ".fts",   ".fz",
+                                                                      ".fit.gz", ".fits.gz", ".fts.gz"};

@@ -156,16 +156,10 @@ bool Is_Fits_File_Name(std::string_view Name) {
   std::string Lower(Name);
   std::transform(Lower.begin(), Lower.end(), Lower.begin(),
                  [](char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; });
-  const auto Ends_With = [&Lower](std::string_view Suffix) {
-    return Lower.size() > Suffix.size() &&
-           Lower.compare(Lower.size() - Suffix.size(), Suffix.size(), Suffix) == 0;
-  };
-  // A gzip'ed frame keeps its FITS name before ".gz"; a tile-compressed one ends in ".fz".
-  if (Ends_With(".gz"))
-    Lower.resize(Lower.size() - 3);
-  else if (Ends_With(".fz"))
-    return true;
-  return Ends_With(".fit") || Ends_With(".fits") || Ends_With(".fts");
+  return std::any_of(Fits_Name_Endings.begin(), Fits_Name_Endings.end(), [&Lower](std::string_view Ending) {
+    return Lower.size() > Ending.size() &&
+           Lower.compare(Lower.size() - Ending.size(), Ending.size(), Ending) == 0;
+  });
 }
 
 std::vector<std::string> List_Frames(const std::string& Folder) {

@@ -57,8 +57,7 @@ struct TOutburst_Notice {
 };
 TOutburst_Notice Outburst_Notice(const TMeasure_Result& Result);
 
-// A FITS file by its name: ".fit", ".fits" or ".fts" in any letter case, as Open Image lists,
-// also gzip'ed (".fits.gz") or tile-compressed (".fz").
+// A FITS file by its name: one of Fits_Name_Endings in any letter case, as Open Image lists.
 bool Is_Fits_File_Name(std::string_view Name);
 
 // The FITS files of Folder (not its subfolders), their paths sorted by name. Throws
